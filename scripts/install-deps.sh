@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building (and, with "test", testing) the game needs on a Debian machine.
+# Installs nothing that is already there; needs root or sudo for the rest.
+set -euo pipefail
+
+packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
+if [ "${1:-}" = "test" ]; then
+    packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev clang-format)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,106 @@
+// The turn loop, the hot-seat game, and the network games with their shared state, peer messages
+// and listener thread.
+#include "game.h"
+
+#include <allegro.h>
+
+#include "system.h"
+
+namespace Games {
+
+namespace {
+constexpr int kCells = 16;
+constexpr int kBoardX = 50;
+constexpr int kBoardY = 50;
+constexpr int kCellSize = 16;
+constexpr int kTextRight = 200;  // status texts stand this far left of the screen's right edge
+
+void drawStatus(const char* text, int y, int color) {
+    textout_ex(System::_screen, font, text, SCREEN_W - kTextRight, y, color, -1);
+}
+}  // namespace
+
+Game::Game() : running(false), board(new Board(kCells, kCells, kBoardX, kBoardY, kCellSize)) {}
+
+Game::~Game() {
+    delete board;
+}
+
+void Game::interrupt() {}
+
+int Game::run() {
+    if (!running) {
+        interrupt();
+        return -1;
+    }
+    // Keys pressed before the game (an Escape in a menu, or the one that abandoned a wait) would
+    // otherwise end the end screen's wait at once and hide who won.
+    clear_keybuf();
+    unsigned char won = 0;
+    for (;;) {
+        if ((won = board->winner()) != 0 || !playerOne() || isInterrupted()) {
+            break;
+        }
+        if ((won = board->winner()) != 0 || !playerTwo() || isInterrupted()) {
+            break;
+        }
+    }
+    bool interrupted = isInterrupted();
+
+    board->draw();
+    drawStatus("End of game", 200, makecol(192, 127, 127));
+    const char* result = won == 1   ? "Player one wins"
+                         : won == 2 ? "Player two wins"
+                                    : "Game interrupted";
+    drawStatus(result, 220, makecol(127, 127, 127));
+    drawStatus("Press any key...", 240, makecol(192, 127, 63));
+    System::flip();
+    readkey();
+
+    interrupt();
+    return interrupted ? -1 : won;
+}
+
+LocalGame::LocalGame() {
+    running = true;
+}
+
+bool LocalGame::playerOne() {
+    return playerMove(1);
+}
+
+bool LocalGame::playerTwo() {
+    return playerMove(2);
+}
+
+bool LocalGame::isInterrupted() {
+    return false;
+}
+
+bool LocalGame::playerMove(unsigned char pl) {
+    // A button still held from the previous turn must not place this player's mark: a press
+    // counts only after the button has been seen up in this turn.
+    bool released = false;
+    for (;;) {
+        board->draw();
+        drawStatus(pl == 1 ? "Player one turns" : "Player two turns", 200, makecol(127, 127, 127));
+        System::flip();
+        if (key[KEY_ESC]) {
+            return false;
+        }
+        if (mouse_b == 0) {
+            released = true;
+            continue;
+        }
+        if (!released) {
+            continue;
+        }
+        int x = board->atX(mouse_x);
+        int y = board->atY(mouse_y);
+        if (x >= 0 && y >= 0 && board->move(x, y, pl)) {
+            return true;
+        }
+    }
+}
+
+}  // namespace Games

@@ -1,0 +1,62 @@
+// The application shell's services: the error type, start-up and shutdown of the graphics library
+// and input, the back buffer and its presentation, picture loading, and the small text widgets
+// (line editor, prompt, centred notice). Everything here runs on the main thread only.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+struct BITMAP;
+
+namespace System {
+
+// The back buffer (800 x 600) into which everything is drawn; only flip() shows it.
+extern BITMAP* _screen;
+// The mouse pointer picture; its top-left pixel is the hot spot.
+extern BITMAP* mousePtr;
+
+// The program's one error type: a plain value carrying a formatted message, thrown and caught by
+// value. Derived types add no data.
+class Exception {
+public:
+    Exception();
+    Exception(const Exception& e);
+    // printf-style; the message keeps at most its first 255 characters.
+    explicit Exception(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Writes "Error: " and the message to standard error.
+    void print();
+    const std::string& message() const { return errorMessage; }
+
+protected:
+    // Formats into errorMessage with the same 255-character limit; for derived constructors.
+    void format(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+
+    std::string errorMessage;
+};
+
+// Starts the graphics library, the 800 x 600 window at 32-bit colour, the back buffer, the pointer
+// picture, timer, keyboard and mouse. Throws System::Exception when the window or a picture fails.
+void init();
+// Draws the pointer into the back buffer, copies it to the window and clears it.
+void flip();
+// Removes keyboard and mouse and releases the back buffer and the pointer; safe after a failed
+// init.
+void done();
+// A newly allocated copy of path (release with delete[]) in the platform's separators.
+char* translatePath(const char* path);
+// Loads a picture; the caller owns it. Throws System::Exception "Load bitmap <path>" on failure.
+BITMAP* loadBitmap(const char* path);
+// Draws the pointer picture into the back buffer at the mouse position.
+void handleMouse();
+
+// One-line editor at (x, y), showing at most maxW pixels of the text's end. Blocks in readkey()
+// until Enter (returns the text) or Escape (returns ""). Throws System::Exception when it cannot
+// make its snapshot of the back buffer.
+std::string readText(int x, int y, int maxW);
+// Writes prompt in orange and runs readText beside it; the line is maxW pixels centred on x.
+std::string askForText(int x, int y, int maxW, std::string prompt);
+// Writes str in orange, centred on the screen, into the back buffer; does not flip.
+void say(std::string str);
+
+}  // namespace System

@@ -1,0 +1,55 @@
+// The error type, path translation and picture loading.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "allegro_fixture.h"
+#include "system.h"
+
+namespace {
+
+TEST(ExceptionTest, FormatsLikePrintf) {
+    System::Exception e("Load bitmap %s (%d)", "data/x.tga", 42);
+    EXPECT_EQ(e.message(), "Load bitmap data/x.tga (42)");
+    System::Exception copy(e);
+    EXPECT_EQ(copy.message(), e.message());
+    EXPECT_EQ(System::Exception().message(), "");
+}
+
+TEST(ExceptionTest, KeepsOnlyTheFirst255Characters) {
+    std::string longText(300, 'a');
+    longText[254] = 'b';
+    longText[255] = 'c';
+    System::Exception e("%s", longText.c_str());
+    ASSERT_EQ(e.message().size(), 255u);
+    EXPECT_EQ(e.message().back(), 'b');
+    System::Exception exact("%s", std::string(255, 'z').c_str());
+    EXPECT_EQ(exact.message(), std::string(255, 'z'));
+}
+
+TEST(ExceptionTest, PrintWritesOneErrorLineToStandardError) {
+    testing::internal::CaptureStderr();
+    System::Exception("Init graphix mode 800x600x24").print();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Init graphix mode 800x600x24\n");
+}
+
+TEST(TranslatePathTest, ReturnsAnEqualNewCopyOnThisPlatform) {
+    for (const char* path : {"data/ptr.tga", "noslash", ""}) {
+        char* copy = System::translatePath(path);
+        EXPECT_STREQ(copy, path);
+        EXPECT_NE(static_cast<const void*>(copy), static_cast<const void*>(path));
+        delete[] copy;
+    }
+}
+
+TEST(LoadBitmapTest, MissingPictureThrowsWithTheCallersPath) {
+    Testing::startAllegroWithoutDisplay();
+    try {
+        System::loadBitmap("data/no_such_picture.tga");
+        FAIL() << "no exception";
+    } catch (System::Exception e) {
+        EXPECT_EQ(e.message(), "Load bitmap data/no_such_picture.tga");
+    }
+}
+
+}  // namespace
