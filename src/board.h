@@ -36,8 +36,15 @@ public:
     static int eval(unsigned char* data);
 
 private:
+    // Lets the unit tests read the recorded line ends and at().
+    friend class BoardTest;
+
     unsigned char at(int x, int y);
     void initPls();
+    // Whether the five cells from (i, j) in steps of (di, dj) all hold p.
+    bool isLine(int i, int j, int di, int dj, unsigned char p);
+    // Records the line's end cells and returns its player.
+    unsigned char foundLine(int i1, int j1, int i2, int j2, unsigned char p);
 
     int w;
     int h;

@@ -1,1 +1,79 @@
-// placeholder
+// Picture menus: buttons drawn over a full-screen background, chosen with the left mouse button.
+#include "menu.h"
+
+#include <allegro.h>
+
+#include "system.h"
+
+namespace System {
+
+namespace {
+constexpr int kLeftButton = 1;
+}  // namespace
+
+MenuItem::MenuItem(const char* filename, int x, int y)
+    : bmp(loadBitmap(filename)), x(x), y(y), end(false) {}
+
+MenuItem::MenuItem(bool end) : bmp(nullptr), x(0), y(0), end(end) {}
+
+MenuItem::~MenuItem() {
+    // Copies of an item share its picture: whoever keeps the array calls release().
+}
+
+void MenuItem::draw() {
+    // A released item (or the end item) has no picture and is not shown.
+    if (bmp != nullptr) {
+        blit(bmp, _screen, 0, 0, x, y, bmp->w, bmp->h);
+    }
+}
+
+bool MenuItem::inside(int x, int y) {
+    return bmp != nullptr && x >= this->x && x < this->x + bmp->w && y >= this->y &&
+           y < this->y + bmp->h;
+}
+
+bool MenuItem::isEnd() {
+    return end;
+}
+
+void MenuItem::release() {
+    if (bmp != nullptr) {
+        destroy_bitmap(bmp);
+        bmp = nullptr;
+    }
+}
+
+Menu::Menu(MenuItem* data, const char* bg, bool esc)
+    : data(data), background(loadBitmap(bg)), canEscape(esc) {}
+
+Menu::~Menu() {
+    destroy_bitmap(background);
+}
+
+void Menu::draw() {
+    blit(background, _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    for (int i = 0; !data[i].isEnd(); i++) {
+        data[i].draw();
+    }
+}
+
+int Menu::exec() {
+    for (;;) {
+        draw();
+        flip();
+        if (mouse_b & kLeftButton) {
+            int mx = mouse_x;
+            int my = mouse_y;
+            for (int i = 0; !data[i].isEnd(); i++) {
+                if (data[i].inside(mx, my)) {
+                    return i;
+                }
+            }
+        }
+        if (key[KEY_ESC] && canEscape) {
+            return -1;
+        }
+    }
+}
+
+}  // namespace System

@@ -4,10 +4,12 @@
 
 #include <allegro.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 namespace System {
 
@@ -103,5 +105,104 @@ BITMAP* loadBitmap(const char* path) {
 }
 
 // ---- Text entry and notices ----
+
+namespace {
+
+constexpr int kPromptHalfHeight = 8;
+constexpr int kNoticeHalfHeight = 4;
+// A field this narrow or narrower beside its prompt gets this width instead.
+constexpr int kNarrowField = 7;
+constexpr int kFallbackField = 80;
+
+int white() {
+    return makecol(255, 255, 255);
+}
+
+int orange() {
+    return makecol(255, 127, 0);
+}
+
+// The library's textout(): the background is its current text mode.
+void writeText(const std::string& str, int x, int y, int colour) {
+    textout_ex(_screen, font, str.c_str(), x, y, colour, _textmode);
+}
+
+// The first character from which the rest of the text fits in maxW pixels; 0 when nothing
+// but the whole text could be shown.
+size_t firstVisible(const std::string& text, int maxW) {
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text_length(font, text.c_str() + i) <= maxW) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// The character a key press adds, or 0. The key's own character comes first, so Shift and Caps
+// Lock do not matter; where the driver names none (X11 here gives letters and digits only), the
+// character readkey() reported stands in. Only printable ASCII reaches the text.
+char typedChar(int scancode, int reported) {
+    int c = scancode_to_ascii(scancode);
+    if (c < ' ' || c > '~') {
+        c = reported;
+    }
+    if (c < ' ' || c > '~') {
+        return 0;
+    }
+    return static_cast<char>(tolower(c));
+}
+
+}  // namespace
+
+std::string readText(int x, int y, int maxW) {
+    std::string text;
+    std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(create_bitmap(SCREEN_W, SCREEN_H),
+                                                        destroy_bitmap);
+    if (snapshot == nullptr) {
+        throw Exception("Cannot create the editor's snapshot");
+    }
+    blit(_screen, snapshot.get(), 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    // A key read earlier only through key[] (the Escape that left a menu) is still buffered.
+    clear_keybuf();
+    for (;;) {
+        size_t from = firstVisible(text, maxW);
+        _textmode = -1;  // text_mode(-1), which the library marks deprecated
+        blit(snapshot.get(), _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        writeText(text.substr(from), x, y, white());
+        flip();
+        int k = readkey();
+        int scancode = k >> 8;
+        if (scancode == KEY_BACKSPACE) {
+            if (!text.empty()) {
+                text.pop_back();
+            }
+        } else if (scancode == KEY_ENTER) {
+            break;
+        } else if (scancode == KEY_ESC) {
+            text.clear();
+            break;
+        } else if (char c = typedChar(scancode, k & 0xff)) {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::string askForText(int x, int y, int maxW, std::string prompt) {
+    int rx = x - maxW / 2;
+    int ry = y - kPromptHalfHeight;
+    int offset = text_length(font, prompt.c_str());
+    int length = maxW - offset;
+    if (length <= kNarrowField) {
+        length = kFallbackField;
+    }
+    writeText(prompt, rx, ry, orange());
+    return readText(rx + offset, ry, length);
+}
+
+void say(std::string str) {
+    int w = text_length(font, str.c_str());
+    writeText(str, SCREEN_W / 2 - w / 2, SCREEN_H / 2 - kNoticeHalfHeight, orange());
+}
 
 }  // namespace System

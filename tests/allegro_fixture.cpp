@@ -3,8 +3,15 @@
 
 #include <allegro.h>
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 
 #include "system.h"
 
@@ -31,6 +38,231 @@ void freshBackBuffer() {
 Rgb pixel(BITMAP* bmp, int x, int y) {
     int c = getpixel(bmp, x, y);
     return {getr32(c), getg32(c), getb32(c)};
+}
+
+bool canLimitAddressSpace() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    return true;
+#endif
+}
+
+bool limitAddressSpace(long room) {
+    long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) {
+        return false;
+    }
+    bool read = fscanf(statm, "%ld", &pages) == 1;
+    fclose(statm);
+    if (!read) {
+        return false;
+    }
+    rlim_t limit = pages * sysconf(_SC_PAGESIZE) + room;
+    struct rlimit rl = {limit, limit};
+    return setrlimit(RLIMIT_AS, &rl) == 0;
+}
+
+// ---- Stand-ins for the window and the keyboard ----
+
+namespace {
+
+// Reports the failure at once and ends the process: the loop under test would never return.
+[[noreturn]] void giveUp(const std::string& why) {
+    ADD_FAILURE() << why;
+    fflush(stdout);
+    fflush(stderr);
+    std::_Exit(EXIT_FAILURE);
+}
+
+using BlitMethod = void (*)(BITMAP*, BITMAP*, int, int, int, int, int, int);
+
+struct ScreenState {
+    GFX_DRIVER driver;
+    GFX_VTABLE vtable;
+    GFX_VTABLE* memoryVtable;
+    BlitMethod blitFromMemory;
+    std::function<void(int)> hook;
+    int frames;
+    int limit;
+    bool ownPointer;
+};
+ScreenState* screenState = nullptr;
+
+void presentFrame(BITMAP* src, BITMAP* dest, int sx, int sy, int dx, int dy, int w, int h) {
+    screenState->blitFromMemory(src, dest, sx, sy, dx, dy, w, h);
+    int frame = ++screenState->frames;
+    if (frame > screenState->limit) {
+        giveUp("still presenting frames after " + std::to_string(screenState->limit));
+    }
+    if (screenState->hook) {
+        screenState->hook(frame);
+    }
+}
+
+}  // namespace
+
+FakeScreen::FakeScreen(int frameLimit) {
+    startAllegroWithoutDisplay();
+    screenState = new ScreenState();
+    ScreenState& st = *screenState;
+    st.limit = frameLimit;
+    // SCREEN_W and SCREEN_H read the driver's size; nothing else of it is used by memory
+    // bitmaps.
+    st.driver.name = st.driver.desc = st.driver.ascii_name = "Test screen";
+    st.driver.w = 800;
+    st.driver.h = 600;
+    st.driver.windowed = 1;
+    gfx_driver = &st.driver;
+
+    screen = create_bitmap(800, 600);
+    clear_bitmap(screen);
+    // Marked as a system bitmap, the screen gets memory blits through its own vtable's
+    // blit_from_memory, which counts the frame.
+    st.memoryVtable = screen->vtable;
+    st.vtable = *screen->vtable;
+    st.blitFromMemory = st.vtable.blit_from_memory;
+    st.vtable.blit_from_memory = presentFrame;
+    screen->vtable = &st.vtable;
+    screen->id |= BMP_ID_SYSTEM;
+
+    freshBackBuffer();
+    if (System::mousePtr == nullptr) {
+        System::mousePtr = create_bitmap(1, 1);
+        clear_to_color(System::mousePtr, makecol(255, 0, 255));
+        st.ownPointer = true;
+    }
+}
+
+FakeScreen::~FakeScreen() {
+    screen->id &= ~BMP_ID_SYSTEM;
+    screen->vtable = screenState->memoryVtable;
+    destroy_bitmap(screen);
+    screen = nullptr;
+    gfx_driver = nullptr;
+    if (screenState->ownPointer) {
+        destroy_bitmap(System::mousePtr);
+        System::mousePtr = nullptr;
+    }
+    delete screenState;
+    screenState = nullptr;
+}
+
+void FakeScreen::onFrame(std::function<void(int frame)> hook) {
+    screenState->hook = std::move(hook);
+}
+
+int FakeScreen::frames() const {
+    return screenState->frames;
+}
+
+namespace {
+
+constexpr int kMaxReadsPastScript = 100;
+
+struct KeyboardState {
+    KEYBOARD_DRIVER driver;
+    std::deque<int> waiting;
+    std::deque<int> typed;
+    int readsPastScript;
+};
+KeyboardState* keyboardState = nullptr;
+
+int scriptHasKey() {
+    return !keyboardState->waiting.empty();
+}
+
+int readScriptedKey() {
+    KeyboardState& st = *keyboardState;
+    std::deque<int>& from = st.waiting.empty() ? st.typed : st.waiting;
+    if (!from.empty()) {
+        int k = from.front();
+        from.pop_front();
+        return k;
+    }
+    if (st.readsPastScript++ == 0) {
+        ADD_FAILURE() << "readkey() called after the last scripted key; answering Escape";
+    }
+    if (st.readsPastScript > kMaxReadsPastScript) {
+        giveUp("readkey() keeps being called after the script ended");
+    }
+    return KEY_ESC << 8 | 27;
+}
+
+// This platform's X11 driver: letters and digits, without Shift; nothing for the rest.
+int x11ScancodeToAscii(int scancode) {
+    if (scancode >= KEY_A && scancode <= KEY_Z) {
+        return 'a' + scancode - KEY_A;
+    }
+    if (scancode >= KEY_0 && scancode <= KEY_9) {
+        return '0' + scancode - KEY_0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+ScriptedKeyboard::ScriptedKeyboard() {
+    startAllegroWithoutDisplay();
+    keyboardState = new KeyboardState();
+    keyboardState->driver.name = keyboardState->driver.desc = "Test keyboard";
+    keyboardState->driver.ascii_name = "Test keyboard";
+    keyboardState->driver.scancode_to_ascii = x11ScancodeToAscii;
+    keyboard_driver = &keyboardState->driver;
+    install_keyboard_hooks(scriptHasKey, readScriptedKey);
+}
+
+ScriptedKeyboard::~ScriptedKeyboard() {
+    keyboardState->waiting.clear();
+    install_keyboard_hooks(nullptr, nullptr);
+    keyboard_driver = nullptr;
+    delete keyboardState;
+    keyboardState = nullptr;
+}
+
+void ScriptedKeyboard::waiting(std::vector<int> keys) {
+    keyboardState->waiting.insert(keyboardState->waiting.end(), keys.begin(), keys.end());
+}
+
+void ScriptedKeyboard::type(std::vector<int> keys) {
+    keyboardState->typed.insert(keyboardState->typed.end(), keys.begin(), keys.end());
+}
+
+int ScriptedKeyboard::left() const {
+    return static_cast<int>(keyboardState->typed.size());
+}
+
+std::vector<int> ScriptedKeyboard::keysFor(const std::string& text) {
+    // Keys whose character is not the key's own; Shift is in the character only.
+    static const struct {
+        char c;
+        int scancode;
+    } others[] = {{'.', KEY_STOP},  {',', KEY_COMMA}, {'-', KEY_MINUS}, {'_', KEY_MINUS},
+                  {' ', KEY_SPACE}, {'/', KEY_SLASH}, {':', KEY_COLON}, {'@', KEY_2},
+                  {'!', KEY_1},     {'=', KEY_EQUALS}};
+    std::vector<int> keys;
+    for (char c : text) {
+        int scancode = 0;
+        if (c >= 'a' && c <= 'z') {
+            scancode = KEY_A + c - 'a';
+        } else if (c >= 'A' && c <= 'Z') {
+            scancode = KEY_A + c - 'A';
+        } else if (c >= '0' && c <= '9') {
+            scancode = KEY_0 + c - '0';
+        } else {
+            for (const auto& o : others) {
+                if (o.c == c) {
+                    scancode = o.scancode;
+                }
+            }
+        }
+        if (scancode == 0) {
+            ADD_FAILURE() << "no key for '" << c << "'";
+        }
+        keys.push_back(scancode << 8 | static_cast<unsigned char>(c));
+    }
+    return keys;
 }
 
 }  // namespace Testing

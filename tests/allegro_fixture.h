@@ -2,6 +2,11 @@
 // memory bitmaps and read the pixels back.
 #pragma once
 
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 struct BITMAP;
 
 namespace Testing {
@@ -16,7 +21,58 @@ void freshBackBuffer();
 struct Rgb {
     int r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
+    friend std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+        return os << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
+    }
 };
 Rgb pixel(BITMAP* bmp, int x, int y);
+
+// Whether a capped address space makes allocations return null: not under a sanitizer, whose
+// allocator aborts instead.
+bool canLimitAddressSpace();
+// For a death test's child only: caps the address space at what the process maps now plus
+// `room` bytes, so that a larger allocation fails. False when it could not.
+bool limitAddressSpace(long room);
+
+// ---- Stand-ins for the window and the keyboard ----
+
+// Lets flip() run without a display: while it lives, the library reports an 800 x 600 screen,
+// `screen` is a memory bitmap, the back buffer is fresh and, if there was none, the pointer
+// picture is a single pixel of the mask colour (drawn as nothing). Every frame that reaches
+// `screen` calls the frame hook with the frame's number (from 1), after the frame is there, so a
+// test can read it and change the input (mouse_b, mouse_x, mouse_y, key[]) for the next pass.
+// A frame beyond the limit fails the test and ends the process: every polling loop is bounded.
+// One at a time; main thread only.
+class FakeScreen {
+public:
+    explicit FakeScreen(int frameLimit = 1000);
+    ~FakeScreen();
+    FakeScreen(const FakeScreen&) = delete;
+    FakeScreen& operator=(const FakeScreen&) = delete;
+
+    void onFrame(std::function<void(int frame)> hook);
+    int frames() const;
+};
+
+// Feeds readkey() without a keyboard. `waiting` keys are already in the library's buffer when
+// the code under test starts: keypressed() reports them and clear_keybuf() drops them. `typed`
+// keys are then handed out one per readkey(). A readkey() with nothing left fails the test and
+// gets Escape; scancode_to_ascii() answers as this platform's X11 driver does, for letters and
+// digits only. Keys are readkey() values: scancode << 8 | character. One at a time.
+class ScriptedKeyboard {
+public:
+    ScriptedKeyboard();
+    ~ScriptedKeyboard();
+    ScriptedKeyboard(const ScriptedKeyboard&) = delete;
+    ScriptedKeyboard& operator=(const ScriptedKeyboard&) = delete;
+
+    void waiting(std::vector<int> keys);
+    void type(std::vector<int> keys);
+    // The key presses that type text on a US keyboard, capitals with Shift.
+    static std::vector<int> keysFor(const std::string& text);
+    // How many typed keys have not been read.
+    int left() const;
+};
 
 }  // namespace Testing

@@ -1,0 +1,304 @@
+// The line editor, the prompt and the centred notice: the text they return and what each frame
+// shows, with scripted keys and a stand-in screen.
+#include <allegro.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "allegro_fixture.h"
+#include "system.h"
+
+namespace {
+
+using Testing::Rgb;
+using Testing::ScriptedKeyboard;
+
+constexpr int kEnter = KEY_ENTER << 8 | 13;
+constexpr int kEscape = KEY_ESC << 8 | 27;
+constexpr int kBackspace = KEY_BACKSPACE << 8 | 8;
+
+using Picture = std::unique_ptr<BITMAP, void (*)(BITMAP*)>;
+
+Picture newPicture() {
+    return Picture(create_bitmap(800, 600), destroy_bitmap);
+}
+
+std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<int> keys(const std::string& text) {
+    return ScriptedKeyboard::keysFor(text);
+}
+
+int white() {
+    return makecol(255, 255, 255);
+}
+
+int orange() {
+    return makecol(255, 127, 0);
+}
+
+class TextEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake.onFrame([this](int) {
+            Picture copy = newPicture();
+            blit(screen, copy.get(), 0, 0, 0, 0, 800, 600);
+            frames.push_back(std::move(copy));
+        });
+    }
+
+    // The number of pixels where two pictures differ; reports the first few.
+    static int differences(BITMAP* got, BITMAP* want, const std::string& what) {
+        int wrong = 0;
+        for (int y = 0; y < 600; y++) {
+            for (int x = 0; x < 800; x++) {
+                if (getpixel(got, x, y) != getpixel(want, x, y) && wrong++ < 3) {
+                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is "
+                                  << Testing::pixel(got, x, y) << ", want "
+                                  << Testing::pixel(want, x, y);
+                }
+            }
+        }
+        return wrong;
+    }
+
+    // What a frame must look like: `behind` with `text` written over it, transparent.
+    static Picture frameWith(BITMAP* behind, const std::string& text, int x, int y) {
+        Picture want = newPicture();
+        blit(behind, want.get(), 0, 0, 0, 0, 800, 600);
+        textout_ex(want.get(), font, text.c_str(), x, y, white(), -1);
+        return want;
+    }
+
+    // Fills the back buffer with something for the editor to keep behind its text.
+    static void drawBackground() {
+        clear_to_color(System::_screen, makecol(0, 60, 0));
+        rectfill(System::_screen, 90, 280, 300, 310, makecol(30, 30, 120));
+    }
+
+    static Picture copyOfBackBuffer() {
+        Picture copy = newPicture();
+        blit(System::_screen, copy.get(), 0, 0, 0, 0, 800, 600);
+        return copy;
+    }
+
+    static bool backBufferIsBlack() {
+        for (int y = 0; y < 600; y++) {
+            for (int x = 0; x < 800; x++) {
+                if (getpixel(System::_screen, x, y) != 0) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    Testing::FakeScreen fake{100};
+    ScriptedKeyboard keyboard;
+    std::vector<Picture> frames;
+};
+
+TEST_F(TextEntry, TypedAddressesAndNamesComeBackExactly) {
+    // '.' and '-' have no character from this platform's scancode_to_ascii.
+    for (std::string text : {"127.0.0.1", "my-host", "a b/c:d,e=f", "x_y"}) {
+        keyboard.type(keys(text) + std::vector<int>{kEnter});
+        EXPECT_EQ(System::readText(100, 292, 600), text);
+        EXPECT_EQ(keyboard.left(), 0);
+    }
+}
+
+TEST_F(TextEntry, EnterAtOnceGivesTheEmptyText) {
+    keyboard.type({kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "");
+    EXPECT_EQ(frames.size(), 1u);
+}
+
+TEST_F(TextEntry, EscapeThrowsTheTextAway) {
+    keyboard.type(keys("host") + std::vector<int>{kEscape, kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "");
+    EXPECT_EQ(keyboard.left(), 1) << "the edit ends at Escape";
+}
+
+TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {
+    keyboard.type(keys("ab") + std::vector<int>{kBackspace, kBackspace, kBackspace, kBackspace} +
+                  keys("xyz") + std::vector<int>{kBackspace, kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "xy");
+    EXPECT_EQ(keyboard.left(), 0);
+}
+
+TEST_F(TextEntry, TheKeysOwnCharacterWinsOverShiftAndControl) {
+    // Shift+2 reports '@' and Ctrl+A reports 1, but the keys' own characters are '2' and 'a'.
+    keyboard.type(keys("MyHost@1") + std::vector<int>{KEY_A << 8 | 1, kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "myhost21a");
+}
+
+TEST_F(TextEntry, ReportedCharactersStandInOnlyWhenPrintableAndStayLowerCase) {
+    // Keys the driver names no character for: what readkey() reported is used instead.
+    keyboard.type({KEY_UNKNOWN1 << 8 | 'Q', KEY_UNKNOWN2 << 8 | '#', KEY_UNKNOWN3 << 8 | 200,
+                   KEY_UNKNOWN4 << 8 | 31, KEY_UNKNOWN5 << 8 | '~', kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "q#~");
+}
+
+TEST_F(TextEntry, KeysWithoutACharacterOnlyRedraw) {
+    std::vector<int> silent = {KEY_LEFT << 8,           KEY_F1 << 8,     KEY_TAB << 8 | 9,
+                               KEY_ENTER_PAD << 8 | 13, KEY_LSHIFT << 8, KEY_DEL << 8 | 127};
+    drawBackground();
+    Picture behind = copyOfBackBuffer();
+    keyboard.type(keys("ok") + silent + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "ok");
+    // One frame before the first key and one after each key but Enter.
+    ASSERT_EQ(frames.size(), 1 + 2 + silent.size());
+    Picture want = frameWith(behind.get(), "ok", 100, 292);
+    for (size_t i = 2; i < frames.size(); i++) {
+        EXPECT_EQ(differences(frames[i].get(), want.get(), "frame " + std::to_string(i)), 0);
+    }
+}
+
+TEST_F(TextEntry, EveryFrameShowsTheTextOverTheCallersPicture) {
+    drawBackground();
+    Picture behind = copyOfBackBuffer();
+    keyboard.type(keys("abc") + std::vector<int>{kBackspace, kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "ab");
+    const char* shownText[] = {"", "a", "ab", "abc", "ab"};
+    ASSERT_EQ(frames.size(), 5u);
+    for (size_t i = 0; i < frames.size(); i++) {
+        Picture want = frameWith(behind.get(), shownText[i], 100, 292);
+        EXPECT_EQ(differences(frames[i].get(), want.get(), "frame " + std::to_string(i)), 0);
+    }
+    // The last flip() cleared the back buffer, and later text is transparent.
+    EXPECT_TRUE(backBufferIsBlack());
+    EXPECT_EQ(_textmode, -1);
+}
+
+TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
+    const std::string text = "abcdefghijkl";
+    const int maxW = text_length(font, "abcde");
+    keyboard.type(keys(text) + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(200, 100, maxW), text);
+    ASSERT_EQ(frames.size(), text.size() + 1);
+    Picture black = newPicture();
+    clear_bitmap(black.get());
+    for (size_t n = 0; n <= text.size(); n++) {
+        std::string typed = text.substr(0, n);
+        std::string tail = typed.size() > 5 ? typed.substr(typed.size() - 5) : typed;
+        ASSERT_LE(text_length(font, tail.c_str()), maxW);
+        Picture want = frameWith(black.get(), tail, 200, 100);
+        EXPECT_EQ(differences(frames[n].get(), want.get(), "after " + typed), 0);
+    }
+}
+
+TEST_F(TextEntry, TextShownWholeWhenNotEvenOneCharacterFits) {
+    keyboard.type(keys("wx") + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(10, 10, text_length(font, "w") - 1), "wx");
+    Picture black = newPicture();
+    clear_bitmap(black.get());
+    Picture want = frameWith(black.get(), "wx", 10, 10);
+    EXPECT_EQ(differences(frames.back().get(), want.get(), "last frame"), 0);
+}
+
+TEST_F(TextEntry, KeysPressedBeforeTheEditAreDropped) {
+    keyboard.waiting({kEscape, KEY_Q << 8 | 'q'});
+    keyboard.type(keys("nick") + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(100, 292, 600), "nick");
+}
+
+TEST_F(TextEntry, PromptStandsBeforeTheFieldOnTheCentredLine) {
+    drawBackground();
+    Picture behind = copyOfBackBuffer();
+    textout_ex(behind.get(), font, "Nick: ", 100, 292, orange(), _textmode);
+    keyboard.type(keys("joe") + std::vector<int>{kEnter});
+    EXPECT_EQ(System::askForText(400, 300, 600, "Nick: "), "joe");
+    ASSERT_EQ(frames.size(), 4u);
+    int fieldX = 100 + text_length(font, "Nick: ");
+    Picture want = frameWith(behind.get(), "joe", fieldX, 292);
+    EXPECT_EQ(differences(frames[3].get(), want.get(), "last frame"), 0);
+}
+
+TEST_F(TextEntry, PromptLeavingSevenPixelsOrLessGetsAnEightyPixelField) {
+    const std::string prompt = "Address of the master: ";
+    const int offset = text_length(font, prompt.c_str());
+    const std::string text = std::string(20, 'm');
+    const int eighty = 80;
+    // The longest tail of `text` that fits in `width` pixels.
+    auto tailFor = [&](int width) {
+        size_t from = 0;
+        while (text_length(font, text.c_str() + from) > width) {
+            from++;
+        }
+        return text.substr(from);
+    };
+    struct Case {
+        int maxW, fieldWidth;
+    };
+    for (Case c : {Case{offset + 7, eighty}, Case{offset, eighty}, Case{offset + 8, 8},
+                   Case{offset - 50, eighty}}) {
+        frames.clear();
+        keyboard.type(keys(text) + std::vector<int>{kEnter});
+        EXPECT_EQ(System::askForText(400, 300, c.maxW, prompt), text);
+        Picture want = newPicture();
+        clear_bitmap(want.get());
+        int rx = 400 - c.maxW / 2;
+        textout_ex(want.get(), font, prompt.c_str(), rx, 292, orange(), -1);
+        textout_ex(want.get(), font, tailFor(c.fieldWidth).c_str(), rx + offset, 292, white(), -1);
+        EXPECT_EQ(differences(frames.back().get(), want.get(), "maxW " + std::to_string(c.maxW)),
+                  0);
+    }
+}
+
+TEST_F(TextEntry, NoticeIsCentredAndNotFlipped) {
+    const std::string notice = "Waitng for the other side";
+    for (int mode : {-1, makecol(0, 0, 90)}) {
+        _textmode = mode;
+        drawBackground();
+        Picture want = copyOfBackBuffer();
+        int w = text_length(font, notice.c_str());
+        textout_ex(want.get(), font, notice.c_str(), 400 - w / 2, 296, orange(), mode);
+        System::say(notice);
+        EXPECT_EQ(differences(System::_screen, want.get(), "mode " + std::to_string(mode)), 0);
+    }
+    EXPECT_EQ(fake.frames(), 0);
+}
+
+TEST_F(TextEntry, EmptyNoticeDrawsNothing) {
+    drawBackground();
+    Picture before = copyOfBackBuffer();
+    System::say("");
+    EXPECT_EQ(differences(System::_screen, before.get(), "empty notice"), 0);
+    EXPECT_EQ(fake.frames(), 0);
+}
+
+// ---- A snapshot that cannot be made ----
+
+constexpr int kThrewAsExpected = 0;
+constexpr int kNoCap = 2;
+
+TEST_F(TextEntry, MissingSnapshotIsAnError) {
+    if (!Testing::canLimitAddressSpace()) {
+        GTEST_SKIP() << "the sanitizer's allocator does not return null";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto edit = [this] {
+        keyboard.type({kEnter});
+        // The 800 x 600 x 4-byte snapshot cannot fit in 1 MiB.
+        if (!Testing::limitAddressSpace(1 << 20)) {
+            _exit(kNoCap);
+        }
+        try {
+            System::readText(0, 0, 100);
+        } catch (System::Exception e) {
+            _exit(e.message() == "Cannot create the editor's snapshot" ? kThrewAsExpected : 3);
+        }
+        _exit(4);
+    };
+    EXPECT_EXIT(edit(), ::testing::ExitedWithCode(kThrewAsExpected), "");
+    keyboard.type({kEnter});
+    EXPECT_EQ(System::readText(0, 0, 100), "") << "and works again with memory to spare";
+}
+
+}  // namespace
