@@ -15,4 +15,13 @@ scripts/build.sh build-asan -DSANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j2 -L 'unit|peer'
 
+# The peer link's two threads under ThreadSanitizer; only the graphics library's own reports are
+# suppressed (tests/tsan.supp).
+scripts/build.sh build-tsan -DSANITIZE=thread
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
+    ctest --test-dir build-tsan --output-on-failure -j2 -L peer
+
+# The listener's message reader: the committed fuzz corpus, then a short fuzzing run.
+FUZZ_SECONDS=45 scripts/fuzz.sh build-fuzz
+
 echo "All tests passed."

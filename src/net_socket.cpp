@@ -1,1 +1,183 @@
-// placeholder
+// Stream sockets: reading and writing exact lengths, connecting, listening, accepting.
+#include "net_socket.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <iostream>
+
+namespace Net {
+
+namespace {
+constexpr int kBacklog = 5;
+}  // namespace
+
+ConnectionException::ConnectionException(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    format(fmt, args);
+    va_end(args);
+}
+
+ConnectionException::ConnectionException(const ConnectionException& e) : System::Exception(e) {}
+
+ConnectionException::~ConnectionException() {}
+
+void ConnectionException::show() {
+    System::say(errorMessage);
+    System::flip();
+}
+
+ConnectionClosedException::ConnectionClosedException()
+    : System::Exception("Socket::get: connection closed by peer") {}
+
+Socket::Socket() : sockId(-1) {}
+
+void Socket::get(char* buffer, int size) {
+    std::cerr << "Socket::get begin" << std::endl;
+    int toRecv = size;
+    int recved = 0;
+    for (;;) {
+        std::cerr << "Waitng for " << toRecv << " bytes" << std::endl;
+        if (toRecv <= 0) {
+            return;
+        }
+        ssize_t ret = recv(sockId, buffer + recved, toRecv, 0);
+        std::cerr << "( ret: " << ret << " )" << std::endl;
+        if (ret == 0) {
+            // The peer may close between the fields of a message: what has not come must not be
+            // taken for data.
+            throw ConnectionClosedException();
+        }
+        if (ret < 0) {
+            throw System::Exception("Socket::read() error no. %d", errno);
+        }
+        recved += ret;
+        toRecv -= ret;
+    }
+}
+
+int Socket::getOnce(char* buffer, int size) {
+    fprintf(stderr, "Socket::getOnce: entry point\n");
+    ssize_t ret = read(sockId, buffer, size);
+    fprintf(stderr, "\tread %d bytes\n", static_cast<int>(ret));
+    if (ret < 0) {
+        throw System::Exception("Socket::read error%s", "");
+    }
+    return static_cast<int>(ret);
+}
+
+void Socket::set(const char* buffer, int size) {
+    int sent = 0;
+    for (;;) {
+        // MSG_NOSIGNAL: a peer that has gone must give an error here, not kill the program.
+        ssize_t ret = send(sockId, buffer + sent, size - sent, MSG_NOSIGNAL);
+        std::cerr << "[ ret: " << ret << " ] " << std::endl;
+        if (ret < 0) {
+            throw System::Exception("Socket::write() error no. %d", errno);
+        }
+        sent += ret;
+        if (ret == 0) {
+            return;
+        }
+    }
+}
+
+void Socket::destroy() {
+    if (sockId != -1) {
+        close(sockId);
+        sockId = -1;
+    }
+}
+
+void Socket::shutdown() {
+    if (sockId != -1) {
+        ::shutdown(sockId, SHUT_RDWR);
+    }
+}
+
+std::string Socket::peerName() {
+    sockaddr_in peer;
+    socklen_t length = sizeof peer;
+    if (getpeername(sockId, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET) {
+        return "[error get peer name]";
+    }
+    char text[INET_ADDRSTRLEN];
+    // inet_ntop rather than inet_ntoa: the listener thread and the game thread may both ask.
+    if (inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) {
+        return "[error get peer name]";
+    }
+    return text;
+}
+
+void Socket::open(const char* errorFormat) {
+    sockId = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (sockId < 0) {
+        sockId = -1;
+        throw ConnectionException(errorFormat, strerror(errno));
+    }
+}
+
+ClientSocket::ClientSocket() {}
+
+ClientSocket::ClientSocket(Host host) {
+    open("ClientSocket: cannot create socket - %s");
+    sockaddr_in address;
+    host.getSin(&address);
+    if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        ConnectionException e("ClinetSocket: Cannot connect to server - %s", strerror(errno));
+        destroy();
+        throw e;
+    }
+}
+
+ServerSocket::ServerSocket() {}
+
+ServerSocket::ServerSocket(unsigned port) {
+    open("ServerSocket: cannot create socket - %s");
+    // Address reuse lets a new game listen while connections of the last one are in TIME_WAIT;
+    // a port on which another socket listens still cannot be bound.
+    int on = 1;
+    setsockopt(sockId, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in any;
+    memset(&any, 0, sizeof any);
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in address;
+    Host(any, port).getSin(&address);
+    if (bind(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1) {
+        ConnectionException e("ServerSocket: cannot bind to port %d - %s", port, strerror(errno));
+        destroy();
+        throw e;
+    }
+    if (listen(sockId, kBacklog) == -1) {
+        System::Exception e("ClientSocket: %s", strerror(errno));
+        destroy();
+        throw e;
+    }
+}
+
+AcceptedSocket ServerSocket::wait() {
+    Host host;
+    return wait(host);
+}
+
+AcceptedSocket ServerSocket::wait(Host& host) {
+    sockaddr_in peer;
+    memset(&peer, 0, sizeof peer);
+    socklen_t length = sizeof peer;
+    int fd = accept(sockId, reinterpret_cast<sockaddr*>(&peer), &length);
+    if (fd == -1) {
+        throw ConnectionException("ServerSocket::wait accepting connection down%s", "");
+    }
+    host = Host(peer);
+    return AcceptedSocket(host, fd);
+}
+
+AcceptedSocket::AcceptedSocket() {}
+
+AcceptedSocket::AcceptedSocket(Host h, int fd) : host(h) {
+    sockId = fd;
+}
+
+}  // namespace Net

@@ -1,0 +1,102 @@
+// Blocking IPv4 stream sockets as thin value handles around one descriptor: the exact-length read
+// and write the peer messages are built on, the client that connects, the server that listens and
+// the connection it accepts, and their errors.
+#pragma once
+
+#include <string>
+
+#include "net_host.h"
+#include "system.h"
+
+namespace Net {
+
+// Failure to create, connect, bind or accept a socket: shown to the user as a notice.
+class ConnectionException : public System::Exception {
+public:
+    explicit ConnectionException(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    ConnectionException(const ConnectionException& e);
+    ~ConnectionException();
+    // Draws the message as a centred notice into the back buffer and presents the frame. Main
+    // thread only.
+    void show();
+};
+
+// The peer closed the connection before all the bytes of a read had come.
+class ConnectionClosedException : public System::Exception {
+public:
+    ConnectionClosedException();
+};
+
+// A socket descriptor, or -1 when there is none. Copies share the descriptor (and so the
+// connection); nothing closes it but destroy(), which tells no other copy. Each socket object is
+// used by one thread, except shutdown() and peerName(), which another thread may call while a
+// read or accept is pending.
+class Socket {
+public:
+    Socket();
+
+    // Reads exactly size bytes into buffer, blocking until they have come, tracing each receive
+    // on standard error. Throws ConnectionClosedException when the peer closes first (the bytes of
+    // buffer not yet received are then undefined) and System::Exception when a receive fails.
+    void get(char* buffer, int size);
+    // One read of at most size bytes; returns the count read (0 at the end of the connection).
+    // Throws System::Exception when the read fails.
+    int getOnce(char* buffer, int size);
+    // Writes all size bytes of buffer, tracing each send on standard error, and ends with a
+    // zero-length send. Throws System::Exception when a send fails, also when the peer has gone
+    // (no SIGPIPE is raised).
+    void set(const char* buffer, int size);
+    // Closes the descriptor, if any; the object then holds -1.
+    void destroy();
+    // Stops all traffic on the descriptor without closing it: a pending accept or receive on
+    // another thread returns. Does nothing without a descriptor.
+    void shutdown();
+    // The peer's dotted IPv4 address (no port), or "[error get peer name]".
+    std::string peerName();
+    bool isOpen() const { return sockId != -1; }
+
+protected:
+    // Opens an IPv4 TCP socket into sockId; throws ConnectionException with errorFormat and the
+    // system's text when it cannot.
+    void open(const char* errorFormat);
+
+    int sockId;
+};
+
+// A socket connected to a server by its constructor.
+class ClientSocket : public Socket {
+public:
+    ClientSocket();
+    // Opens and connects (blocking, with the system's time-out). Throws ConnectionException.
+    explicit ClientSocket(Host host);
+};
+
+class AcceptedSocket;
+
+// A socket bound to a port of every local interface and listening.
+class ServerSocket : public Socket {
+public:
+    // No descriptor.
+    ServerSocket();
+    // Opens, binds (address reuse on, so that connections of an earlier game in TIME_WAIT do not
+    // block the port) and listens. Throws ConnectionException when the socket cannot be made or
+    // bound, System::Exception when it cannot listen; the descriptor is then closed.
+    explicit ServerSocket(unsigned port);
+
+    // Blocks until a peer connects and returns its connection. Throws ConnectionException when
+    // the accept fails (also when the socket is shut down meanwhile).
+    AcceptedSocket wait();
+    // The same, and stores the peer's address in host as well.
+    AcceptedSocket wait(Host& host);
+};
+
+// A connection taken by ServerSocket::wait; host is the peer's address as the accept gave it.
+class AcceptedSocket : public Socket {
+public:
+    AcceptedSocket();
+    AcceptedSocket(Host h, int fd);
+
+    Host host;
+};
+
+}  // namespace Net

@@ -1,0 +1,370 @@
+// Stream sockets: exact reads and writes with their traces, the end of a connection, peer names,
+// connecting, the server socket's single accept, its bind error and address reuse, and the
+// connection error's text and notice. Ports 24100-24139.
+#include "net_socket.h"
+
+#include <allegro.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "allegro_fixture.h"
+#include "peer_helpers.h"
+
+using namespace Testing;
+
+namespace {
+
+constexpr unsigned kAcceptPort = 24100;
+constexpr unsigned kBindErrorPort = 24101;
+constexpr unsigned kReusePort = 24102;
+constexpr unsigned kRefusedPort = 24103;
+constexpr unsigned kPeerNamePort = 24104;
+constexpr unsigned kSigpipePort = 24105;
+constexpr unsigned kTemporaryPort = 24106;
+
+// A socket object around a descriptor this test made (for instance one end of a socket pair).
+Net::AcceptedSocket wrap(int fd) {
+    return Net::AcceptedSocket(Net::Host(), fd);
+}
+
+Net::Host loopback(unsigned port) {
+    testing::internal::CaptureStderr();
+    Net::Host host("127.0.0.1", port);
+    testing::internal::GetCapturedStderr();
+    return host;
+}
+
+std::string bindError(unsigned port) {
+    try {
+        Net::ServerSocket s(port);
+        s.destroy();
+    } catch (Net::ConnectionException& e) {
+        return e.message();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
+    SocketPair pair;
+    Net::AcceptedSocket reader = wrap(pair.first);
+    ASSERT_TRUE(sendAll(pair.second, {1, 2, 3, 4, 5}));
+    char buffer[5] = {};
+    testing::internal::CaptureStderr();
+    reader.get(buffer, 5);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
+    EXPECT_EQ(memcmp(buffer, "\1\2\3\4\5", 5), 0);
+}
+
+TEST(SocketGetTest, ZeroBytesReceivesNothing) {
+    SocketPair pair;
+    Net::AcceptedSocket reader = wrap(pair.first);
+    ASSERT_TRUE(sendAll(pair.second, {9}));
+    char buffer[1] = {7};
+    testing::internal::CaptureStderr();
+    reader.get(buffer, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Socket::get begin\nWaitng for 0 bytes\n");
+    EXPECT_EQ(buffer[0], 7);
+    EXPECT_EQ(pendingBytes(pair.first), 1);
+}
+
+TEST(SocketGetTest, PartialReadsAreJoined) {
+    SocketPair pair;
+    Net::AcceptedSocket reader = wrap(pair.first);
+    ASSERT_TRUE(sendAll(pair.second, {0x11}));
+    char buffer[4] = {};
+    std::string err;
+    testing::internal::CaptureStderr();
+    std::thread getter([&] { reader.get(buffer, 4); });
+    // The rest goes out only once the first byte has been received on its own.
+    bool firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
+    bool sent = sendAll(pair.second, {0x22, 0x33, 0x44});
+    getter.join();
+    err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(firstTaken);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(err,
+              "Socket::get begin\nWaitng for 4 bytes\n( ret: 1 )\nWaitng for 3 bytes\n"
+              "( ret: 3 )\nWaitng for 0 bytes\n");
+    EXPECT_EQ(memcmp(buffer, "\x11\x22\x33\x44", 4), 0);
+}
+
+TEST(SocketGetTest, PeerClosingMidReadIsReported) {
+    SocketPair pair;
+    Net::AcceptedSocket reader = wrap(pair.first);
+    ASSERT_TRUE(sendAll(pair.second, {0x5A}));
+    pair.closeSecond();
+    char buffer[4] = {'a', 'b', 'c', 'd'};
+    testing::internal::CaptureStderr();
+    std::string message;
+    try {
+        reader.get(buffer, 4);
+    } catch (Net::ConnectionClosedException& e) {
+        message = e.message();
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message, "Socket::get: connection closed by peer");
+    EXPECT_EQ(err,
+              "Socket::get begin\nWaitng for 4 bytes\n( ret: 1 )\nWaitng for 3 bytes\n"
+              "( ret: 0 )\n");
+    EXPECT_EQ(buffer[0], 0x5A);
+}
+
+TEST(SocketGetTest, FailedReceiveThrows) {
+    Net::Socket none;
+    char buffer[2];
+    testing::internal::CaptureStderr();
+    try {
+        none.get(buffer, 2);
+        ADD_FAILURE() << "no exception";
+    } catch (Net::ConnectionClosedException&) {
+        ADD_FAILURE() << "a failed receive is no closed connection";
+    } catch (System::Exception& e) {
+        EXPECT_EQ(e.message(), "Socket::read() error no. " + std::to_string(EBADF));
+    }
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
+    SocketPair pair;
+    Net::AcceptedSocket reader = wrap(pair.first);
+    ASSERT_TRUE(sendAll(pair.second, {1, 2, 3}));
+    char buffer[8] = {};
+    testing::internal::CaptureStderr();
+    int n = reader.getOnce(buffer, 8);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Socket::getOnce: entry point\n\tread 3 bytes\n");
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(memcmp(buffer, "\1\2\3", 3), 0);
+
+    Net::Socket none;
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(none.getOnce(buffer, 1), System::Exception);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Socket::getOnce: entry point\n\tread -1 bytes\n");
+}
+
+TEST(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
+    SocketPair pair;
+    Net::AcceptedSocket writer = wrap(pair.first);
+    testing::internal::CaptureStderr();
+    writer.set("hello", 5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 5 ] \n[ ret: 0 ] \n");
+    EXPECT_EQ(receive(pair.second, 5), text("hello"));
+
+    testing::internal::CaptureStderr();
+    writer.set("", 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 0 ] \n");
+    EXPECT_TRUE(nothingPending(pair.second));
+}
+
+TEST(SocketSetTest, LargeWriteArrivesWhole) {
+    SocketPair pair;
+    Net::AcceptedSocket writer = wrap(pair.first);
+    std::string big(1 << 20, 'q');
+    for (size_t i = 0; i < big.size(); i++) {
+        big[i] = static_cast<char>(i * 7);
+    }
+    Bytes got;
+    std::thread reader([&] { got = receive(pair.second, big.size()); });
+    testing::internal::CaptureStderr();
+    writer.set(big.data(), big.size());
+    std::string err = testing::internal::GetCapturedStderr();
+    reader.join();
+    EXPECT_EQ(got, Bytes(big.begin(), big.end()));
+    EXPECT_EQ(lines(err).back(), "[ ret: 0 ] ");
+}
+
+TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
+    Net::ServerSocket server(kSigpipePort);
+    int peer = connectLoopback(kSigpipePort);
+    ASSERT_NE(peer, -1);
+    Net::AcceptedSocket connection = server.wait();
+    server.destroy();
+    close(peer);
+    std::string message;
+    testing::internal::CaptureStderr();
+    // The first writes may still be taken by the system; a later one must fail.
+    for (int i = 0; i < 100 && message.empty(); i++) {
+        try {
+            connection.set("data", 4);
+        } catch (System::Exception& e) {
+            message = e.message();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    testing::internal::GetCapturedStderr();
+    connection.destroy();
+    EXPECT_TRUE(message == "Socket::write() error no. " + std::to_string(EPIPE) ||
+                message == "Socket::write() error no. " + std::to_string(ECONNRESET))
+        << message;
+}
+
+TEST(SocketTest, DestroyClosesOnceAndOnlyItsOwnDescriptor) {
+    Net::Socket none;
+    none.destroy();
+    EXPECT_FALSE(none.isOpen());
+
+    SocketPair pair;
+    Net::AcceptedSocket socket = wrap(pair.first);
+    Net::AcceptedSocket copy = socket;
+    socket.destroy();
+    EXPECT_FALSE(socket.isOpen());
+    EXPECT_TRUE(closedByPeer(pair.second));
+    // The number may be handed out again: a second destroy must not close the new owner's.
+    int reused = dup(pair.second);
+    socket.destroy();
+    EXPECT_NE(fcntl(reused, F_GETFD), -1);
+    close(reused);
+    pair.first = -1;
+    EXPECT_TRUE(copy.isOpen());
+}
+
+TEST(SocketTest, PeerNameConnectedAndNot) {
+    Net::Socket none;
+    EXPECT_EQ(none.peerName(), "[error get peer name]");
+    SocketPair pair;
+    EXPECT_EQ(wrap(pair.first).peerName(), "[error get peer name]");
+
+    Net::ServerSocket server(kPeerNamePort);
+    Net::ClientSocket client(loopback(kPeerNamePort));
+    Net::AcceptedSocket accepted = server.wait();
+    EXPECT_EQ(accepted.peerName(), "127.0.0.1");
+    EXPECT_EQ(client.peerName(), "127.0.0.1");
+    sockaddr_in peer;
+    accepted.host.getSin(&peer);
+    EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    accepted.destroy();
+    client.destroy();
+    server.destroy();
+}
+
+TEST(ServerSocketTest, AcceptsOneConnectionAndCarriesItsBytes) {
+    Net::ServerSocket server(kAcceptPort);
+    Net::ClientSocket client(loopback(kAcceptPort));
+    Net::Host peer;
+    Net::AcceptedSocket accepted = server.wait(peer);
+    sockaddr_in s;
+    peer.getSin(&s);
+    EXPECT_EQ(s.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    server.destroy();
+    EXPECT_TRUE(refused(kAcceptPort));
+
+    char buffer[3] = {};
+    testing::internal::CaptureStderr();
+    client.set("abc", 3);
+    accepted.get(buffer, 3);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    accepted.destroy();
+    client.destroy();
+}
+
+TEST(ServerSocketTest, PortWithAListenerCannotBeBound) {
+    Net::ServerSocket first(kBindErrorPort);
+    std::string message = bindError(kBindErrorPort);
+    EXPECT_EQ(message, "ServerSocket: cannot bind to port " + std::to_string(kBindErrorPort) +
+                           " - " + strerror(EADDRINUSE));
+    first.destroy();
+    EXPECT_EQ(bindError(kBindErrorPort), "");
+}
+
+TEST(ServerSocketTest, PortIsReusedWhileOldConnectionsWait) {
+    {
+        Net::ServerSocket server(kReusePort);
+        int peer = connectLoopback(kReusePort);
+        ASSERT_NE(peer, -1);
+        Net::AcceptedSocket accepted = server.wait();
+        // This side closes first, so its end of the connection stays in TIME_WAIT on the port.
+        accepted.destroy();
+        EXPECT_TRUE(closedByPeer(peer));
+        close(peer);
+        server.destroy();
+    }
+    EXPECT_EQ(bindError(kReusePort), "");
+}
+
+TEST(ServerSocketTest, AcceptOnAClosedSocketThrows) {
+    Net::ServerSocket none;
+    try {
+        none.wait();
+        ADD_FAILURE() << "no exception";
+    } catch (Net::ConnectionException& e) {
+        EXPECT_EQ(e.message(), "ServerSocket::wait accepting connection down");
+    }
+}
+
+TEST(ClientSocketTest, NothingListeningIsRefused) {
+    ASSERT_TRUE(refused(kRefusedPort));
+    try {
+        Net::ClientSocket client(loopback(kRefusedPort));
+        ADD_FAILURE() << "connected";
+    } catch (Net::ConnectionException& e) {
+        EXPECT_EQ(e.message(), std::string("ClinetSocket: Cannot connect to server - ") +
+                                   strerror(ECONNREFUSED));
+    }
+}
+
+TEST(ClientSocketTest, TemporaryAssignedToAMemberStaysConnected) {
+    Net::ServerSocket server(kTemporaryPort);
+    Net::ClientSocket member;
+    { member = Net::ClientSocket(loopback(kTemporaryPort)); }
+    Net::AcceptedSocket accepted = server.wait();
+    server.destroy();
+    testing::internal::CaptureStderr();
+    member.set("xy", 2);
+    char buffer[2];
+    accepted.get(buffer, 2);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(buffer, 2), "xy");
+    member.destroy();
+    accepted.destroy();
+}
+
+TEST(ConnectionExceptionTest, FormatsAndKeepsAtMost255Characters) {
+    Net::ConnectionException e("port %d - %s", 31211, "busy");
+    EXPECT_EQ(e.message(), "port 31211 - busy");
+    Net::ConnectionException copy(e);
+    EXPECT_EQ(copy.message(), "port 31211 - busy");
+    std::string longText(300, 'z');
+    Net::ConnectionException cut("%s", longText.c_str());
+    EXPECT_EQ(cut.message(), std::string(255, 'z'));
+}
+
+TEST(ConnectionExceptionTest, ShowPresentsTheMessageAsANotice) {
+    FakeScreen window;
+    Net::ConnectionException("ServerSocket: cannot bind to port %d", 31211).show();
+
+    // One frame, with the notice in orange on the centre rows, and the back buffer left cleared.
+    EXPECT_EQ(window.frames(), 1);
+    int orange = 0;
+    int left = 800;
+    int right = -1;
+    for (int y = 0; y < 600; y++) {
+        for (int x = 0; x < 800; x++) {
+            if (pixel(screen, x, y) == Rgb{255, 127, 0}) {
+                EXPECT_GE(y, 296);
+                EXPECT_LT(y, 304);
+                left = std::min(left, x);
+                right = std::max(right, x);
+                orange++;
+            }
+        }
+    }
+    EXPECT_GT(orange, 50);
+    EXPECT_NEAR((left + right) / 2, 400, 8);
+    int drawn = 0;
+    for (int y = 0; y < 600; y++) {
+        for (int x = 0; x < 800; x++) {
+            drawn += pixel(System::_screen, x, y) != Rgb{0, 0, 0};
+        }
+    }
+    EXPECT_EQ(drawn, 0);
+}
