@@ -2,10 +2,15 @@
 // flow and its network branch.
 #include "main.h"
 
+#include <allegro.h>
+
 #include <iostream>
+#include <string>
 
 #include "game.h"
 #include "menu.h"
+#include "net_host.h"
+#include "net_socket.h"
 #include "system.h"
 
 namespace {
@@ -28,8 +33,50 @@ private:
     int count;
 };
 
+enum SubChoice { kSlave = 0, kMaster = 1 };
+
+// The board's cell count, which both network games carry.
+constexpr unsigned kDataSize = 256;
+
+// A connection failure stays on the screen until a key is pressed; keys pressed before it came
+// must not take it away unseen.
+void showConnectionError(Net::ConnectionException& e) {
+    e.show();
+    clear_keybuf();
+    readkey();
+}
+
+std::string ask(const char* prompt) {
+    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - 200, prompt);
+}
+
 void networkBranch(System::MenuItem* subMenuData) {
-    (void)subMenuData;
+    System::Menu m2(subMenuData, "data/menu.tga", true);
+    switch (m2.exec()) {
+        case kSlave:
+            try {
+                std::string adr = ask("Master's address: ");
+                std::string nick = ask("Your nick: ");
+                Games::SlaveGame g(nick, adr, kDataSize);
+                g.run();
+            } catch (Net::HostException e) {
+                e.print();
+            } catch (Net::ConnectionException e) {
+                showConnectionError(e);
+            }
+            break;
+        case kMaster:
+            try {
+                std::string nick = ask("Your nick: ");
+                Games::MasterGame g(nick, kDataSize);
+                g.run();
+            } catch (Net::ConnectionException e) {
+                showConnectionError(e);
+            }
+            break;
+        default:
+            break;
+    }
 }
 
 void menuFlow() {
