@@ -14,14 +14,6 @@ namespace {
 
 constexpr int kCells = 256;
 
-Bytes bufferOf(Games::GameState& state) {
-    unsigned char* ptr = *state.data;
-    state.data.lock();
-    Bytes bytes(ptr, ptr + state.getDataSize());
-    state.data.unlock();
-    return bytes;
-}
-
 // Everything that was written to the other end of the pair, without waiting for more.
 Bytes sent(int fd) {
     return receive(fd, pendingBytes(fd));

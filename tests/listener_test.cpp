@@ -15,14 +15,6 @@ namespace {
 
 constexpr int kCells = 256;
 
-Bytes bufferOf(Games::GameState& state) {
-    unsigned char* ptr = *state.data;
-    state.data.lock();
-    Bytes bytes(ptr, ptr + state.getDataSize());
-    state.data.unlock();
-    return bytes;
-}
-
 // What the game thread does after a local move: the board goes into the buffer, newData as is.
 void localMove(Games::GameState& state, const Bytes& cells) {
     unsigned char* ptr = *state.data;

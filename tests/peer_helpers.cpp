@@ -1,6 +1,8 @@
 // Bounded waits, loopback connections and message bytes for the peer-link tests.
 #include "peer_helpers.h"
 
+#include "game.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -221,6 +223,14 @@ std::string StderrCapture::take() {
     }
     taken = true;
     return testing::internal::GetCapturedStderr();
+}
+
+Bytes bufferOf(Games::GameState& state) {
+    unsigned char* ptr = *state.data;
+    state.data.lock();
+    Bytes bytes(ptr, ptr + state.getDataSize());
+    state.data.unlock();
+    return bytes;
 }
 
 }  // namespace Testing

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace Games {
+class GameState;
+}
+
 namespace Testing {
 
 using Bytes = std::vector<unsigned char>;
@@ -72,6 +76,9 @@ public:
 private:
     bool taken;
 };
+
+// The bytes of a state's shared buffer, read under its lock.
+Bytes bufferOf(Games::GameState& state);
 
 // The lines of a captured text.
 std::vector<std::string> lines(const std::string& text);
