@@ -1,0 +1,311 @@
+// The turns of a network game, played against the test as the peer over loopback: what a local
+// move sends, what a remote move loads, and how either side's end, a refused board or a vanished
+// peer ends a turn. The screen and the input are stand-ins, driven frame by frame.
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "allegro_fixture.h"
+#include "game.h"
+#include "peer_helpers.h"
+
+using namespace Testing;
+
+namespace {
+
+// Ports of these tests only: the game's listener, and the test's own for the game's socket.
+constexpr unsigned kGamePort = 39411;
+constexpr unsigned kPeerPort = 39412;
+constexpr unsigned char kMe = 1;
+constexpr unsigned char kPeer = 2;
+
+// Cell (c, r) of the game board: its centre pixel and its index.
+int centreX(int c) {
+    return 50 + 16 * c + 8;
+}
+int centreY(int r) {
+    return 50 + 16 * r + 8;
+}
+int cell(int c, int r) {
+    return c + 16 * r;
+}
+
+int listenLoopback(unsigned port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 1) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A network game whose peer is the test: player kMe here, kPeer there.
+class LinkedGame : public Games::NetworkGame {
+public:
+    LinkedGame() {
+        startListener(kGamePort, 256, kPeer);
+        socket = Net::ClientSocket(Net::Host("127.0.0.1", kPeerPort));
+        running = true;
+    }
+    using NetworkGame::isInterrupted;
+    using NetworkGame::localPlayer;
+    using NetworkGame::remotePlayer;
+    unsigned char* cells() { return board->getData(); }
+    Games::GameState& state() { return listener.state; }
+
+protected:
+    bool playerOne() override { return localPlayer(kMe); }
+    bool playerTwo() override { return remotePlayer(kPeer); }
+};
+
+class NetworkGameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mouse_b = 0;
+        mouse_x = 0;
+        mouse_y = 0;
+        key[KEY_ESC] = 0;
+        fake = std::make_unique<FakeScreen>(20000);
+        int server = listenLoopback(kPeerPort);
+        ASSERT_NE(server, -1) << "port " << kPeerPort << " is taken";
+        game = std::make_unique<LinkedGame>();
+        fromGame = accept(server, nullptr, nullptr);
+        close(server);
+        toGame = connectLoopback(kGamePort);
+        ASSERT_NE(fromGame, -1);
+        ASSERT_NE(toGame, -1);
+    }
+
+    void TearDown() override {
+        game.reset();
+        closeFd(fromGame);
+        closeFd(toGame);
+        fake.reset();
+        key[KEY_ESC] = 0;
+        mouse_b = 0;
+    }
+
+    static void closeFd(int& fd) {
+        if (fd != -1) {
+            close(fd);
+            fd = -1;
+        }
+    }
+
+    // Clicks cell (c, r) once the turn has drawn a frame with the button up.
+    void clickOnFrame(int c, int r) {
+        int start = fake->frames();
+        fake->onFrame([c, r, start](int frame) {
+            mouse_x = centreX(c);
+            mouse_y = centreY(r);
+            mouse_b = frame - start >= 2 ? 1 : 0;
+        });
+    }
+
+    // The game's move at (c, r), with the bytes it sends checked.
+    void playLocal(int c, int r, Bytes& board) {
+        clickOnFrame(c, r);
+        ASSERT_TRUE(game->localPlayer(kMe));
+        mouse_b = 0;
+        board[cell(c, r)] = kMe;
+        EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
+    }
+
+    // Runs the remote turn, with stdout captured into out.
+    bool remoteTurn(std::string& out) {
+        testing::internal::CaptureStdout();
+        bool result = game->remotePlayer(kPeer);
+        out = testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    std::unique_ptr<FakeScreen> fake;
+    std::unique_ptr<LinkedGame> game;
+    int fromGame = -1;  // the game's outgoing connection, as the peer reads it
+    int toGame = -1;    // the peer's connection to the game's listener
+};
+
+TEST_F(NetworkGameTest, LocalMoveGoesIntoTheSharedBufferAndToThePeer) {
+    Bytes board(256, 0);
+    playLocal(3, 4, board);
+    EXPECT_EQ(bufferOf(game->state()), board);
+    // Copied directly: the peer's mailbox flag is not touched.
+    EXPECT_FALSE(*game->state().newData);
+    EXPECT_FALSE(game->isInterrupted());
+}
+
+TEST_F(NetworkGameTest, ClicksOffTheGridOrOnATakenCellSendNothing) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    // Peer's answer, so that it is this side's turn again.
+    board[cell(1, 1)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+    std::string out;
+    ASSERT_TRUE(remoteTurn(out));
+
+    fake->onFrame([](int frame) {
+        // Frames 2-20 press on the taken cell, 21-40 beside the grid, then on a free cell.
+        mouse_b = frame % 2 == 0 ? 1 : 0;
+        mouse_x = frame <= 20 ? centreX(0) : frame <= 40 ? 20 : centreX(5);
+        mouse_y = frame <= 20 ? centreY(0) : frame <= 40 ? 20 : centreY(5);
+    });
+    ASSERT_TRUE(game->localPlayer(kMe));
+    EXPECT_GT(fake->frames(), 40);
+    board[cell(5, 5)] = kMe;
+    EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
+}
+
+TEST_F(NetworkGameTest, AButtonHeldFromThePreviousTurnPlacesNoMark) {
+    // Held over an empty cell from the start: nothing until it has been seen up.
+    mouse_b = 1;
+    fake->onFrame([](int frame) {
+        mouse_x = centreX(frame < 10 ? 7 : 8);
+        mouse_y = centreY(7);
+        mouse_b = frame == 10 ? 0 : 1;
+    });
+    ASSERT_TRUE(game->localPlayer(kMe));
+    Bytes board(256, 0);
+    board[cell(8, 7)] = kMe;
+    EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
+}
+
+TEST_F(NetworkGameTest, EscapeInALocalTurnTellsThePeerWithoutATraceLine) {
+    key[KEY_ESC] = 1;
+    StderrCapture err;
+    EXPECT_FALSE(game->localPlayer(kMe));
+    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 0);
+    EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
+    EXPECT_TRUE(*game->state().localInterrupt);
+    EXPECT_TRUE(game->isInterrupted());
+}
+
+TEST_F(NetworkGameTest, RemoteMoveIsLoadedIntoTheBoard) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    board[cell(15, 15)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+    std::string out;
+    ASSERT_TRUE(remoteTurn(out));
+    EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
+    EXPECT_FALSE(*game->state().newData);
+    EXPECT_FALSE(game->isInterrupted());
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(NetworkGameTest, AWinningRemoteMoveEndsTheGameRightAfterLoadingIt) {
+    Bytes board(256, 0);
+    for (int i = 0; i < 4; i++) {
+        playLocal(i, 0, board);
+        board[cell(i, 1)] = kPeer;
+        ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+        std::string out;
+        ASSERT_TRUE(remoteTurn(out));
+    }
+    playLocal(15, 15, board);
+    board[cell(4, 1)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+    std::string out;
+    ASSERT_TRUE(remoteTurn(out));
+    EXPECT_TRUE(game->isInterrupted());
+    EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
+}
+
+TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {
+    ASSERT_TRUE(sendAll(toGame, message(Games::InterruptMessage, text("bye"))));
+    std::string out;
+    EXPECT_FALSE(remoteTurn(out));
+    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_TRUE(game->isInterrupted());
+
+    StderrCapture err;
+    EXPECT_FALSE(game->localPlayer(kMe));
+    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 1);
+    EXPECT_TRUE(nothingPending(fromGame));
+}
+
+TEST_F(NetworkGameTest, PeerInterruptWinsOverANewBoard) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    board[cell(1, 0)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    game->state().remoteInterrupt = true;
+    std::string out;
+    EXPECT_FALSE(remoteTurn(out));
+    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(game->cells()[cell(1, 0)], 0) << "the board was loaded";
+}
+
+TEST_F(NetworkGameTest, EscapeInARemoteTurnWinsOverANewBoard) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    board[cell(1, 0)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    key[KEY_ESC] = 1;
+    std::string out;
+    EXPECT_FALSE(remoteTurn(out));
+    EXPECT_EQ(out, "Local interrupt\n");
+    EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
+    EXPECT_TRUE(*game->state().localInterrupt);
+}
+
+TEST_F(NetworkGameTest, APeerThatVanishesEndsTheRemoteTurn) {
+    closeFd(toGame);
+    closeFd(fromGame);
+    std::string out;
+    EXPECT_FALSE(remoteTurn(out));
+    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_TRUE(game->isInterrupted());
+}
+
+TEST_F(NetworkGameTest, ARefusedBoardEndsTheGameAndLeavesTheBoardAsItWas) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    Bytes cheat = board;
+    cheat[cell(1, 0)] = kPeer;
+    cheat[cell(2, 0)] = kPeer;
+    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, cheat)));
+    std::string out;
+    EXPECT_FALSE(remoteTurn(out));
+    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
+    EXPECT_NE(*game->state().failure, "");
+}
+
+TEST_F(NetworkGameTest, AFailedSendEndsTheGameAsInterruptedInsteadOfTheProgram) {
+    // The peer stops reading this side's connection but keeps its own open: only the send can
+    // tell that it has gone.
+    closeFd(fromGame);
+    StderrCapture err;
+    clickOnFrame(2, 2);
+    EXPECT_FALSE(game->localPlayer(kMe));
+    EXPECT_TRUE(game->isInterrupted());
+    EXPECT_NE(err.take().find("Error: Socket::write() error no. "), std::string::npos);
+}
+
+TEST_F(NetworkGameTest, DestroyingTheGameEndsItsListenerAndFreesItsPort) {
+    game.reset();
+    EXPECT_TRUE(closedByPeer(fromGame)) << "the game's connection stays open";
+    EXPECT_TRUE(refused(kGamePort));
+    // A new game can listen on the same port at once.
+    int server = listenLoopback(kPeerPort);
+    ASSERT_NE(server, -1);
+    EXPECT_NO_THROW(game = std::make_unique<LinkedGame>());
+    close(server);
+}
+
+}  // namespace
