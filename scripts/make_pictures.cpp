@@ -1,1 +1,534 @@
-int main() { return 0; }
+// Draws the game's pictures (menu background, menu buttons, mouse pointer) and saves them as TGA
+// files into the folder given as the argument (default data/). Runs without a display.
+//
+// Shapes are drawn from signed distances and text from the library's 8 x 8 font, enlarged with
+// supersampling and smoothing, so that the pictures have soft edges instead of jagged ones.
+#include <allegro.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kScreenW = 800;
+constexpr int kScreenH = 600;
+constexpr int kButtonW = 160;
+constexpr int kButtonH = 48;
+constexpr int kButtonY = 500;
+
+struct Colour {
+    float r, g, b;
+};
+
+Colour hex(unsigned v) {
+    return {float((v >> 16) & 255), float((v >> 8) & 255), float(v & 255)};
+}
+
+Colour mix(Colour a, Colour b, float t) {
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+float clamp01(float v) {
+    return std::min(1.0f, std::max(0.0f, v));
+}
+
+// Coverage of a pixel whose centre lies d pixels outside a shape's edge (negative inside).
+float coverage(float d) {
+    return clamp01(0.5f - d);
+}
+
+// A grey-level picture: how much of each pixel a shape covers, 0 to 1.
+struct Mask {
+    Mask(int w, int h) : w(w), h(h), a(size_t(w) * h, 0.0f) {}
+    float get(int x, int y) const {
+        return x < 0 || y < 0 || x >= w || y >= h ? 0.0f : a[size_t(y) * w + x];
+    }
+    float& at(int x, int y) { return a[size_t(y) * w + x]; }
+
+    int w, h;
+    std::vector<float> a;
+};
+
+using Paint = std::function<Colour(int x, int y)>;
+
+Paint solid(Colour c) {
+    return [c](int, int) { return c; };
+}
+
+// A top-to-bottom gradient over the rows y0 .. y1.
+Paint vertical(Colour top, Colour bottom, int y0, int y1) {
+    return [=](int, int y) { return mix(top, bottom, clamp01(float(y - y0) / float(y1 - y0))); };
+}
+
+void blend(BITMAP* bmp, int x, int y, Colour c, float a) {
+    if (a <= 0.0f || x < 0 || y < 0 || x >= bmp->w || y >= bmp->h) {
+        return;
+    }
+    int old = getpixel(bmp, x, y);
+    auto channel = [a](int o, float n) { return int(std::lround(o + (n - o) * a)); };
+    putpixel(bmp, x, y,
+             makecol(channel(getr(old), c.r), channel(getg(old), c.g), channel(getb(old), c.b)));
+}
+
+// Lays the mask over bmp with its top-left corner at (ox, oy); paint gets bitmap coordinates.
+void paint(BITMAP* bmp, const Mask& m, int ox, int oy, const Paint& colour, float opacity = 1.0f) {
+    for (int y = 0; y < m.h; y++) {
+        for (int x = 0; x < m.w; x++) {
+            float a = m.get(x, y) * opacity;
+            if (a > 0.0f) {
+                blend(bmp, ox + x, oy + y, colour(ox + x, oy + y), a);
+            }
+        }
+    }
+}
+
+// Fills the box (x0, y0) .. (x1, y1) of bmp with whatever the signed distance sdf covers.
+void fillShape(BITMAP* bmp, int x0, int y0, int x1, int y1,
+               const std::function<float(float, float)>& sdf, const Paint& colour,
+               float opacity = 1.0f) {
+    for (int y = std::max(0, y0); y <= std::min(bmp->h - 1, y1); y++) {
+        for (int x = std::max(0, x0); x <= std::min(bmp->w - 1, x1); x++) {
+            float a = coverage(sdf(x + 0.5f, y + 0.5f)) * opacity;
+            if (a > 0.0f) {
+                blend(bmp, x, y, colour(x, y), a);
+            }
+        }
+    }
+}
+
+float segmentDistance(float px, float py, float ax, float ay, float bx, float by) {
+    float dx = bx - ax, dy = by - ay;
+    float t = clamp01(((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy));
+    return std::hypot(px - ax - t * dx, py - ay - t * dy);
+}
+
+void strokeSegment(BITMAP* bmp, float ax, float ay, float bx, float by, float width, Colour c,
+                   float opacity) {
+    int m = int(width) + 2;
+    fillShape(
+        bmp, int(std::min(ax, bx)) - m, int(std::min(ay, by)) - m, int(std::max(ax, bx)) + m,
+        int(std::max(ay, by)) + m,
+        [=](float x, float y) { return segmentDistance(x, y, ax, ay, bx, by) - width / 2; },
+        solid(c), opacity);
+}
+
+void strokeCircle(BITMAP* bmp, float cx, float cy, float r, float width, Colour c, float opacity) {
+    int m = int(r + width) + 2;
+    fillShape(
+        bmp, int(cx) - m, int(cy) - m, int(cx) + m, int(cy) + m,
+        [=](float x, float y) { return std::fabs(std::hypot(x - cx, y - cy) - r) - width / 2; },
+        solid(c), opacity);
+}
+
+// The two strokes of a cross inside the square of side `side` centred at (cx, cy).
+void strokeCross(BITMAP* bmp, float cx, float cy, float side, float width, Colour c,
+                 float opacity) {
+    float h = side / 2;
+    strokeSegment(bmp, cx - h, cy - h, cx + h, cy + h, width, c, opacity);
+    strokeSegment(bmp, cx + h, cy - h, cx - h, cy + h, width, c, opacity);
+}
+
+// Signed distance to the rectangle (x0, y0) .. (x1, y1) with corners rounded by r.
+std::function<float(float, float)> roundedBox(float x0, float y0, float x1, float y1, float r) {
+    return [=](float x, float y) {
+        float cx = (x0 + x1) / 2, cy = (y0 + y1) / 2;
+        float qx = std::fabs(x - cx) - ((x1 - x0) / 2 - r);
+        float qy = std::fabs(y - cy) - ((y1 - y0) / 2 - r);
+        float outside = std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f));
+        return outside + std::min(std::max(qx, qy), 0.0f) - r;
+    };
+}
+
+// Three box blurs of radius r, close to a Gaussian.
+Mask blur(const Mask& src, int r) {
+    Mask m = src;
+    if (r <= 0) {
+        return m;
+    }
+    std::vector<float> line;
+    auto pass = [&](int n, int count, const std::function<float&(int, int)>& cell) {
+        line.resize(n);
+        for (int k = 0; k < count; k++) {
+            for (int i = 0; i < n; i++) {
+                line[i] = cell(k, i);
+            }
+            float sum = 0;
+            for (int i = -r; i <= r; i++) {
+                sum += i >= 0 && i < n ? line[i] : 0.0f;
+            }
+            for (int i = 0; i < n; i++) {
+                cell(k, i) = sum / float(2 * r + 1);
+                int in = i + r + 1, out = i - r;
+                sum += (in < n ? line[in] : 0.0f) - (out >= 0 ? line[out] : 0.0f);
+            }
+        }
+    };
+    for (int round = 0; round < 3; round++) {
+        pass(m.w, m.h, [&](int row, int i) -> float& { return m.at(i, row); });
+        pass(m.h, m.w, [&](int col, int i) -> float& { return m.at(col, i); });
+    }
+    return m;
+}
+
+// The mask grown by r pixels in every direction (for outlines).
+Mask grow(const Mask& src, int r) {
+    Mask m(src.w, src.h);
+    for (int y = 0; y < m.h; y++) {
+        for (int x = 0; x < m.w; x++) {
+            float best = 0;
+            for (int dy = -r; dy <= r && best < 1.0f; dy++) {
+                for (int dx = -r; dx <= r; dx++) {
+                    float edge = coverage(std::hypot(float(dx), float(dy)) - r);
+                    best = std::max(best, src.get(x + dx, y + dy) * edge);
+                }
+            }
+            m.at(x, y) = best;
+        }
+    }
+    return m;
+}
+
+// `text` in the library's 8 x 8 font, set closer than the font's fixed 8-pixel steps: each
+// letter takes only the columns it uses plus one blank one. 1 where a letter is, else 0.
+Mask layoutText(const std::string& text) {
+    constexpr int kSpace = 4;
+    int th = text_height(font);
+    BITMAP* glyph = create_bitmap(text_length(font, "W"), th);
+    std::vector<std::vector<bool>> columns;
+    for (char ch : text) {
+        char s[2] = {ch, 0};
+        clear_to_color(glyph, makecol(0, 0, 0));
+        textout_ex(glyph, font, s, 0, 0, makecol(255, 255, 255), -1);
+        std::vector<std::vector<bool>> own;
+        for (int x = 0; x < glyph->w; x++) {
+            std::vector<bool> col(th);
+            bool any = false;
+            for (int y = 0; y < th; y++) {
+                col[y] = getr(getpixel(glyph, x, y)) > 127;
+                any = any || col[y];
+            }
+            if (any || !own.empty()) {
+                own.push_back(col);
+            }
+        }
+        while (!own.empty() &&
+               std::find(own.back().begin(), own.back().end(), true) == own.back().end()) {
+            own.pop_back();
+        }
+        if (own.empty()) {
+            own.assign(kSpace - 1, std::vector<bool>(th));
+        }
+        columns.insert(columns.end(), own.begin(), own.end());
+        columns.emplace_back(th);
+    }
+    destroy_bitmap(glyph);
+    columns.pop_back();
+
+    Mask m(int(columns.size()), th);
+    for (int x = 0; x < m.w; x++) {
+        for (int y = 0; y < th; y++) {
+            m.at(x, y) = columns[x][y] ? 1.0f : 0.0f;
+        }
+    }
+    return m;
+}
+
+// The laid-out text with each font pixel `scale` x `scale` pixels large, with a margin of
+// `margin` pixels around it. Above scale 1 the blocky letters are enlarged four times more,
+// blurred and cut at half height, which rounds their corners, then reduced again for soft edges.
+Mask textMask(const std::string& text, int scale, int margin) {
+    constexpr int kSuper = 4;
+    Mask glyphs = layoutText(text);
+    int k = scale > 1 ? kSuper : 1;
+    int s = scale * k, pad = margin * k;
+    Mask big(glyphs.w * s + 2 * pad, glyphs.h * s + 2 * pad);
+    for (int y = 0; y < big.h; y++) {
+        for (int x = 0; x < big.w; x++) {
+            bool inside = x >= pad && y >= pad;
+            big.at(x, y) = inside ? glyphs.get((x - pad) / s, (y - pad) / s) : 0.0f;
+        }
+    }
+    if (k == 1) {
+        return big;
+    }
+    big = blur(big, std::max(1, s / 4));
+
+    Mask m(big.w / k, big.h / k);
+    for (int y = 0; y < m.h; y++) {
+        for (int x = 0; x < m.w; x++) {
+            float sum = 0;
+            for (int dy = 0; dy < k; dy++) {
+                for (int dx = 0; dx < k; dx++) {
+                    sum += big.get(x * k + dx, y * k + dy) >= 0.5f ? 1.0f : 0.0f;
+                }
+            }
+            m.at(x, y) = sum / float(k * k);
+        }
+    }
+    return m;
+}
+
+struct TextStyle {
+    int scale;
+    Colour top, bottom;  // the letters' fill, a gradient from their top to their bottom
+    Colour outline;      // drawn when outlineWidth > 0
+    int outlineWidth;
+    int shadowOffset;  // a soft shadow down and to the right, when > 0
+    float shadowOpacity;
+};
+
+// Draws `text` centred on the column cx with the top of its letters at y.
+void drawText(BITMAP* bmp, const std::string& text, int cx, int y, const TextStyle& st) {
+    int margin = st.outlineWidth + st.shadowOffset * 2 + 2;
+    Mask letters = textMask(text, st.scale, margin);
+    int ox = cx - letters.w / 2, oy = y - margin;
+    if (st.shadowOffset > 0) {
+        Mask shadow = blur(grow(letters, st.outlineWidth), st.shadowOffset / 2);
+        paint(bmp, shadow, ox + st.shadowOffset, oy + st.shadowOffset, solid(hex(0x000000)),
+              st.shadowOpacity);
+    }
+    if (st.outlineWidth > 0) {
+        paint(bmp, grow(letters, st.outlineWidth), ox, oy, solid(st.outline));
+    }
+    paint(bmp, letters, ox, oy, vertical(st.top, st.bottom, y, y + 7 * st.scale));
+}
+
+void save(BITMAP* bmp, const std::string& folder, const char* name) {
+    // 24-bit files: the library's 32-bit colours carry an alpha of 0, which other programs read
+    // as fully transparent.
+    BITMAP* rgb = create_bitmap_ex(24, bmp->w, bmp->h);
+    blit(bmp, rgb, 0, 0, 0, 0, bmp->w, bmp->h);
+    std::string path = folder + "/" + name;
+    if (save_tga(path.c_str(), rgb, nullptr) != 0) {
+        std::fprintf(stderr, "Cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+    destroy_bitmap(rgb);
+    std::printf("%s\n", path.c_str());
+}
+
+// ---- The mouse pointer ----
+
+// B black, W white, anything else see-through; the top-left pixel is the hot spot.
+// clang-format off
+const char* const kPointer[] = {
+    "B...........",
+    "BB..........",
+    "BWB.........",
+    "BWWB........",
+    "BWWWB.......",
+    "BWWWWB......",
+    "BWWWWWB.....",
+    "BWWWWWWB....",
+    "BWWWWWWWB...",
+    "BWWWWWWWWB..",
+    "BWWWWWWWWWB.",
+    "BWWWWWWBBBBB",
+    "BWWWBWWB....",
+    "BWWBBWWB....",
+    "BWB..BWWB...",
+    "BB...BWWB...",
+    "B.....BWWB..",
+    "......BWWB..",
+    ".......BB...",
+};
+// clang-format on
+
+BITMAP* makePointer() {
+    int h = sizeof kPointer / sizeof kPointer[0], w = int(std::string(kPointer[0]).size());
+    BITMAP* bmp = create_bitmap(w, h);
+    for (int y = 0; y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            char c = kPointer[y][x];
+            putpixel(bmp, x, y,
+                     c == 'B'   ? makecol(0, 0, 0)
+                     : c == 'W' ? makecol(255, 255, 255)
+                                : makecol(255, 0, 255));
+        }
+    }
+    return bmp;
+}
+
+// ---- The menu background ----
+
+const Colour kSkyTop = hex(0x0d1526);
+const Colour kSkyBottom = hex(0x1c2d4a);
+const Colour kMarkWhite = hex(0xf2f4f8);
+const Colour kWinRed = hex(0xe8413c);
+
+// A small board with a game in progress and a winning line of five circles, as in the game.
+void drawBoardEmblem(BITMAP* bmp) {
+    constexpr int kCols = 11, kRows = 6, kCell = 36;
+    constexpr int x0 = (kScreenW - kCols * kCell) / 2, y0 = 212;
+    constexpr int x1 = x0 + kCols * kCell, y1 = y0 + kRows * kCell;
+
+    fillShape(bmp, x0 - 30, y0 - 30, x1 + 30, y1 + 30,
+              roundedBox(x0 - 14 + 6, y0 - 14 + 8, x1 + 14 + 6, y1 + 14 + 8, 14),
+              solid(hex(0x000000)), 0.35f);
+    fillShape(bmp, x0 - 20, y0 - 20, x1 + 20, y1 + 20,
+              roundedBox(x0 - 14, y0 - 14, x1 + 14, y1 + 14, 14),
+              vertical(hex(0x0b0f18), hex(0x121a2a), y0, y1), 0.92f);
+    fillShape(
+        bmp, x0 - 20, y0 - 20, x1 + 20, y1 + 20,
+        [=](float x, float y) {
+            return std::fabs(roundedBox(x0 - 14, y0 - 14, x1 + 14, y1 + 14, 14)(x, y)) - 0.75f;
+        },
+        solid(hex(0x5b7bb0)), 0.8f);
+
+    for (int i = 0; i <= kCols; i++) {
+        strokeSegment(bmp, x0 + i * kCell, y0, x0 + i * kCell, y1, 1.2f, kMarkWhite, 0.55f);
+    }
+    for (int j = 0; j <= kRows; j++) {
+        strokeSegment(bmp, x0, y0 + j * kCell, x1, y0 + j * kCell, 1.2f, kMarkWhite, 0.55f);
+    }
+
+    auto centre = [&](int c, int r, float& cx, float& cy) {
+        cx = x0 + c * kCell + kCell / 2.0f;
+        cy = y0 + r * kCell + kCell / 2.0f;
+    };
+    const int circles[][2] = {{2, 0}, {3, 1}, {4, 2}, {5, 3}, {6, 4}, {7, 2}, {3, 3}};
+    const int crosses[][2] = {{3, 0}, {5, 1}, {4, 1}, {6, 2}, {2, 2}, {7, 4}, {8, 1}, {4, 4}};
+    for (auto& p : circles) {
+        float cx, cy;
+        centre(p[0], p[1], cx, cy);
+        strokeCircle(bmp, cx, cy, kCell * 0.32f, 3.0f, kMarkWhite, 1.0f);
+    }
+    for (auto& p : crosses) {
+        float cx, cy;
+        centre(p[0], p[1], cx, cy);
+        strokeCross(bmp, cx, cy, kCell * 0.56f, 3.0f, kMarkWhite, 1.0f);
+    }
+    float ax, ay, bx, by;
+    centre(2, 0, ax, ay);
+    centre(6, 4, bx, by);
+    strokeSegment(bmp, ax, ay, bx, by, 9.0f, kWinRed, 0.25f);
+    strokeSegment(bmp, ax, ay, bx, by, 4.0f, kWinRed, 1.0f);
+}
+
+// Faint marks on a faint grid over the whole picture, fading towards the bottom.
+void drawBackdrop(BITMAP* bmp) {
+    constexpr int kCell = 40;
+    for (int x = 0; x <= kScreenW; x += kCell) {
+        strokeSegment(bmp, x + 0.5f, 0, x + 0.5f, kScreenH, 1.0f, hex(0x8fb0e0), 0.07f);
+    }
+    for (int y = 0; y <= kScreenH; y += kCell) {
+        strokeSegment(bmp, 0, y + 0.5f, kScreenW, y + 0.5f, 1.0f, hex(0x8fb0e0), 0.07f);
+    }
+    // Cells of the grid, left and right of the emblem, away from the title and the buttons.
+    const int circles[][2] = {{1, 1}, {17, 2}, {2, 7}, {16, 9}, {0, 10}, {19, 5}, {3, 4}};
+    const int crosses[][2] = {{18, 0}, {2, 2}, {16, 4}, {1, 9}, {18, 10}, {0, 5}, {17, 7}};
+    for (auto& p : circles) {
+        strokeCircle(bmp, p[0] * kCell + kCell / 2.0f, p[1] * kCell + kCell / 2.0f, 12, 3,
+                     hex(0x9fc0f0), 0.13f);
+    }
+    for (auto& p : crosses) {
+        strokeCross(bmp, p[0] * kCell + kCell / 2.0f, p[1] * kCell + kCell / 2.0f, 22, 3,
+                    hex(0x9fc0f0), 0.13f);
+    }
+}
+
+BITMAP* makeMenu() {
+    BITMAP* bmp = create_bitmap(kScreenW, kScreenH);
+    for (int y = 0; y < kScreenH; y++) {
+        Colour c = mix(kSkyTop, kSkyBottom, float(y) / kScreenH);
+        hline(bmp, 0, y, kScreenW - 1, makecol(int(c.r), int(c.g), int(c.b)));
+    }
+    drawBackdrop(bmp);
+
+    // A soft glow behind the title.
+    for (int y = 0; y < 200; y++) {
+        for (int x = 0; x < kScreenW; x++) {
+            float dx = (x - kScreenW / 2.0f) / 360.0f, dy = (y - 95.0f) / 85.0f;
+            float glow = std::max(0.0f, 1.0f - (dx * dx + dy * dy));
+            blend(bmp, x, y, hex(0x35598f), glow * glow * 0.45f);
+        }
+    }
+
+    drawText(bmp, "Five in a row", kScreenW / 2, 58,
+             {8, hex(0xfff1b8), hex(0xf0a53a), hex(0x2a1604), 3, 6, 0.6f});
+    drawText(bmp, "a game for two players", kScreenW / 2, 152,
+             {2, hex(0xc9d8f0), hex(0x9fb5d8), hex(0x000000), 0, 2, 0.5f});
+
+    drawBoardEmblem(bmp);
+
+    // The shelf on which the buttons sit: plain, so that any button fits anywhere on it.
+    fillShape(bmp, 0, 478, kScreenW - 1, 572, roundedBox(-20, 482, kScreenW + 20, 568, 0),
+              solid(hex(0x000000)), 0.28f);
+    strokeSegment(bmp, 0, 482, kScreenW, 482, 1.0f, hex(0x7d9cd0), 0.35f);
+    strokeSegment(bmp, 0, 568, kScreenW, 568, 1.0f, hex(0x7d9cd0), 0.35f);
+
+    drawText(bmp, "choose with the left mouse button", kScreenW / 2, 582,
+             {1, hex(0x6e80a0), hex(0x6e80a0), hex(0x000000), 0, 0, 0.0f});
+    return bmp;
+}
+
+// ---- The buttons ----
+
+struct Button {
+    const char* file;
+    int x;  // where the menus place it, so that its rounded corners match the background
+    const char* label;
+    const char* hint;
+    unsigned light, dark;  // face colours, top and bottom
+};
+
+BITMAP* makeButton(BITMAP* menu, const Button& b) {
+    BITMAP* bmp = create_bitmap(kButtonW, kButtonH);
+    blit(menu, bmp, b.x, kButtonY, 0, 0, kButtonW, kButtonH);
+    const float w = kButtonW, h = kButtonH, r = 11;
+    Colour light = hex(b.light), dark = hex(b.dark);
+
+    fillShape(bmp, 0, 0, kButtonW, kButtonH, roundedBox(1, 2, w - 1, h, r), solid(hex(0x000000)),
+              0.45f);
+    fillShape(bmp, 0, 0, kButtonW, kButtonH, roundedBox(0.5f, 0.5f, w - 1.5f, h - 2, r),
+              solid(mix(dark, hex(0x000000), 0.55f)));
+    fillShape(bmp, 0, 0, kButtonW, kButtonH, roundedBox(2, 2, w - 3, h - 3.5f, r - 1.5f),
+              vertical(light, dark, 2, kButtonH - 4));
+    // A gloss over the upper half and a thin highlight along the top edge.
+    fillShape(bmp, 0, 0, kButtonW, kButtonH / 2, roundedBox(3, 3, w - 4, h / 2, r - 2.5f),
+              solid(hex(0xffffff)), 0.13f);
+    strokeSegment(bmp, r, 3, w - r - 1, 3, 1.0f, hex(0xffffff), 0.45f);
+
+    drawText(bmp, b.label, kButtonW / 2, 8,
+             {2, hex(0xffffff), hex(0xe6ecf5), mix(dark, hex(0x000000), 0.5f), 1, 1, 0.5f});
+    Colour hint = mix(light, hex(0xffffff), 0.75f);
+    drawText(bmp, b.hint, kButtonW / 2, 31, {1, hint, hint, hex(0x000000), 0, 1, 0.45f});
+    return bmp;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string folder = argc > 1 ? argv[1] : "data";
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    set_color_depth(32);
+
+    BITMAP* pointer = makePointer();
+    save(pointer, folder, "ptr.tga");
+    destroy_bitmap(pointer);
+
+    BITMAP* menu = makeMenu();
+    save(menu, folder, "menu.tga");
+
+    const Button buttons[] = {
+        {"mi_local.tga", 120, "Play here", "two at one machine", 0x3fb57a, 0x1c6e47},
+        {"mi_net.tga", 368, "Network", "on two machines", 0x4a86d8, 0x22508f},
+        {"mi_exit.tga", 616, "Exit", "leave the game", 0xcf5a5a, 0x862b31},
+        {"net_slave.tga", 200, "Join game", "connect as slave", 0x35aeb5, 0x176a72},
+        {"net_master.tga", 636, "Host game", "wait as master", 0xdba23c, 0x8f5e12},
+    };
+    for (const Button& b : buttons) {
+        BITMAP* bmp = makeButton(menu, b);
+        save(bmp, folder, b.file);
+        destroy_bitmap(bmp);
+    }
+    destroy_bitmap(menu);
+    return 0;
+}
+END_OF_MAIN()

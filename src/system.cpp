@@ -21,6 +21,9 @@ constexpr int kScreenW = 800;
 constexpr int kScreenH = 600;
 constexpr int kColorDepth = 32;
 constexpr int kMaxMessage = 255;
+
+// Main thread only, like flip() itself.
+unsigned long flips = 0;
 }  // namespace
 
 Exception::Exception() {}
@@ -68,9 +71,14 @@ void handleMouse() {
 }
 
 void flip() {
+    ++flips;
     handleMouse();
     blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     clear_bitmap(_screen);
+}
+
+unsigned long frames() {
+    return flips;
 }
 
 void done() {

@@ -40,6 +40,8 @@ protected:
 void init();
 // Draws the pointer into the back buffer, copies it to the window and clears it.
 void flip();
+// How many times flip() has run since the program started (the benchmarks count frames with it).
+unsigned long frames();
 // Removes keyboard and mouse and releases the back buffer and the pointer; safe after a failed
 // init.
 void done();

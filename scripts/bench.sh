@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
+# window on a private Xvfb display. Prints their figures; asserts nothing.
+# Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"  # the turn loop bench loads data/ptr.tga from here
+dir=${1:-build-bench}
+latencyMessages=${2:-10000}
+turnRounds=${3:-12}
+deadline=300
+
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$dir" --target latency_bench turn_loop_bench >/dev/null
+
+echo "Machine: $(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
+echo
+timeout "$deadline" "$dir/bench/latency_bench" "$latencyMessages"
+echo
+
+# Xvfb picks a free display itself and writes its number to descriptor 3 once it accepts clients.
+displayFile=$(mktemp)
+xvfb=
+cleanup() {
+    if [ -n "$xvfb" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+    fi
+    rm -f "$displayFile"
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayFile" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do
+    if [ -s "$displayFile" ] || ! kill -0 "$xvfb" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+display=$(head -n 1 "$displayFile")
+if [ -z "$display" ]; then
+    echo "bench.sh: Xvfb did not start within 10 s" >&2
+    exit 1
+fi
+DISPLAY=":$display" timeout "$deadline" "$dir/bench/turn_loop_bench" "$turnRounds"

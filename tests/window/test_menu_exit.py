@@ -1,0 +1,34 @@
+"""The main menu appears with its three buttons; clicks beside the buttons choose nothing; the exit
+button ends the program with "Choice: 2", "End", "system done" and status 0."""
+
+from harness import MAIN_MENU, check, main
+
+
+def test(h):
+    game = h.program(h.display())
+    game.wait_for_menu()
+    check(game.lines() == ["Initing net"], f"start-up output: {game.lines()}")
+
+    # Beside every button, and one pixel past the right and bottom edges of the exit button,
+    # which belong to the background.
+    exit_x, exit_y = MAIN_MENU["mi_exit.tga"]
+    exit_w, exit_h = h.picture("mi_exit.tga").width, h.picture("mi_exit.tga").height
+    for x, y in ((60, 524), (320, 524), (560, 524), (400, 470), (400, 580),
+                 (exit_x + exit_w, exit_y + 10), (exit_x + 10, exit_y + exit_h)):
+        game.click(x, y)
+    # A frame drawn after the last click: a choice would be written by now.
+    game.move(400, 300)
+    check(game.menu_shown(game.last_shot, MAIN_MENU), "the main menu is gone")
+    check(game.lines() == ["Initing net"], f"a click beside the buttons chose: {game.lines()}")
+
+    # The button's top-left pixel is part of it.
+    game.click(exit_x, exit_y)
+    status = game.wait_for_exit()
+    check(status == 0, f"exit status {status}")
+    check(game.lines() == ["Initing net", "Choice: 2", "End", "system done"],
+          f"output: {game.lines()}")
+    check(game.lines("stderr") == [], f"error output: {game.lines('stderr')}")
+
+
+if __name__ == "__main__":
+    main("menu_exit", test)

@@ -1,0 +1,42 @@
+"""A game port held by another program: the master (port 31211) and the slave (port 31212) each
+show the bind error until a key, then the main menu; once the port is free again they set up a
+game."""
+
+from harness import check, main
+from netplay import (MASTER_PORT, SLAVE_PORT, WAITING, NetGame, expect_notice, host, join,
+                     leave, notice_shown, port_taken, two_programs, wait_for_waiting)
+
+IN_USE = "ServerSocket: cannot bind to port {} - Address already in use"
+
+
+def test(h):
+    master, slave = two_programs(h)
+    with port_taken(MASTER_PORT):
+        host(master)
+        expect_notice(master, IN_USE.format(MASTER_PORT))
+    with port_taken(SLAVE_PORT):
+        # The slave's port is taken before the slave connects anywhere: no master is needed.
+        join(slave)
+        expect_notice(slave, IN_USE.format(SLAVE_PORT))
+        # A master waits meanwhile; the failed slave never reached it.
+        host(master)
+        wait_for_waiting(master)
+        master.expect_steady(lambda img: notice_shown(master, img, WAITING),
+                             "the master still waiting")
+        check("Listner: accepted socket from 127.0.0.1" not in master.lines("stderr"),
+              "the slave that could not listen reached the master")
+
+    game = NetGame(master, slave)
+    join(slave)
+    game.wait_for_turns()
+    game.play([(8, 8)])
+    game.escape(1)
+
+    leave(master)
+    leave(slave)
+    check(not any(line.startswith("Error: ") for p in (master, slave)
+                  for line in p.lines("stderr")), "a connection error printed as an error line")
+
+
+if __name__ == "__main__":
+    main("net_port_taken", test)

@@ -1,0 +1,71 @@
+"""Waiting for the peer: Escape while the master waits brings the main menu back without an end
+screen and frees the port, so that the master can host again at once; a stray client that closes
+its connection before sending a nick ends the wait with a notice. A slave listens before its nick
+reaches the master, waits for the connection back, and leaves that wait with Escape too."""
+
+import socket
+
+from harness import MAIN_MENU, check, main
+from netplay import (LOOPBACK, MASTER_PORT, NICK_MESSAGE, SLAVE_PORT, WAIT, NetGame,
+                     expect_notice, host, join, new_lines, port_free, port_taken, read_message,
+                     two_programs, wait_closed, wait_for_waiting)
+
+
+def leave_wait(program):
+    """Escape in a wait: the main menu comes back and stays, with no end screen waiting for a
+    key, and nothing written."""
+    before = program.lines()
+    program.key("Escape")
+    program.wait_for_menu(MAIN_MENU, "the main menu after Escape in the wait")
+    program.expect_steady(lambda img: program.menu_shown(img, MAIN_MENU), "the main menu")
+    check(new_lines(program, before) == [], f"leaving the wait wrote {new_lines(program, before)}")
+
+
+def slave_waits_for_a_silent_master(slave):
+    """A master of the test's own takes the slave's nick, connects back and says nothing."""
+    with port_taken(MASTER_PORT) as listening:
+        listening.settimeout(WAIT)
+        join(slave, LOOPBACK, "bert")
+        incoming, _ = listening.accept()
+        with incoming:
+            check(read_message(incoming) == (NICK_MESSAGE, b"bert"), "not the slave's nick")
+            # The slave already listens: the connection back succeeds at once.
+            back = socket.create_connection((LOOPBACK, SLAVE_PORT), timeout=WAIT)
+            with back:
+                wait_for_waiting(slave)
+                leave_wait(slave)
+                wait_closed(back, "the connection back to the slave")
+            wait_closed(incoming, "the slave's connection to the master")
+    check(port_free(SLAVE_PORT), "the slave still holds its port after leaving the wait")
+
+
+def stray_client(master):
+    """A client that connects to the waiting master and leaves without a word."""
+    host(master)
+    wait_for_waiting(master)
+    socket.create_connection((LOOPBACK, MASTER_PORT), timeout=WAIT).close()
+    expect_notice(master, "Socket::get: connection closed by peer")
+
+
+def test(h):
+    master, slave = two_programs(h)
+
+    host(master)
+    wait_for_waiting(master)
+    leave_wait(master)
+    check(port_free(MASTER_PORT), "the master still holds its port after leaving the wait")
+
+    slave_waits_for_a_silent_master(slave)
+    stray_client(master)
+
+    # Both ports serve a whole set-up again; this game ends by Escape.
+    game = NetGame(master, slave)
+    game.start()
+    game.play([(5, 5)])
+    game.escape(2)
+    check(master.lines("stderr").count("Listner: accepted socket from 127.0.0.1") == 2,
+          "the master did not accept exactly the stray client and the slave")
+
+
+if __name__ == "__main__":
+    main("net_waiting", test)

@@ -1,0 +1,80 @@
+"""A broken or hostile peer sends messages the program must not take: a length near 4 GiB for a
+board and for an unknown type, a board of 100 bytes, and a connection that ends in the middle of a
+message's payload or header. Each time, in either of the program's turns and on both of its
+listening ports, the program writes why, ends the game as interrupted, drops the peer, comes back
+to the main menu after a key and plays the next game."""
+
+from harness import main
+from peer import (Peer, Transcript, begin, ends_interrupted, leave, message, peer_moves,
+                  program_moves, refused)
+
+HUGE = 0xFFFFFFF0
+
+
+def huge_board_length(game, log):
+    with Peer("master") as peer:
+        begin(game, peer, log)
+        peer_moves(game, peer, 3, 3)
+        program_moves(game, peer, 4, 4)
+        board = peer.board.copy().mark(5, 5, 1)
+        peer.send(message(1, board.cells, length=HUGE))
+        refused(game, peer, log, "Error: Listener: refused data message of 4294967280 bytes "
+                "(a board has 256)", local=False)
+
+
+def short_board(game, log):
+    with Peer("slave") as peer:
+        begin(game, peer, log)
+        program_moves(game, peer, 3, 3)
+        peer.send(message(1, peer.board.copy().mark(0, 0, 2).cells[:100]))
+        refused(game, peer, log, "Error: Listener: refused data message of 100 bytes (a board "
+                "has 256)", local=False)
+
+
+def huge_unknown_type(game, log):
+    with Peer("master") as peer:
+        begin(game, peer, log)
+        peer_moves(game, peer, 3, 3)
+        peer.send(message(9, b"\x00" * 64, length=HUGE))
+        refused(game, peer, log, "Error: Listener: refused message of type 9 and 4294967280 "
+                "bytes (at most 4096)", local=True)
+
+
+def closed_mid_message(game, log, cut, local):
+    """The peer sends the first `cut` bytes of its next move and closes its connection."""
+    role = "slave" if local else "master"
+    with Peer(role) as peer:
+        begin(game, peer, log)
+        if role == "master":
+            peer_moves(game, peer, 3, 3)
+        program_moves(game, peer, 4, 4)
+        if local:
+            peer_moves(game, peer, 5, 5)
+        move = message(1, peer.board.copy().mark(6, 6, peer.player).cells)
+        peer.send(move[:cut])
+        peer.outbound.close()
+        peer.outbound = None
+        line = "Listener: connection closed by peer"
+        if local:
+            ends_interrupted(game, peer, log, err=[line, "NetworkGame::localPlayer interrupt"])
+        else:
+            ends_interrupted(game, peer, log, out=["Remote interrupt"], err=[line])
+
+
+def test(h):
+    game = h.program(h.display())
+    game.wait_for_menu()
+    log = Transcript(game)
+
+    huge_board_length(game, log)
+    short_board(game, log)
+    huge_unknown_type(game, log)
+    # In the payload while the program waits for the move; in the header during its own turn
+    # (a move out of turn, but cut before the program could tell).
+    closed_mid_message(game, log, 5 + 100, local=False)
+    closed_mid_message(game, log, 3, local=True)
+    leave(game, log)
+
+
+if __name__ == "__main__":
+    main("peer_bad_messages", test)
