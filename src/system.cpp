@@ -49,7 +49,11 @@ void Exception::print() {
 }
 
 void init() {
-    install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+    // Without a display the library itself does not start here (it does not get as far as the
+    // mode): the same failure for the player, and nothing after it may touch the library.
+    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) {
+        throw Exception("Init graphix mode 800x600x24");
+    }
     set_color_depth(kColorDepth);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, kScreenW, kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
