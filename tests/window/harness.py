@@ -340,12 +340,14 @@ class Program:
         self.origin = (0, 0)  # of the window on the screen
         self.pointer_at = None  # where the test last put the pointer
         self.trail = []  # where the program may have drawn it since
+        self.synced = False  # whether the program's pointer follows the real one
         self.last_shot = None
         self.starts = 0
         self.start()
 
     def start(self):
         self.starts += 1
+        self.synced = False
         self.started_at = time.monotonic()
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
             self.proc = subprocess.Popen([self.harness.exe], cwd=self.cwd, env=self.env,
@@ -438,9 +440,13 @@ class Program:
               "the window changed its size")
         return self.last_shot
 
-    def wait_for_screen(self, condition, what, timeout=WAIT):
-        """Takes screenshots until condition(image) holds; returns that image."""
-        for _ in poll(timeout, what, step=0.01):
+    def wait_for_screen(self, condition, what, timeout=WAIT, pointer=None):
+        """Takes screenshots until condition(image) holds; returns that image. With `pointer`,
+        the pointer is moved there first, and again now and then while the wait lasts (see
+        move)."""
+        for attempt in poll(timeout, what, step=0.01):
+            if pointer is not None and attempt % 10 == 0:
+                self.move_blind(*pointer)
             shot = self.try_screenshot(what)
             if shot is not None and condition(shot):
                 return shot
@@ -544,10 +550,10 @@ class Program:
 
     def wait_for_turn(self, player, what=None):
         """Waits for the game screen of `player`'s turn with the pointer parked off the grid."""
-        self.move_blind(*PARK)
         return self.wait_for_screen(
             lambda img: self.turn_shown(img, player) and self.pointer_drawn_at(img, *PARK)
-            and img.pixel(BOARD_X, BOARD_Y) == WHITE, what or f"{TURN_TEXT[player]!r}")
+            and img.pixel(BOARD_X, BOARD_Y) == WHITE, what or f"{TURN_TEXT[player]!r}",
+            pointer=PARK)
 
     def play(self, c, r, player):
         """`player` places a mark in cell (c, r), which must not end the game; returns the
@@ -555,11 +561,10 @@ class Program:
         other = 3 - player
         self.click(*cell_centre(c, r), seen=lambda img: self.turn_shown(img, other),
                    what=f"{TURN_TEXT[other]!r} after a click on ({c}, {r})")
-        self.move_blind(*PARK)
         return self.wait_for_screen(
             lambda img: self.turn_shown(img, other) and self.pointer_drawn_at(img, *PARK)
             and cell_mark(img, c, r) == MARK[player],
-            f"{MARK[player]} in cell ({c}, {r}) and {TURN_TEXT[other]!r}")
+            f"{MARK[player]} in cell ({c}, {r}) and {TURN_TEXT[other]!r}", pointer=PARK)
 
     def end_screen_shown(self, img, result):
         return (self.text_shown(img, TEXT_X, 200, "End of game", END_PINK)
@@ -616,17 +621,35 @@ class Program:
 
     def move(self, x, y):
         """Moves the pointer and waits until the program draws it there."""
+        if not self.synced:
+            self.sync_pointer()
         self.move_blind(x, y)
-        # Right after start-up the library may follow the pointer by relative motion and land
-        # elsewhere: a move is repeated, by way of a neighbouring pixel, until it shows.
         what = f"the pointer to be drawn at ({x}, {y})"
         for attempt in poll(WAIT, what, step=0.01):
             shot = self.try_screenshot(what)
             if shot is not None and self.pointer_drawn_at(shot, x, y):
                 return
-            if attempt and attempt % 20 == 0:
-                self.move_blind(*self.neighbour(x, y))
+            # The library may still be following the pointer by relative motion, or, as it
+            # stops doing so, put the real pointer back where it has its own.
+            if attempt and attempt % 10 == 0:
+                if attempt % 30 == 0:
+                    self.sync_pointer()
                 self.move_blind(x, y)
+
+    def sync_pointer(self):
+        """Makes the program's pointer follow the real one. For a while after start-up the
+        library follows the pointer by relative motion, from where it put its own pointer, so
+        that moves land off their targets. It stops its pointer at the window's edges, though:
+        after a move to the bottom-right corner and one to the top-left corner, its pointer is
+        at (0, 0) whatever it made of the moves before, and from there it follows exactly."""
+        for attempt in poll(WAIT, "the pointer to be drawn at (0, 0)", step=0.01):
+            if attempt % 10 == 0:
+                self.move_blind(SCREEN_W - 1, SCREEN_H - 1)
+                self.move_blind(0, 0)
+            shot = self.try_screenshot("the pointer in the top-left corner")
+            if shot is not None and self.pointer_drawn_at(shot, 0, 0):
+                self.synced = True
+                return
 
     def move_blind(self, x, y):
         """Moves the pointer without looking (for screens that are not redrawn)."""
@@ -651,10 +674,24 @@ class Program:
     def key(self, name, seen=None, what=None):
         """Presses a key, holding it until the program has taken it (as for click); the pointer
         must be over the window, as keyboard focus follows it."""
-        before = self.screenshot()
+        before = self.steady_screen()
         self.display.xdotool("keydown", name)
         self.settle(before, seen, what or f"the key {name}",
                     lambda: self.display.xdotool("keyup", name))
+
+    def steady_screen(self):
+        """The screen once the pointer shows where the test put it, or, on a screen drawn only
+        once, the screen as it stays."""
+        shots = []
+        for _ in poll(WAIT, "a steady screen", step=0.03):
+            shot = self.try_screenshot("a steady screen")
+            if shot is None:
+                continue
+            if self.pointer_at is None or self.pointer_drawn_at(shot, *self.pointer_at):
+                return shot
+            shots.append(shot)
+            if len(shots) >= 4 and all(s.rgb == shot.rgb for s in shots[-4:]):
+                return shot
 
     def settle(self, before, seen, what, release):
         """Waits until the program has taken a press that is still held, then releases it.
@@ -673,9 +710,10 @@ class Program:
                 self.wait_for_screen(seen, what)
                 return
             step = self.neighbour(*start)
-            self.move_blind(*step)
-            self.trail = [start, step]
-            for _ in poll(WAIT, f"the program to take {what}", step=0.01):
+            for attempt in poll(WAIT, f"the program to take {what}", step=0.01):
+                if attempt % 10 == 0:
+                    self.move_blind(*step)
+                    self.trail = [start, step]
                 try:
                     shot = self.screenshot()
                 except Failure:

@@ -15,7 +15,8 @@ def unused_display():
 
 def test(h):
     unset = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    for what, env in (("DISPLAY unset", unset), ("no server", dict(unset, DISPLAY=unused_display()))):
+    no_server = dict(unset, DISPLAY=unused_display())
+    for what, env in (("DISPLAY unset", unset), ("no server", no_server)):
         game = h.program(None, env=env)
         status = game.wait_for_exit()
         check(status == 0, f"{what}: exit status {status}")
