@@ -27,7 +27,7 @@
 namespace {
 
 // Far from the game's 31211/31212 and from the ports the tests use; the listener cannot take 0.
-constexpr unsigned kListenerPort = 39211;
+constexpr unsigned kListenerPort = 24911;
 constexpr int kCells = 256;
 // Type byte, length field, board: a data message as it travels.
 constexpr int kMessageBytes = 1 + 4 + kCells;

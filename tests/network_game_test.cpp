@@ -21,8 +21,8 @@ using namespace Testing;
 namespace {
 
 // Ports of these tests only: the game's listener, and the test's own for the game's socket.
-constexpr unsigned kGamePort = 39411;
-constexpr unsigned kPeerPort = 39412;
+constexpr unsigned kGamePort = 24411;
+constexpr unsigned kPeerPort = 24412;
 constexpr unsigned char kMe = 1;
 constexpr unsigned char kPeer = 2;
 

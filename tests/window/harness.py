@@ -297,6 +297,11 @@ class Display:
             os.close(read_end)
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
+        try:
+            without_autorepeat(self)
+        except BaseException:
+            self.stop()
+            raise
 
     def screenshot(self, window=None):
         """The pixels of `window` (an X window id), or of the whole screen."""
@@ -309,6 +314,31 @@ class Display:
     def stop(self):
         stop_process(self.proc)
         self.log.close()
+
+
+def without_autorepeat(display):
+    """Turns the keyboard's auto-repeat off on `display`. A key is pressed and released by two
+    calls of xdotool; on a busy machine the release can come late enough for the server to repeat
+    the key, and a second Enter would answer the next prompt unseen. The connection stays open
+    for the rest of the test: the server would reset its settings when its last client leaves
+    (a program that ends, or is killed)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    # The server now and then refuses a new connection (see harness.DISPLAY_REFUSED).
+    for _ in poll(WAIT, f"a connection to the display {display.name}", step=0.05):
+        connection = x11.XOpenDisplay(display.name.encode())
+        if connection:
+            break
+    check(connection, f"no connection to the display {display.name}")
+    x11.XAutoRepeatOff(connection)
+    x11.XFlush(connection)
+    _KEPT_CONNECTIONS.append(connection)
+
+
+_KEPT_CONNECTIONS = []
 
 
 def die_with_parent():

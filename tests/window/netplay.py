@@ -12,7 +12,6 @@ every other user of the ports (their CTest RESOURCE_LOCK game_ports).
 """
 
 import contextlib
-import ctypes
 import socket
 import struct
 
@@ -41,35 +40,9 @@ RECEIVED_BOARD = "Listener: recieved message: type 1 size: 256"
 # ---- Programs ----
 
 
-def without_autorepeat(display):
-    """Turns the keyboard's auto-repeat off on `display`. A key is pressed and released by two
-    calls of xdotool; on a busy machine the release can come late enough for the server to repeat
-    the key, and a second Enter would answer the next prompt unseen. The connection stays open
-    for the rest of the test: the server would reset its settings when its last client leaves
-    (a program that ends, or is killed)."""
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    # The server now and then refuses a new connection (see harness.DISPLAY_REFUSED).
-    for _ in poll(WAIT, f"a connection to the display {display.name}", step=0.05):
-        connection = x11.XOpenDisplay(display.name.encode())
-        if connection:
-            break
-    x11.XAutoRepeatOff(connection)
-    x11.XFlush(connection)
-    _KEPT_CONNECTIONS.append(connection)
-
-
-_KEPT_CONNECTIONS = []
-
-
 def net_display(h):
-    """A display for one of the two programs, its keyboard without auto-repeat."""
-    display = h.display()
-    without_autorepeat(display)
-    return display
+    """A display for one of the two programs."""
+    return h.display()
 
 
 def wait_for_free_ports(timeout=WAIT):
