@@ -124,6 +124,15 @@ protected:
         EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
     }
 
+    // The peer's move at (c, r), sent and then taken by the game's remote turn.
+    void playRemote(int c, int r, Bytes& board) {
+        board[cell(c, r)] = kPeer;
+        ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+        std::string out;
+        ASSERT_TRUE(remoteTurn(out));
+        EXPECT_EQ(out, "");
+    }
+
     // Runs the remote turn, with stdout captured into out.
     bool remoteTurn(std::string& out) {
         testing::internal::CaptureStdout();
@@ -151,10 +160,7 @@ TEST_F(NetworkGameTest, ClicksOffTheGridOrOnATakenCellSendNothing) {
     Bytes board(256, 0);
     playLocal(0, 0, board);
     // Peer's answer, so that it is this side's turn again.
-    board[cell(1, 1)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    std::string out;
-    ASSERT_TRUE(remoteTurn(out));
+    playRemote(1, 1, board);
 
     fake->onFrame([](int frame) {
         // Frames 2-20 press on the taken cell, 21-40 beside the grid, then on a free cell.
@@ -195,30 +201,21 @@ TEST_F(NetworkGameTest, EscapeInALocalTurnTellsThePeerWithoutATraceLine) {
 TEST_F(NetworkGameTest, RemoteMoveIsLoadedIntoTheBoard) {
     Bytes board(256, 0);
     playLocal(0, 0, board);
-    board[cell(15, 15)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    std::string out;
-    ASSERT_TRUE(remoteTurn(out));
+    playRemote(15, 15, board);
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
     EXPECT_FALSE(*game->state().newData);
     EXPECT_FALSE(game->isInterrupted());
-    EXPECT_EQ(out, "");
 }
 
 TEST_F(NetworkGameTest, AWinningRemoteMoveEndsTheGameRightAfterLoadingIt) {
     Bytes board(256, 0);
     for (int i = 0; i < 4; i++) {
         playLocal(i, 0, board);
-        board[cell(i, 1)] = kPeer;
-        ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-        std::string out;
-        ASSERT_TRUE(remoteTurn(out));
+        playRemote(i, 1, board);
     }
+    EXPECT_FALSE(game->isInterrupted());
     playLocal(15, 15, board);
-    board[cell(4, 1)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    std::string out;
-    ASSERT_TRUE(remoteTurn(out));
+    playRemote(4, 1, board);
     EXPECT_TRUE(game->isInterrupted());
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
 }
