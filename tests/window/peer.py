@@ -171,6 +171,11 @@ class Peer:
 
     # -- sending --
 
+    def hang_up(self):
+        """Closes the connection the peer writes on, as a peer that leaves would."""
+        self.outbound.close()
+        self.outbound = None
+
     def send(self, data):
         self.outbound.sendall(data)
 

@@ -76,8 +76,7 @@ def no_nick_back(game, log, send, notice, line):
         peer.expect_nick("h5")
         peer.connect()
         peer.send(send)
-        peer.outbound.close()
-        peer.outbound = None
+        peer.hang_up()
         wait_for_notice(game, notice)
         log.expect(out=["Choice: 1"], err=[line])
         log.check()

@@ -15,8 +15,7 @@ def stray(game, log, send, notice, line):
         start_as_master(game)
         peer.connect()
         peer.send(send)
-        peer.outbound.close()
-        peer.outbound = None
+        peer.hang_up()
         wait_for_notice(game, notice)
         log.expect(out=["Choice: 1"], err=[line])
         log.check()

@@ -52,8 +52,7 @@ def closed_mid_message(game, log, cut, local):
             peer_moves(game, peer, 5, 5)
         move = message(1, peer.board.copy().mark(6, 6, peer.player).cells)
         peer.send(move[:cut])
-        peer.outbound.close()
-        peer.outbound = None
+        peer.hang_up()
         line = "Listener: connection closed by peer"
         if local:
             ends_interrupted(game, peer, log, err=[line, "NetworkGame::localPlayer interrupt"])
