@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "game.h"
+#include "network_game.h"
 #include "net_host.h"
 #include "net_socket.h"
 #include "silenced.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "game.h"
+#include "network_game.h"
 #include "silenced.h"
 #include "statistics.h"
 #include "system.h"

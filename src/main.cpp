@@ -4,14 +4,14 @@
 
 #include <allegro.h>
 
-#include <iostream>
 #include <string>
 
-#include "game.h"
+#include "network_game.h"
 #include "menu.h"
 #include "net_host.h"
 #include "net_socket.h"
 #include "system.h"
+#include "output_line.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ void menuFlow() {
     bool end = false;
     while (!end) {
         int choice = m.exec();
-        std::cout << "Choice: " << choice << std::endl;
+        System::out() << "Choice: " << choice;
         switch (choice) {
             case kLocalGame: {
                 Games::LocalGame g;
@@ -109,7 +109,7 @@ void menuFlow() {
                 networkBranch(subMenuData);
                 break;
             case kLeave:
-                std::cout << "End" << std::endl;
+                System::out() << "End";
                 end = true;
                 break;
             default:
@@ -127,7 +127,7 @@ int _main(int /*argc*/, char** /*argv*/) {
     } catch (System::Exception e) {
         e.print();
     }
-    std::cout << "system done" << std::endl;
+    System::out() << "system done";
     System::done();
     return 0;
 }

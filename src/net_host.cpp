@@ -1,7 +1,6 @@
 // Host addresses and their resolution.
 #include "net_host.h"
-
-#include <iostream>
+#include "output_line.h"
 
 namespace Net {
 
@@ -43,9 +42,9 @@ Host::Host(const char* host, unsigned port) {
         entry->h_length == static_cast<int>(sizeof sin.sin_addr)) {
         // The entry is the resolver's static storage: copy the address out at once.
         memcpy(&sin.sin_addr, entry->h_addr_list[0], sizeof sin.sin_addr);
-        std::cerr << "Found host " << host << std::endl;
+        System::err() << "Found host " << host;
     } else {
-        std::cerr << "Trying IP adrress " << host << std::endl;
+        System::err() << "Trying IP adrress " << host;
         sin.sin_addr.s_addr = inet_addr(host);
     }
     setPort(port);

@@ -1,9 +1,9 @@
 // Stream sockets: reading and writing exact lengths, connecting, listening, accepting.
 #include "net_socket.h"
+#include "output_line.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <iostream>
 
 namespace Net {
 
@@ -33,16 +33,16 @@ ConnectionClosedException::ConnectionClosedException()
 Socket::Socket() : sockId(-1) {}
 
 void Socket::get(char* buffer, int size) {
-    std::cerr << "Socket::get begin" << std::endl;
+    System::err() << "Socket::get begin";
     int toRecv = size;
     int recved = 0;
     for (;;) {
-        std::cerr << "Waitng for " << toRecv << " bytes" << std::endl;
+        System::err() << "Waitng for " << toRecv << " bytes";
         if (toRecv <= 0) {
             return;
         }
         ssize_t ret = recv(sockId, buffer + recved, toRecv, 0);
-        std::cerr << "( ret: " << ret << " )" << std::endl;
+        System::err() << "( ret: " << ret << " )";
         if (ret == 0) {
             // The peer may close between the fields of a message: what has not come must not be
             // taken for data.
@@ -57,9 +57,9 @@ void Socket::get(char* buffer, int size) {
 }
 
 int Socket::getOnce(char* buffer, int size) {
-    fprintf(stderr, "Socket::getOnce: entry point\n");
+    System::err() << "Socket::getOnce: entry point";
     ssize_t ret = read(sockId, buffer, size);
-    fprintf(stderr, "\tread %d bytes\n", static_cast<int>(ret));
+    System::err() << "\tread " << ret << " bytes";
     if (ret < 0) {
         throw System::Exception("Socket::read error%s", "");
     }
@@ -71,7 +71,7 @@ void Socket::set(const char* buffer, int size) {
     for (;;) {
         // MSG_NOSIGNAL: a peer that has gone must give an error here, not kill the program.
         ssize_t ret = send(sockId, buffer + sent, size - sent, MSG_NOSIGNAL);
-        std::cerr << "[ ret: " << ret << " ] " << std::endl;
+        System::err() << "[ ret: " << ret << " ] ";
         if (ret < 0) {
             throw System::Exception("Socket::write() error no. %d", errno);
         }

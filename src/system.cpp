@@ -1,6 +1,7 @@
 // Start-up and shutdown, the back buffer and its presentation, picture loading, the error type,
 // and the text widgets.
 #include "system.h"
+#include "output_line.h"
 
 #include <allegro.h>
 
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 
 namespace System {
@@ -45,7 +45,7 @@ void Exception::format(const char* format, va_list args) {
 }
 
 void Exception::print() {
-    std::cerr << "Error: " << errorMessage << std::endl;
+    System::err() << "Error: " << errorMessage;
 }
 
 void init() {
@@ -66,7 +66,7 @@ void init() {
     install_timer();
     install_keyboard();
     install_mouse();
-    std::cout << "Initing net" << std::endl;
+    System::out() << "Initing net";
     // POSIX sockets need no start-up call.
 }
 

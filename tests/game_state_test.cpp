@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "game.h"
+#include "game_state.h"
 #include "peer_helpers.h"
 
 using namespace Testing;

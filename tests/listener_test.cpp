@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "game.h"
+#include "listener.h"
 #include "peer_helpers.h"
 
 using namespace Testing;

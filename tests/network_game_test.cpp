@@ -13,7 +13,7 @@
 #include <string>
 
 #include "allegro_fixture.h"
-#include "game.h"
+#include "network_game.h"
 #include "peer_helpers.h"
 
 using namespace Testing;

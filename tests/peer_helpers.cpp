@@ -1,7 +1,7 @@
 // Bounded waits, loopback connections and message bytes for the peer-link tests.
 #include "peer_helpers.h"
 
-#include "game.h"
+#include "listener.h"
 
 #include <gtest/gtest.h>
 

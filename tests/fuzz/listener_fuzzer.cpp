@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "board.h"
-#include "game.h"
+#include "listener.h"
 
 namespace {
 

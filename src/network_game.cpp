@@ -1,0 +1,175 @@
+// The network games' turns and the set-up of master and slave.
+#include "network_game.h"
+
+#include <allegro.h>
+
+#include <cstring>
+
+#include "system.h"
+#include "output_line.h"
+
+namespace Games {
+
+namespace {
+constexpr unsigned kMasterPort = 31211;
+constexpr unsigned kSlavePort = 31212;
+const char* const kMasterNick = "Master";
+}  // namespace
+
+NetworkGame::NetworkGame() {}
+
+NetworkGame::~NetworkGame() {
+    socket.destroy();
+    listener.stop();
+}
+
+void NetworkGame::interrupt() {
+    listener.state.localInterrupt = true;
+}
+
+bool NetworkGame::isInterrupted() {
+    return *listener.state.localInterrupt || *listener.state.remoteInterrupt;
+}
+
+bool NetworkGame::send(unsigned char type) {
+    try {
+        listener.state.sendMessage(socket, type);
+        return true;
+    } catch (System::Exception e) {
+        // The peer has gone (killed, or its connection closed): this side's game ends as
+        // interrupted instead of the whole program.
+        e.print();
+        listener.state.remoteInterrupt = true;
+        return false;
+    }
+}
+
+void NetworkGame::endHere() {
+    listener.state.localInterrupt = true;
+    send(InterruptMessage);
+}
+
+bool NetworkGame::localPlayer(unsigned char pl) {
+    TurnClick click;
+    for (;;) {
+        if (*listener.state.remoteInterrupt) {
+            System::err() << "NetworkGame::localPlayer interrupt";
+            return false;
+        }
+        board->draw();
+        drawStatus("Local player turns", 200, makecol(127, 127, 127));
+        System::flip();
+        if (key[KEY_ESC]) {
+            endHere();
+            return false;
+        }
+        int x, y;
+        if (!click.cell(board, x, y) || !board->move(x, y, pl)) {
+            continue;
+        }
+        board->draw();
+        System::flip();
+        unsigned char* destPtr = *listener.state.data;
+        listener.state.data.lock();
+        memcpy(destPtr, board->getData(), board->getSize());
+        listener.state.data.unlock();
+        return send(DataMessage);
+    }
+}
+
+bool NetworkGame::remotePlayer(unsigned char /*pl*/) {
+    while (!*listener.state.remoteInterrupt) {
+        if (key[KEY_ESC]) {
+            System::out() << "Local interrupt";
+            endHere();
+            return false;
+        }
+        if (*listener.state.newData) {
+            listener.state.getData(board->getData());
+            return true;
+        }
+        board->draw();
+        drawStatus("Waiting for remote player turn", 200, makecol(127, 192, 127), 300);
+        System::flip();
+    }
+    System::out() << "Remote interrupt";
+    return false;
+}
+
+void NetworkGame::startListener(unsigned port, unsigned size, unsigned char peerPlayer) {
+    // The shared buffer and the board are copied into each other whole: they must agree.
+    if (size != static_cast<unsigned>(board->getSize())) {
+        throw System::Exception("Network game: %u cells asked for a board of %d", size,
+                                board->getSize());
+    }
+    listener.setup(port, size, peerPlayer);
+    listener.open();
+    listener.start(nullptr);
+}
+
+bool NetworkGame::waitForPeer() {
+    for (;;) {
+        if (*listener.state.ready) {
+            return true;
+        }
+        std::string failure = *listener.state.failure;
+        if (!failure.empty()) {
+            throw Net::ConnectionException("%s", failure.c_str());
+        }
+        System::say("Waiting for connection");
+        System::flip();
+        if (key[KEY_ESC]) {
+            return false;
+        }
+    }
+}
+
+void NetworkGame::connectAndAnnounce(const Net::Host& host, const std::string& nick) {
+    socket = Net::ClientSocket(host);
+    listener.state.localNick = nick;
+    try {
+        listener.state.sendMessage(socket, NickMessage);
+    } catch (System::Exception e) {
+        // The peer vanished between its connect and our nick: a connection failure like the others.
+        throw Net::ConnectionException("%s", e.message().c_str());
+    }
+}
+
+MasterGame::MasterGame(std::string /*nick*/, unsigned size) {
+    startListener(kMasterPort, size, 2);
+    if (!waitForPeer()) {
+        return;
+    }
+    std::string slave = listener.peerName();
+    connectAndAnnounce(Net::Host(slave.c_str(), kSlavePort), kMasterNick);
+    running = true;
+}
+
+MasterGame::~MasterGame() {}
+
+bool MasterGame::playerOne() {
+    return localPlayer(1);
+}
+
+bool MasterGame::playerTwo() {
+    return remotePlayer(2);
+}
+
+SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size) {
+    // Listen before the nick goes out: the master connects back as soon as it has it.
+    startListener(kSlavePort, size, 1);
+    connectAndAnnounce(Net::Host(host.c_str(), kMasterPort), nick);
+    running = waitForPeer();
+}
+
+SlaveGame::~SlaveGame() {}
+
+bool SlaveGame::playerOne() {
+    return remotePlayer(1);
+}
+
+bool SlaveGame::playerTwo() {
+    return localPlayer(2);
+}
+
+}  // namespace Games

@@ -1,0 +1,76 @@
+// The network games: a game whose two players sit at two machines, its turns, and the set-up of
+// each side (master and slave). Main thread only, apart from the listener thread each game owns.
+#pragma once
+
+#include <string>
+
+#include "game.h"
+#include "listener.h"
+#include "net_host.h"
+#include "net_socket.h"
+
+namespace Games {
+
+// A game whose two players sit at two machines. Each side holds a listener thread that reads the
+// peer's messages into listener.state, and a client socket on which this side writes its own.
+// Main thread only, apart from the listener thread it owns.
+class NetworkGame : public Game {
+public:
+    NetworkGame();
+    // Closes the outgoing connection, then stops and joins the listener thread before its state
+    // goes, however the game ended (finished, abandoned while waiting, failed part-way).
+    virtual ~NetworkGame();
+
+protected:
+    // One turn of the local player pl: true once the mark is placed and sent, false when the game
+    // is to end (the peer interrupted or left, or Escape here).
+    bool localPlayer(unsigned char pl);
+    // Waits for the peer's board: true once it is loaded into the board, false when the game is to
+    // end. pl is not used.
+    bool remotePlayer(unsigned char pl);
+    void interrupt() override;
+    bool isInterrupted() override;
+
+    // Builds the listener for port and a board of size cells, its socket listening on return,
+    // and starts its thread. peerPlayer is the number the peer plays, for checking its moves.
+    void startListener(unsigned port, unsigned size, unsigned char peerPlayer);
+    // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is down
+    // (false). Throws Net::ConnectionException when the listener ended before the nick came.
+    bool waitForPeer();
+    // Connects to host and sends nick; a failure is a Net::ConnectionException.
+    void connectAndAnnounce(const Net::Host& host, const std::string& nick);
+
+    System::Listener listener;
+    Net::ClientSocket socket;
+
+private:
+    // Sends a message during play; false, with the game marked as left by the peer, when the peer
+    // has gone.
+    bool send(unsigned char type);
+    // Ends the game from this side: raises localInterrupt and tells the peer.
+    void endHere();
+};
+
+// Waits for a slave on kMasterPort, connects back to it, and plays player one, moving first.
+class MasterGame : public NetworkGame {
+public:
+    MasterGame(std::string nick, unsigned size);
+    ~MasterGame() override;
+
+protected:
+    bool playerOne() override;
+    bool playerTwo() override;
+};
+
+// Connects to a master, waits for its connection back on kSlavePort, and plays player two.
+class SlaveGame : public NetworkGame {
+public:
+    SlaveGame(std::string nick, std::string host, unsigned size);
+    ~SlaveGame() override;
+
+protected:
+    bool playerOne() override;
+    bool playerTwo() override;
+};
+
+}  // namespace Games
