@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(liballegro4-dev libpng-dev cmake ninja-build g++ pkg-config)
-package=(debhelper dpkg-dev)
+package=(build-essential debhelper dpkg-dev)
 case "${1:-}" in
     package) packages+=("${package[@]}") ;;
     test)

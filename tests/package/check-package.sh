@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-apt=($sudo apt-get -o DPkg::Lock::Timeout=120 -y -qq)
+apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=120 -y -qq)
 fail() {
     echo "FAILED package: $*" >&2
     exit 1
@@ -48,7 +48,7 @@ trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 desktop=$unpacked/usr/share/applications/fiveinarow.desktop
 timeout 60 desktop-file-validate "$desktop" || fail "desktop-file-validate"
-grep -qx 'Categories=.*Game;.*' "$desktop" || fail "the desktop entry is not in the Game category"
+grep -Eqx 'Categories=(.*;)?Game;.*' "$desktop" || fail "the desktop entry is not in the Game category"
 
 # What is there before the installation stays; whatever of the package is new must go again.
 if dpkg-query -W fiveinarow >/dev/null 2>&1; then
@@ -58,21 +58,27 @@ paths=$(awk '{print substr($6, 2)}' <<<"$listing" | sed 's,/$,,' | grep -v '^$')
 before=$(while read -r p; do [ -e "$p" ] && echo "$p"; done <<<"$paths" || true)
 
 timeout 300 "${apt[@]}" install "$root/$deb" >/dev/null || fail "apt-get install"
+# From here on the package goes again whatever happens.
+trap 'timeout 300 "${apt[@]}" purge fiveinarow >/dev/null; rm -rf "$unpacked"' EXIT
+status=0
 # Started as a desktop session starts the entry's command: by name, on a user's PATH.
 command=$(sed -n 's/^Exec=//p' "$desktop")
-game=$(PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games command -v "$command") ||
-    fail "$command is not on a user's PATH"
-[ "$game" = /usr/games/fiveinarow ] || fail "$command is $game"
-status=0
-# The screen is compared with the repository's pictures; no text is read from it (no text mask).
-timeout 120 python3 -B tests/package/start_installed.py "$game" --data "$root/data" \
-    --text-mask /dev/null || status=$?
+game=$(PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games command -v "$command") || true
+if [ "$game" != /usr/games/fiveinarow ]; then
+    echo "'$command' is '$game' on a user's PATH" >&2
+    status=1
+else
+    # The screen is compared with the repository's pictures; no text is read (no text mask).
+    timeout 120 python3 -B tests/package/start_installed.py "$game" --data "$root/data" \
+        --text-mask /dev/null || status=$?
+fi
 
+trap 'rm -rf "$unpacked"' EXIT
 timeout 300 "${apt[@]}" purge fiveinarow >/dev/null || fail "apt-get purge"
 [ $status -eq 0 ] || fail "the installed game did not start and end as it should"
 dpkg-query -W fiveinarow >/dev/null 2>&1 && fail "fiveinarow is still known to dpkg"
 after=$(while read -r p; do [ -e "$p" ] && echo "$p"; done <<<"$paths" || true)
-left=$(comm -13 <(echo "$before") <(echo "$after"))
+left=$(comm -13 <(sort <<<"$before") <(sort <<<"$after"))
 [ -z "$left" ] || fail "left after the purge: $left"
 
 echo "passed package ($deb)"
