@@ -14,8 +14,10 @@ fail() {
     exit 1
 }
 
-timeout 900 ./package.sh >/tmp/fiveinarow-package.log 2>&1 ||
-    { tail -40 /tmp/fiveinarow-package.log; fail "./package.sh failed"; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+timeout 900 ./package.sh >"$work/package.log" 2>&1 ||
+    { tail -40 "$work/package.log"; fail "./package.sh failed"; }
 debs=(dist/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "dist/ holds ${#debs[@]} packages"
 deb=${debs[0]}
@@ -43,10 +45,8 @@ echo "lintian:"
 timeout 300 lintian --fail-on error,warning -I --pedantic --show-overrides "$deb" ||
     fail "lintian found errors or warnings"
 
-unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb -x "$deb" "$unpacked"
-desktop=$unpacked/usr/share/applications/fiveinarow.desktop
+dpkg-deb -x "$deb" "$work/unpacked"
+desktop=$work/unpacked/usr/share/applications/fiveinarow.desktop
 timeout 60 desktop-file-validate "$desktop" || fail "desktop-file-validate"
 grep -Eqx 'Categories=(.*;)?Game;.*' "$desktop" || fail "the desktop entry is not in the Game category"
 
@@ -59,7 +59,7 @@ before=$(while read -r p; do [ -e "$p" ] && echo "$p"; done <<<"$paths" || true)
 
 timeout 300 "${apt[@]}" install "$root/$deb" >/dev/null || fail "apt-get install"
 # From here on the package goes again whatever happens.
-trap 'timeout 300 "${apt[@]}" purge fiveinarow >/dev/null; rm -rf "$unpacked"' EXIT
+trap 'timeout 300 "${apt[@]}" purge fiveinarow >/dev/null; rm -rf "$work"' EXIT
 status=0
 # Started as a desktop session starts the entry's command: by name, on a user's PATH.
 command=$(sed -n 's/^Exec=//p' "$desktop")
@@ -73,7 +73,7 @@ else
         --text-mask /dev/null || status=$?
 fi
 
-trap 'rm -rf "$unpacked"' EXIT
+trap 'rm -rf "$work"' EXIT
 timeout 300 "${apt[@]}" purge fiveinarow >/dev/null || fail "apt-get purge"
 [ $status -eq 0 ] || fail "the installed game did not start and end as it should"
 dpkg-query -W fiveinarow >/dev/null 2>&1 && fail "fiveinarow is still known to dpkg"
