@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, peer-link and window tests,
-# then the unit and peer-link tests again under AddressSanitizer/UndefinedBehaviorSanitizer and
-# the peer-link tests under ThreadSanitizer, the fuzz corpus, and the formatting check.
+# the Debian package (built, checked, installed, started and purged again), then the unit and
+# peer-link tests again under AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests
+# under ThreadSanitizer, the fuzz corpus, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
@@ -10,6 +11,8 @@ scripts/check-format.sh
 
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
+
+tests/package/check-package.sh
 
 scripts/build.sh build-asan -DSANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building (and, with "test", testing) the game needs on a Debian machine.
+# Installs what building the game needs on a Debian machine; with "package", what building its
+# Debian package needs too; with "test", what testing it (the package included) needs as well.
 # Installs nothing that is already there; needs root or sudo for the rest.
 set -euo pipefail
 
-packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
-if [ "${1:-}" = "test" ]; then
-    packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev clang-format)
-fi
+packages=(liballegro4-dev libpng-dev cmake ninja-build g++ pkg-config)
+package=(build-essential debhelper dpkg-dev)
+case "${1:-}" in
+    package) packages+=("${package[@]}") ;;
+    test)
+        packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev
+            clang-format "${package[@]}" lintian desktop-file-utils)
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

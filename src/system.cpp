@@ -2,6 +2,7 @@
 // and the text widgets.
 #include "system.h"
 #include "output_line.h"
+#include "picture_folder.h"
 
 #include <allegro.h>
 
@@ -107,11 +108,13 @@ char* translatePath(const char* path) {
 }
 
 BITMAP* loadBitmap(const char* path) {
-    char* native = translatePath(path);
+    // The error names the file looked for, which for an installed game is not under data/.
+    const std::string file = picturePath(path);
+    char* native = translatePath(file.c_str());
     BITMAP* bmp = load_bitmap(native, nullptr);
     delete[] native;
     if (bmp == nullptr) {
-        throw Exception("Load bitmap %s", path);
+        throw Exception("Load bitmap %s", file.c_str());
     }
     return bmp;
 }

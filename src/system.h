@@ -47,7 +47,8 @@ unsigned long frames();
 void done();
 // A newly allocated copy of path (release with delete[]) in the platform's separators.
 char* translatePath(const char* path);
-// Loads a picture; the caller owns it. Throws System::Exception "Load bitmap <path>" on failure.
+// Loads a picture, "data/<file>", from the pictures' folder (see picture_folder.h); the caller
+// owns it. Throws System::Exception "Load bitmap <path looked for>" on failure.
 BITMAP* loadBitmap(const char* path);
 // Draws the pointer picture into the back buffer at the mouse position.
 void handleMouse();

@@ -1,0 +1,25 @@
+# What an installation holds, laid out as Debian does for games: the program in games/ under the
+# prefix, its pictures in FIVEINAROW_DATA_DIR (the folder it was built to read them from), a
+# desktop entry with icons in the usual hicolor sizes, and the manual page.
+include(GNUInstallDirs)
+
+install(TARGETS fiveinarow RUNTIME DESTINATION games)
+install(DIRECTORY data/ DESTINATION ${FIVEINAROW_DATA_DIR} FILES_MATCHING PATTERN "*.tga")
+install(FILES desktop/fiveinarow.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES doc/fiveinarow.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+
+# The icons are drawn by the picture generator at build time, one file per size.
+set(icons)
+foreach(size 16 22 24 32 48 64 128 256)
+    set(dir ${CMAKE_BINARY_DIR}/icons/${size}x${size})
+    add_custom_command(OUTPUT ${dir}/fiveinarow.png
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND make_pictures --icon ${size} ${dir}/fiveinarow.png
+        DEPENDS make_pictures
+        COMMENT "Drawing the ${size}x${size} icon"
+        VERBATIM)
+    list(APPEND icons ${dir}/fiveinarow.png)
+    install(FILES ${dir}/fiveinarow.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(icons ALL DEPENDS ${icons})

@@ -1,0 +1,26 @@
+"""The installed game, started from a folder without pictures, shows its main menu (pictures read
+from where they are installed) and ends from its exit button as it does from the repository."""
+
+import os
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
+from harness import Program, check, main  # pylint: disable=wrong-import-position
+
+
+def test(h):
+    display = h.display()
+    game = Program(h, display, tempfile.mkdtemp(dir=h.scratch, prefix="run-"), display.env)
+    h.programs.append(game)
+    game.wait_for_menu()
+    game.choose("mi_exit.tga")
+    status = game.wait_for_exit()
+    check(status == 0, f"exit status {status}")
+    check(game.lines() == ["Initing net", "Choice: 2", "End", "system done"],
+          f"output: {game.lines()}")
+    check(game.lines("stderr") == [], f"error output: {game.lines('stderr')}")
+
+
+if __name__ == "__main__":
+    main("start_installed", test)
