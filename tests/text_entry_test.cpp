@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "allegro_fixture.h"
+#include "quit_request.h"
 #include "system.h"
 
 namespace {
@@ -125,6 +128,24 @@ TEST_F(TextEntry, EscapeThrowsTheTextAway) {
     EXPECT_EQ(keyboard.left(), 1) << "the edit ends at Escape";
 }
 
+TEST_F(TextEntry, KeypadEnterFinishesTheEditAsEnterDoes) {
+    keyboard.type(keys("host") + std::vector<int>{KEY_ENTER_PAD << 8 | 13} + keys("x"));
+    EXPECT_EQ(System::readText(100, 292, 600), "host");
+    EXPECT_EQ(keyboard.left(), 1);
+}
+
+TEST_F(TextEntry, ARequestToQuitEndsTheEdit) {
+    keyboard.type(keys("ho"));
+    fake.onFrame([](int frame) {
+        if (frame == 2) {
+            System::requestQuit(SIGTERM);
+        }
+    });
+    EXPECT_THROW(System::readText(100, 292, 600), System::QuitRequest);
+    System::forgetQuitRequest();
+    EXPECT_EQ(keyboard.left(), 1) << "the edit goes on until the request";
+}
+
 TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {
     keyboard.type(keys("ab") + std::vector<int>{kBackspace, kBackspace, kBackspace, kBackspace} +
                   keys("xyz") + std::vector<int>{kBackspace, kEnter});
@@ -146,8 +167,8 @@ TEST_F(TextEntry, ReportedCharactersStandInOnlyWhenPrintableAndStayLowerCase) {
 }
 
 TEST_F(TextEntry, KeysWithoutACharacterOnlyRedraw) {
-    std::vector<int> silent = {KEY_LEFT << 8,           KEY_F1 << 8,     KEY_TAB << 8 | 9,
-                               KEY_ENTER_PAD << 8 | 13, KEY_LSHIFT << 8, KEY_DEL << 8 | 127};
+    std::vector<int> silent = {KEY_LEFT << 8, KEY_F1 << 8, KEY_TAB << 8 | 9, KEY_LSHIFT << 8,
+                               KEY_DEL << 8 | 127};
     drawBackground();
     Picture behind = copyOfBackBuffer();
     keyboard.type(keys("ok") + silent + std::vector<int>{kEnter});
