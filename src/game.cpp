@@ -56,9 +56,6 @@ int Game::run() {
         interrupt();
         return -1;
     }
-    // Keys pressed before the game (an Escape in a menu, or the one that abandoned a wait) must
-    // not end the game's end screen.
-    clear_keybuf();
     unsigned char won = 0;
     try {
         for (;;) {
@@ -82,8 +79,9 @@ int Game::run() {
                                     : "Game interrupted";
     drawStatus(result, 220, makecol(127, 127, 127));
     drawStatus("Press any key...", 240, makecol(192, 127, 63));
-    // Keys typed during the game would take the result away unseen: only a key pressed once it
-    // is shown counts. The Escape that ended the game here still ends this screen at once.
+    // Keys typed before or during the game would take the result away unseen: only a key pressed
+    // once it is shown counts. The Escape that ended the game here (still in the key buffer)
+    // ends this screen at once, as the player asked to leave the game.
     if (!escaped) {
         clear_keybuf();
     }
