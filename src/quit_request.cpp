@@ -18,8 +18,8 @@ void onCloseButton() {
     requestQuit(QuitRequest::kCloseButton);
 }
 
-void onSignal(int signal) {
-    requestQuit(signal);
+void onSignal(int number) {
+    requestQuit(number);
 }
 }  // namespace
 
@@ -40,8 +40,8 @@ void watchForQuit() {
     // Any thread may take the signal: the listener's blocking reads and accepts must go on as if
     // nothing happened, not fail with EINTR.
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
     }
 }
 

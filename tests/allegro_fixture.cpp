@@ -159,66 +159,48 @@ int FakeScreen::frames() const {
 
 namespace {
 
-// Looks for a key (or reads one) after the script has ended: the first of these fails the test
-// and gets Escape; past the last, the code under test is taken to wait forever.
-constexpr int kPollsPastScript = 50;
+constexpr int kMaxReadsPastScript = 100;
 constexpr int kMaxPollsPastScript = 500;
 
 struct KeyboardState {
     KEYBOARD_DRIVER driver;
     std::deque<int> waiting;
     std::deque<int> typed;
+    int readsPastScript;
     // The code has found the buffer empty since the last typed key came.
     bool foundEmpty;
     int pollsPastScript;
 };
 KeyboardState* keyboardState = nullptr;
 
-// Nothing is left to type: answers Escape (once the code has waited a while), failing the test.
-bool pastScript() {
-    KeyboardState& st = *keyboardState;
-    ++st.pollsPastScript;
-    if (st.pollsPastScript == kPollsPastScript) {
-        ADD_FAILURE() << "keys awaited after the last scripted key; answering Escape";
-        st.waiting.push_back(KEY_ESC << 8 | 27);
-        return true;
-    }
-    if (st.pollsPastScript > kMaxPollsPastScript) {
-        giveUp("keys keep being awaited after the script ended");
-    }
-    return false;
-}
-
 int scriptHasKey() {
     KeyboardState& st = *keyboardState;
-    if (!st.waiting.empty()) {
-        return 1;
+    if (st.waiting.empty() && !st.typed.empty() && st.foundEmpty) {
+        st.waiting.push_back(st.typed.front());
+        st.typed.pop_front();
     }
-    if (st.typed.empty()) {
-        return pastScript() ? 1 : 0;
+    st.foundEmpty = st.waiting.empty();
+    if (st.foundEmpty && st.typed.empty() && ++st.pollsPastScript > kMaxPollsPastScript) {
+        giveUp("keys still awaited after the script ended");
     }
-    if (!st.foundEmpty) {
-        st.foundEmpty = true;
-        return 0;
-    }
-    st.foundEmpty = false;
-    st.waiting.push_back(st.typed.front());
-    st.typed.pop_front();
-    return 1;
+    return !st.waiting.empty();
 }
 
 int readScriptedKey() {
     KeyboardState& st = *keyboardState;
-    for (std::deque<int>* from : {&st.waiting, &st.typed}) {
-        if (!from->empty()) {
-            int k = from->front();
-            from->pop_front();
-            return k;
-        }
+    std::deque<int>& from = st.waiting.empty() ? st.typed : st.waiting;
+    if (!from.empty()) {
+        int k = from.front();
+        from.pop_front();
+        return k;
     }
-    while (!pastScript()) {
+    if (st.readsPastScript++ == 0) {
+        ADD_FAILURE() << "readkey() called after the last scripted key; answering Escape";
     }
-    return readScriptedKey();
+    if (st.readsPastScript > kMaxReadsPastScript) {
+        giveUp("readkey() keeps being called after the script ended");
+    }
+    return KEY_ESC << 8 | 27;
 }
 
 // This platform's X11 driver: letters and digits, without Shift; nothing for the rest.

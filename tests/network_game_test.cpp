@@ -9,14 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <memory>
 #include <string>
 
 #include "allegro_fixture.h"
 #include "network_game.h"
 #include "peer_helpers.h"
-#include "quit_request.h"
 
 using namespace Testing;
 
@@ -294,18 +292,6 @@ TEST_F(NetworkGameTest, AFailedSendEndsTheGameAsInterruptedInsteadOfTheProgram) 
     EXPECT_FALSE(game->localPlayer(kMe));
     EXPECT_TRUE(game->isInterrupted());
     EXPECT_NE(err.take().find("Error: Socket::write() error no. "), std::string::npos);
-}
-
-TEST_F(NetworkGameTest, AQuitDuringAGameTellsThePeerAndGoesOn) {
-    fake->onFrame([](int frame) {
-        if (frame == 3) {
-            System::requestQuit(SIGTERM);
-        }
-    });
-    EXPECT_THROW(game->run(), System::QuitRequest);
-    System::forgetQuitRequest();
-    EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
-    EXPECT_TRUE(game->isInterrupted());
 }
 
 TEST_F(NetworkGameTest, DestroyingTheGameEndsItsListenerAndFreesItsPort) {

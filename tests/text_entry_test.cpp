@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "allegro_fixture.h"
-#include "quit_request.h"
 #include "system.h"
 
 namespace {
@@ -132,18 +129,6 @@ TEST_F(TextEntry, KeypadEnterFinishesTheEditAsEnterDoes) {
     keyboard.type(keys("host") + std::vector<int>{KEY_ENTER_PAD << 8 | 13} + keys("x"));
     EXPECT_EQ(System::readText(100, 292, 600), "host");
     EXPECT_EQ(keyboard.left(), 1);
-}
-
-TEST_F(TextEntry, ARequestToQuitEndsTheEdit) {
-    keyboard.type(keys("ho"));
-    fake.onFrame([](int frame) {
-        if (frame == 2) {
-            System::requestQuit(SIGTERM);
-        }
-    });
-    EXPECT_THROW(System::readText(100, 292, 600), System::QuitRequest);
-    System::forgetQuitRequest();
-    EXPECT_EQ(keyboard.left(), 1) << "the edit goes on until the request";
 }
 
 TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {

@@ -298,7 +298,7 @@ class Display:
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
         try:
-            self.connection = without_autorepeat(self)
+            self.x11, self.connection = without_autorepeat(self)
         except BaseException:
             self.stop()
             raise
@@ -312,14 +312,19 @@ class Display:
         return run_tool(["xdotool", *args], env=self.env).decode()
 
     def close_window(self, window):
-        """Asks `window` (an X window id) to close, as a window manager does when its close
-        button is clicked: a WM_PROTOCOLS client message carrying WM_DELETE_WINDOW."""
-        x11 = xlib()
-        event = ClientMessage(type=CLIENT_MESSAGE, window=int(window), format=32,
-                              message_type=x11.XInternAtom(self.connection, b"WM_PROTOCOLS", 0))
-        event.data[0] = x11.XInternAtom(self.connection, b"WM_DELETE_WINDOW", 0)
-        check(x11.XSendEvent(self.connection, int(window), 0, 0, ctypes.byref(event)),
-              "the close message could not be sent")
+        """Asks `window` to close as a window manager does when its close button is clicked: a
+        WM_PROTOCOLS client message carrying WM_DELETE_WINDOW."""
+        x11 = self.x11
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                   ctypes.c_void_p]
+        protocols, delete = (x11.XInternAtom(self.connection, name, 0)
+                             for name in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
+        # An XClientMessageEvent in an XEvent of 24 longs (each field takes one on 64-bit Linux):
+        # type ClientMessage, serial, send_event, display, window, message_type, format, data.
+        event = (ctypes.c_long * 24)(33, 0, 0, 0, int(window), protocols, 32, delete)
+        check(x11.XSendEvent(self.connection, int(window), 0, 0, event), "XSendEvent failed")
         x11.XFlush(self.connection)
 
     def stop(self):
@@ -328,12 +333,16 @@ class Display:
 
 
 def without_autorepeat(display):
-    """Turns the keyboard's auto-repeat off on `display`, and returns the connection that did it.
-    A key is pressed and released by two calls of xdotool; on a busy machine the release can come
+    """Turns the keyboard's auto-repeat off on `display`; returns libX11 and the connection. A
+    key is pressed and released by two calls of xdotool; on a busy machine the release can come
     late enough for the server to repeat the key, and a second Enter would answer the next prompt
-    unseen. The connection must stay open for the rest of the test: the server would reset its
-    settings when its last client leaves (a program that ends, or is killed)."""
-    x11 = xlib()
+    unseen. The connection stays open for the rest of the test (the display keeps it): the server
+    would reset its settings when its last client leaves (a program that ends, or is killed)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
     # The server now and then refuses a new connection (see harness.DISPLAY_REFUSED).
     for _ in poll(WAIT, f"a connection to the display {display.name}", step=0.05):
         connection = x11.XOpenDisplay(display.name.encode())
@@ -342,32 +351,7 @@ def without_autorepeat(display):
     check(connection, f"no connection to the display {display.name}")
     x11.XAutoRepeatOff(connection)
     x11.XFlush(connection)
-    return connection
-
-
-CLIENT_MESSAGE = 33
-
-
-class ClientMessage(ctypes.Structure):
-    """Xlib's XClientMessageEvent, padded to the size of an XEvent (24 longs)."""
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
-
-
-def xlib():
-    """The few calls of libX11 that the harness makes itself."""
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.c_void_p]
-    return x11
+    return x11, connection
 
 
 def die_with_parent():
@@ -660,8 +644,8 @@ class Program:
     def play_to_win(self, moves, winner, line, typed=None):
         """Starts a hot-seat game from the main menu and plays the cells `moves` in turn order,
         player one first; the last move completes `line` (its end cells) for `winner`. Checks
-        the end screen, that it waits for a key (also after the key `typed`, pressed before the
-        winning move), and that a key brings the main menu back."""
+        the end screen, that it waits for a key (also after a key `typed` before the winning
+        move), and that a key brings the main menu back."""
         self.choose("mi_local.tga")
         self.wait_for_line("Choice: 0")
         self.wait_for_turn(1)
@@ -819,7 +803,7 @@ class Program:
         raise Failure(f"no pixel next to ({x}, {y}) in the same place")
 
     def close(self):
-        """Clicks the window's close button (as a window manager reports it)."""
+        """Clicks the window's close button."""
         self.display.close_window(self.window)
 
     def type_text(self, text):

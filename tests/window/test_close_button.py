@@ -1,7 +1,6 @@
 """The window's close button, sent as a window manager sends it, ends the program the way Exit
-does: from a hot-seat game in progress, and from a network game, whose peer is told first and
-shows "Game interrupted". SIGTERM on that end screen ends the peer the same way. The window is
-titled "Five in a row"."""
+does, from a hot-seat game and from a network game, whose peer is told first and shows "Game
+interrupted"; SIGTERM then ends the peer on its end screen. The window's title."""
 
 import signal
 import time
@@ -9,24 +8,20 @@ import time
 from harness import check, main
 from netplay import NetGame, new_lines, two_programs, wait_parked
 
-# The program sees a request within a frame or a key poll; the rest is its shutdown. The bound
-# leaves room for a busy machine; the times taken are printed.
+# The program reacts within a frame or a key poll; the bound leaves room for a busy machine.
 BOUND = 3.0
 
 
 def ends_cleanly(program, ask, why):
-    """ask() requests the end: the program ends with status 0 after writing why it ends and
-    "system done", without an error."""
-    before = program.lines()
-    start = time.monotonic()
+    before, start = program.lines(), time.monotonic()
     ask()
     status = program.wait_for_exit(BOUND)
     print(f"{why}: ended after {time.monotonic() - start:.2f} s")
     check(status == 0, f"exit status {status} after the {why}")
     check(new_lines(program, before) == [f"End: {why}", "system done"],
           f"output after the {why}: {new_lines(program, before)}")
-    errors = [line for line in program.lines("stderr") if line.startswith("Error")]
-    check(not errors, f"error output: {errors}")
+    check(not [line for line in program.lines("stderr") if line.startswith("Error")],
+          f"error output: {program.lines('stderr')}")
 
 
 def test(h):
@@ -43,10 +38,8 @@ def test(h):
     net = NetGame(master, slave)
     net.start()
     net.play([(7, 7)])
-    # In the slave's own turn.
-    ends_cleanly(slave, slave.close, "close button")
-    wait_parked(master, lambda img: master.end_screen_shown(img, 0),
-                "'Game interrupted' on the master")
+    ends_cleanly(slave, slave.close, "close button")  # in the slave's own turn
+    wait_parked(master, lambda img: master.end_screen_shown(img, 0), "'Game interrupted'")
     check("Listener: Remote interrupt recieved" in master.lines("stderr"),
           "the master did not get the interrupt message")
     master.expect_steady(lambda img: master.end_screen_shown(img, 0), "the end screen")
