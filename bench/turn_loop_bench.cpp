@@ -1,5 +1,6 @@
 // Passes per second of the network game's turn loops in a real window, beside a bare loop that
-// only clears an 800 x 600 x 32 frame and copies it to the window. Needs a display
+// only clears an 800 x 600 x 32 frame and copies it to the window; and how soon a turn and a key
+// wait give way to a request to quit (the close button's). Needs a display
 // (scripts/bench.sh starts Xvfb) and data/ptr.tga below the working directory: run it from the
 // repository root.
 #include <allegro.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "network_game.h"
+#include "quit_request.h"
 #include "silenced.h"
 #include "statistics.h"
 #include "system.h"
@@ -25,6 +27,8 @@ namespace {
 // processors, which changes from second to second on a busy machine.
 constexpr int kDefaultRounds = 12;
 constexpr std::chrono::milliseconds kPassTime{500};
+// How long a loop runs before the request to quit comes.
+constexpr std::chrono::milliseconds kQuitAfter{50};
 
 using Clock = std::chrono::steady_clock;
 
@@ -74,6 +78,25 @@ double ratio(const Tally& t, const Tally& bare) {
     return Bench::median(r);
 }
 
+// Runs wait until a request to quit, made from another thread as the close button's callback
+// makes it, ends it; returns the seconds from the request to its end.
+double secondsToQuit(const std::function<void()>& wait) {
+    Clock::time_point asked, left;
+    {
+        Alarm alarm(kQuitAfter, [&asked] {
+            asked = Clock::now();
+            System::requestQuit(System::QuitRequest::kCloseButton);
+        });
+        try {
+            wait();
+        } catch (const System::QuitRequest&) {
+            left = Clock::now();
+        }
+    }
+    System::forgetQuitRequest();
+    return std::chrono::duration<double>(left - asked).count();
+}
+
 // A network game without a peer, whose turn loops run until a flag of its state is raised from
 // another thread, as the listener would. No listener thread is started.
 class TurnLoops : public Games::NetworkGame {
@@ -97,6 +120,12 @@ public:
         }
         listener.state.remoteInterrupt = false;
         return System::frames() - before;
+    }
+
+    // The local turn, with nobody clicking, ended by a request to quit; returns the seconds from
+    // the request to the turn's end.
+    double quitTurn() {
+        return secondsToQuit([this] { localPlayer(1); });
     }
 
 protected:
@@ -130,6 +159,11 @@ void printRow(const char* name, const Tally& t, const Tally* bare) {
     printf("\n");
 }
 
+void printQuit(const char* name, const std::vector<double>& seconds) {
+    printf("  %-52s %7.2f %7.2f\n", name, Bench::median(seconds) * 1000,
+           Bench::percentile(seconds, 100) * 1000);
+}
+
 int run(int rounds) {
     {
         // init() announces itself on standard output; the figures alone go there.
@@ -137,6 +171,7 @@ int run(int rounds) {
         System::init();
     }
     Tally bare, remote, local;
+    std::vector<double> quitTurn, quitKeyWait;
     {
         TurnLoops game;
         // The local turn's trace line when the peer leaves, once per round.
@@ -145,6 +180,8 @@ int run(int rounds) {
             [&] { timed(bare, bareLoop); },
             [&] { timed(remote, [&game] { return game.remoteTurn(); }); },
             [&] { timed(local, [&game] { return game.localTurn(); }); },
+            [&] { quitTurn.push_back(game.quitTurn()); },
+            [&] { quitKeyWait.push_back(secondsToQuit([] { System::waitForKey(); })); },
         };
         // Each loop takes each place in the round in turn: none always follows the same one.
         constexpr int kLoops = sizeof loops / sizeof loops[0];
@@ -160,6 +197,10 @@ int run(int rounds) {
     printRow("bare clear_bitmap + blit to screen", bare, nullptr);
     printRow("NetworkGame::remotePlayer (waiting for a move)", remote, &bare);
     printRow("NetworkGame::localPlayer (nobody clicking)", local, &bare);
+    printf("From a request to quit to the end of the wait (ms, median and largest of %d)\n",
+           rounds);
+    printQuit("NetworkGame::localPlayer", quitTurn);
+    printQuit("System::waitForKey (prompts, notices, end screens)", quitKeyWait);
     System::done();
     return 0;
 }
@@ -176,6 +217,8 @@ int main(int argc, char** argv) {
         return run(rounds);
     } catch (System::Exception& e) {
         fprintf(stderr, "turn_loop_bench: %s\n", e.message().c_str());
+    } catch (const System::QuitRequest& q) {
+        fprintf(stderr, "turn_loop_bench: stopped (%s)\n", q.reason().c_str());
     }
     return 1;
 }

@@ -3,6 +3,7 @@
 
 #include <allegro.h>
 
+#include "quit_request.h"
 #include "system.h"
 
 namespace Games {
@@ -31,7 +32,10 @@ bool TurnClick::cell(Board* board, int& x, int& y) {
     return x >= 0 && y >= 0;
 }
 
-Game::Game() : running(false), board(new Board(kCells, kCells, kBoardX, kBoardY, kCellSize)) {}
+Game::Game()
+    : running(false),
+      board(new Board(kCells, kCells, kBoardX, kBoardY, kCellSize)),
+      escaped(false) {}
 
 Game::~Game() {
     delete board;
@@ -39,22 +43,32 @@ Game::~Game() {
 
 void Game::interrupt() {}
 
+void Game::abandon() {}
+
+bool Game::escapeDown() {
+    bool down = key[KEY_ESC] != 0;
+    escaped = escaped || down;
+    return down;
+}
+
 int Game::run() {
     if (!running) {
         interrupt();
         return -1;
     }
-    // Keys pressed before the game (an Escape in a menu, or the one that abandoned a wait) would
-    // otherwise end the end screen's wait at once and hide who won.
-    clear_keybuf();
     unsigned char won = 0;
-    for (;;) {
-        if ((won = board->winner()) != 0 || !playerOne() || isInterrupted()) {
-            break;
+    try {
+        for (;;) {
+            if ((won = board->winner()) != 0 || !playerOne() || isInterrupted()) {
+                break;
+            }
+            if ((won = board->winner()) != 0 || !playerTwo() || isInterrupted()) {
+                break;
+            }
         }
-        if ((won = board->winner()) != 0 || !playerTwo() || isInterrupted()) {
-            break;
-        }
+    } catch (System::QuitRequest&) {
+        abandon();
+        throw;
     }
     bool interrupted = isInterrupted();
 
@@ -65,8 +79,14 @@ int Game::run() {
                                     : "Game interrupted";
     drawStatus(result, 220, makecol(127, 127, 127));
     drawStatus("Press any key...", 240, makecol(192, 127, 63));
+    // Keys typed before or during the game would take the result away unseen: only a key pressed
+    // once it is shown counts. The Escape that ended the game here (still in the key buffer)
+    // ends this screen at once, as the player asked to leave the game.
+    if (!escaped) {
+        clear_keybuf();
+    }
     System::flip();
-    readkey();
+    System::waitForKey();
 
     interrupt();
     return interrupted ? -1 : won;
@@ -94,7 +114,7 @@ bool LocalGame::playerMove(unsigned char pl) {
         board->draw();
         drawStatus(pl == 1 ? "Player one turns" : "Player two turns", 200, makecol(127, 127, 127));
         System::flip();
-        if (key[KEY_ESC]) {
+        if (escapeDown()) {
             return false;
         }
         int x, y;

@@ -15,7 +15,7 @@ public:
     Game& operator=(const Game&) = delete;
     // Plays the game to its end and waits for a key on the end screen. Returns -1 when the game
     // was not set up or was interrupted, 0 when a player ended it without a winner, else the
-    // winner.
+    // winner. Lets System::QuitRequest through, after abandon() when it came during a turn.
     virtual int run();
 
 protected:
@@ -28,9 +28,19 @@ protected:
     // Told once, at the very end of run(), that the game is over.
     virtual void interrupt();
     virtual bool isInterrupted() = 0;
+    // Told when the program is asked to end in the middle of a turn (run() then lets the
+    // System::QuitRequest go on). Does nothing here.
+    virtual void abandon();
+
+    // Whether Escape is down now; the turns end the game with it. Once seen, the game counts as
+    // ended by its player here.
+    bool escapeDown();
 
     bool running;
     Board* board;
+
+private:
+    bool escaped;
 };
 
 // Both players at this machine, taking turns with the mouse.

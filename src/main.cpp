@@ -12,6 +12,7 @@
 #include "net_socket.h"
 #include "system.h"
 #include "output_line.h"
+#include "quit_request.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ constexpr unsigned kDataSize = 256;
 void showConnectionError(Net::ConnectionException& e) {
     e.show();
     clear_keybuf();
-    readkey();
+    System::waitForKey();
 }
 
 std::string ask(const char* prompt) {
@@ -126,6 +127,10 @@ int _main(int /*argc*/, char** /*argv*/) {
         menuFlow();
     } catch (System::Exception e) {
         e.print();
+    } catch (const System::QuitRequest& q) {
+        // Asked to end from outside (close button, signal): every screen has been left on the
+        // way here, and the objects it held, network games with their threads, are gone.
+        System::out() << "End: " << q.reason();
     }
     System::out() << "system done";
     System::done();

@@ -44,6 +44,12 @@ bool NetworkGame::send(unsigned char type) {
     }
 }
 
+void NetworkGame::abandon() {
+    if (!isInterrupted()) {
+        endHere();
+    }
+}
+
 void NetworkGame::endHere() {
     listener.state.localInterrupt = true;
     send(InterruptMessage);
@@ -59,7 +65,7 @@ bool NetworkGame::localPlayer(unsigned char pl) {
         board->draw();
         drawStatus("Local player turns", 200, makecol(127, 127, 127));
         System::flip();
-        if (key[KEY_ESC]) {
+        if (escapeDown()) {
             endHere();
             return false;
         }
@@ -79,7 +85,7 @@ bool NetworkGame::localPlayer(unsigned char pl) {
 
 bool NetworkGame::remotePlayer(unsigned char /*pl*/) {
     while (!*listener.state.remoteInterrupt) {
-        if (key[KEY_ESC]) {
+        if (escapeDown()) {
             System::out() << "Local interrupt";
             endHere();
             return false;

@@ -30,6 +30,9 @@ protected:
     bool remotePlayer(unsigned char pl);
     void interrupt() override;
     bool isInterrupted() override;
+    // The program is ending during a turn: a game still in progress ends here, and the peer is
+    // told, so that its game ends at once too.
+    void abandon() override;
 
     // Builds the listener for port and a board of size cells, its socket listening on return,
     // and starts its thread. peerPlayer is the number the peer plays, for checking its moves.

@@ -3,6 +3,7 @@
 #include "system.h"
 #include "output_line.h"
 #include "picture_folder.h"
+#include "quit_request.h"
 
 #include <allegro.h>
 
@@ -22,6 +23,9 @@ constexpr int kScreenW = 800;
 constexpr int kScreenH = 600;
 constexpr int kColorDepth = 32;
 constexpr int kMaxMessage = 255;
+const char* const kTitle = "Five in a row";
+// How often a key wait looks for a key and for a request to quit, in milliseconds.
+constexpr int kKeyPoll = 10;
 
 // Main thread only, like flip() itself.
 unsigned long flips = 0;
@@ -55,6 +59,8 @@ void init() {
     if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
+    // Before the window is shown, so that it never appears under the executable's name.
+    set_window_title(kTitle);
     set_color_depth(kColorDepth);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, kScreenW, kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
@@ -67,6 +73,9 @@ void init() {
     install_timer();
     install_keyboard();
     install_mouse();
+    // After the library, which installs signal handlers of its own that would end the program
+    // without telling a peer.
+    watchForQuit();
     System::out() << "Initing net";
     // POSIX sockets need no start-up call.
 }
@@ -76,6 +85,8 @@ void handleMouse() {
 }
 
 void flip() {
+    // Every screen that waits polls through here, so this is where a request to quit ends them.
+    checkQuit();
     ++flips;
     handleMouse();
     blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
@@ -117,6 +128,16 @@ BITMAP* loadBitmap(const char* path) {
         throw Exception("Load bitmap %s", file.c_str());
     }
     return bmp;
+}
+
+int waitForKey() {
+    for (;;) {
+        checkQuit();
+        if (keypressed()) {
+            return readkey();
+        }
+        rest(kKeyPoll);
+    }
 }
 
 // ---- Text entry and notices ----
@@ -185,13 +206,13 @@ std::string readText(int x, int y, int maxW) {
         blit(snapshot.get(), _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         writeText(text.substr(from), x, y, white());
         flip();
-        int k = readkey();
+        int k = waitForKey();
         int scancode = k >> 8;
         if (scancode == KEY_BACKSPACE) {
             if (!text.empty()) {
                 text.pop_back();
             }
-        } else if (scancode == KEY_ENTER) {
+        } else if (scancode == KEY_ENTER || scancode == KEY_ENTER_PAD) {
             break;
         } else if (scancode == KEY_ESC) {
             text.clear();

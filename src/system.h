@@ -35,10 +35,13 @@ protected:
     std::string errorMessage;
 };
 
-// Starts the graphics library, the 800 x 600 window at 32-bit colour, the back buffer, the pointer
-// picture, timer, keyboard and mouse. Throws System::Exception when the window or a picture fails.
+// Starts the graphics library, the 800 x 600 window at 32-bit colour titled "Five in a row", the
+// back buffer, the pointer picture, timer, keyboard and mouse, and the watch for the close button
+// and the signals that end the program (see quit_request.h). Throws System::Exception when the
+// window or a picture fails.
 void init();
-// Draws the pointer into the back buffer, copies it to the window and clears it.
+// Draws the pointer into the back buffer, copies it to the window and clears it. Throws
+// System::QuitRequest instead once the program has been asked to end.
 void flip();
 // How many times flip() has run since the program started (the benchmarks count frames with it).
 unsigned long frames();
@@ -52,10 +55,14 @@ char* translatePath(const char* path);
 BITMAP* loadBitmap(const char* path);
 // Draws the pointer picture into the back buffer at the mouse position.
 void handleMouse();
+// Waits for the next key in the library's key buffer and returns it as readkey() does. Throws
+// System::QuitRequest when the program is asked to end meanwhile (within a few milliseconds).
+int waitForKey();
 
-// One-line editor at (x, y), showing at most maxW pixels of the text's end. Blocks in readkey()
-// until Enter (returns the text) or Escape (returns ""). Throws System::Exception when it cannot
-// make its snapshot of the back buffer.
+// One-line editor at (x, y), showing at most maxW pixels of the text's end. Waits for keys until
+// Enter or keypad Enter (returns the text) or Escape (returns ""). Throws System::Exception when it
+// cannot make its snapshot of the back buffer, System::QuitRequest when the program is asked to
+// end.
 std::string readText(int x, int y, int maxW);
 // Writes prompt in orange and runs readText beside it; the line is maxW pixels centred on x.
 std::string askForText(int x, int y, int maxW, std::string prompt);

@@ -160,17 +160,30 @@ int FakeScreen::frames() const {
 namespace {
 
 constexpr int kMaxReadsPastScript = 100;
+constexpr int kMaxPollsPastScript = 500;
 
 struct KeyboardState {
     KEYBOARD_DRIVER driver;
     std::deque<int> waiting;
     std::deque<int> typed;
     int readsPastScript;
+    // The code has found the buffer empty since the last typed key came.
+    bool foundEmpty;
+    int pollsPastScript;
 };
 KeyboardState* keyboardState = nullptr;
 
 int scriptHasKey() {
-    return !keyboardState->waiting.empty();
+    KeyboardState& st = *keyboardState;
+    if (st.waiting.empty() && !st.typed.empty() && st.foundEmpty) {
+        st.waiting.push_back(st.typed.front());
+        st.typed.pop_front();
+    }
+    st.foundEmpty = st.waiting.empty();
+    if (st.foundEmpty && st.typed.empty() && ++st.pollsPastScript > kMaxPollsPastScript) {
+        giveUp("keys still awaited after the script ended");
+    }
+    return !st.waiting.empty();
 }
 
 int readScriptedKey() {

@@ -55,11 +55,13 @@ public:
     int frames() const;
 };
 
-// Feeds readkey() without a keyboard. `waiting` keys are already in the library's buffer when
-// the code under test starts: keypressed() reports them and clear_keybuf() drops them. `typed`
-// keys are then handed out one per readkey(). A readkey() with nothing left fails the test and
-// gets Escape; scancode_to_ascii() answers as this platform's X11 driver does, for letters and
-// digits only. Keys are readkey() values: scancode << 8 | character. One at a time.
+// Feeds keypressed() and readkey() without a keyboard. `waiting` keys are already in the
+// library's buffer when the code under test starts: keypressed() reports them and clear_keybuf()
+// drops them. `typed` keys come later, one each time the code has found the buffer empty, or at
+// once for a readkey(). A readkey() with nothing left fails the test and gets Escape; a wait
+// polling on fails it and ends the process. scancode_to_ascii() answers as this platform's X11
+// driver does, for letters and digits only. Keys are readkey() values: scancode << 8 | character.
+// One at a time.
 class ScriptedKeyboard {
 public:
     ScriptedKeyboard();

@@ -125,6 +125,12 @@ TEST_F(TextEntry, EscapeThrowsTheTextAway) {
     EXPECT_EQ(keyboard.left(), 1) << "the edit ends at Escape";
 }
 
+TEST_F(TextEntry, KeypadEnterFinishesTheEditAsEnterDoes) {
+    keyboard.type(keys("host") + std::vector<int>{KEY_ENTER_PAD << 8 | 13} + keys("x"));
+    EXPECT_EQ(System::readText(100, 292, 600), "host");
+    EXPECT_EQ(keyboard.left(), 1);
+}
+
 TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {
     keyboard.type(keys("ab") + std::vector<int>{kBackspace, kBackspace, kBackspace, kBackspace} +
                   keys("xyz") + std::vector<int>{kBackspace, kEnter});
@@ -146,8 +152,8 @@ TEST_F(TextEntry, ReportedCharactersStandInOnlyWhenPrintableAndStayLowerCase) {
 }
 
 TEST_F(TextEntry, KeysWithoutACharacterOnlyRedraw) {
-    std::vector<int> silent = {KEY_LEFT << 8,           KEY_F1 << 8,     KEY_TAB << 8 | 9,
-                               KEY_ENTER_PAD << 8 | 13, KEY_LSHIFT << 8, KEY_DEL << 8 | 127};
+    std::vector<int> silent = {KEY_LEFT << 8, KEY_F1 << 8, KEY_TAB << 8 | 9, KEY_LSHIFT << 8,
+                               KEY_DEL << 8 | 127};
     drawBackground();
     Picture behind = copyOfBackBuffer();
     keyboard.type(keys("ok") + silent + std::vector<int>{kEnter});

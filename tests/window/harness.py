@@ -33,7 +33,7 @@ import time
 import traceback
 
 SCREEN_W, SCREEN_H = 800, 600
-WINDOW_NAME = "fiveinarow"
+WINDOW_NAME = "Five in a row"
 
 # The board of every game: 16 x 16 cells of 16 pixels, frame at (50, 50).
 BOARD_X, BOARD_Y, CELL, CELLS = 50, 50, 16, 16
@@ -298,7 +298,7 @@ class Display:
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
         try:
-            without_autorepeat(self)
+            self.x11, self.connection = without_autorepeat(self)
         except BaseException:
             self.stop()
             raise
@@ -311,17 +311,33 @@ class Display:
     def xdotool(self, *args):
         return run_tool(["xdotool", *args], env=self.env).decode()
 
+    def close_window(self, window):
+        """Asks `window` to close as a window manager does when its close button is clicked: a
+        WM_PROTOCOLS client message carrying WM_DELETE_WINDOW."""
+        x11 = self.x11
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                   ctypes.c_void_p]
+        protocols, delete = (x11.XInternAtom(self.connection, name, 0)
+                             for name in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
+        # An XClientMessageEvent in an XEvent of 24 longs (each field takes one on 64-bit Linux):
+        # type ClientMessage, serial, send_event, display, window, message_type, format, data.
+        event = (ctypes.c_long * 24)(33, 0, 0, 0, int(window), protocols, 32, delete)
+        check(x11.XSendEvent(self.connection, int(window), 0, 0, event), "XSendEvent failed")
+        x11.XFlush(self.connection)
+
     def stop(self):
         stop_process(self.proc)
         self.log.close()
 
 
 def without_autorepeat(display):
-    """Turns the keyboard's auto-repeat off on `display`. A key is pressed and released by two
-    calls of xdotool; on a busy machine the release can come late enough for the server to repeat
-    the key, and a second Enter would answer the next prompt unseen. The connection stays open
-    for the rest of the test: the server would reset its settings when its last client leaves
-    (a program that ends, or is killed)."""
+    """Turns the keyboard's auto-repeat off on `display`; returns libX11 and the connection. A
+    key is pressed and released by two calls of xdotool; on a busy machine the release can come
+    late enough for the server to repeat the key, and a second Enter would answer the next prompt
+    unseen. The connection stays open for the rest of the test (the display keeps it): the server
+    would reset its settings when its last client leaves (a program that ends, or is killed)."""
     x11 = ctypes.CDLL("libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -335,10 +351,7 @@ def without_autorepeat(display):
     check(connection, f"no connection to the display {display.name}")
     x11.XAutoRepeatOff(connection)
     x11.XFlush(connection)
-    _KEPT_CONNECTIONS.append(connection)
-
-
-_KEPT_CONNECTIONS = []
+    return x11, connection
 
 
 def die_with_parent():
@@ -628,16 +641,19 @@ class Program:
         check(red <= len(line_pixels(*line)), f"{red} red pixels on the grid, more than the "
               "winning line")
 
-    def play_to_win(self, moves, winner, line):
+    def play_to_win(self, moves, winner, line, typed=None):
         """Starts a hot-seat game from the main menu and plays the cells `moves` in turn order,
         player one first; the last move completes `line` (its end cells) for `winner`. Checks
-        the end screen, that it waits for a key, and that a key brings the main menu back."""
+        the end screen, that it waits for a key (also after a key `typed` before the winning
+        move), and that a key brings the main menu back."""
         self.choose("mi_local.tga")
         self.wait_for_line("Choice: 0")
         self.wait_for_turn(1)
         for i, (c, r) in enumerate(moves[:-1]):
             self.play(c, r, 1 + i % 2)
         check((len(moves) - 1) % 2 + 1 == winner, "the last move is not the winner's")
+        if typed:
+            self.key(typed)
 
         self.click(*cell_centre(*moves[-1]), seen=lambda shot: self.end_screen_shown(shot, winner),
                    what=f"the end screen with {WIN_TEXT[winner]!r}")
@@ -785,6 +801,10 @@ class Program:
             if 0 <= nx < SCREEN_W and 0 <= ny < SCREEN_H and region(nx, ny) == region(x, y):
                 return nx, ny
         raise Failure(f"no pixel next to ({x}, {y}) in the same place")
+
+    def close(self):
+        """Clicks the window's close button."""
+        self.display.close_window(self.window)
 
     def type_text(self, text):
         """Types `text` key by key (for the program's line editor, which reads buffered keys)."""

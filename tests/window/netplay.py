@@ -164,21 +164,21 @@ def open_network_menu(program):
     program.wait_for_menu(SUB_MENU, "the network sub-menu")
 
 
-def answer(program, prompt, text):
-    """Waits for the prompt alone on the screen, types `text` and presses Enter."""
+def answer(program, prompt, text, enter="Return"):
+    """Waits for the prompt alone on the screen, types `text` and presses Enter (or `enter`)."""
     program.wait_for_screen(
         lambda img: program.text_shown(img, PROMPT_X, PROMPT_Y, prompt, ORANGE),
         f"the prompt {prompt!r}")
     if text:
         program.type_text(text)
-    program.key("Return")
+    program.key(enter)
 
 
-def host(program, nick="anna"):
+def host(program, nick="anna", enter="Return"):
     """From the main menu to a master's set-up: the master is asked its nick only."""
     open_network_menu(program)
     program.choose("net_master.tga", SUB_MENU)
-    answer(program, NICK_PROMPT, nick)
+    answer(program, NICK_PROMPT, nick, enter)
 
 
 def join(program, address=LOOPBACK, nick="bert"):

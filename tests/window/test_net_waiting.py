@@ -1,8 +1,10 @@
 """Waiting for the peer: Escape while the master waits brings the main menu back without an end
 screen and frees the port, so that the master can host again at once; a stray client that closes
 its connection before sending a nick ends the wait with a notice. A slave listens before its nick
-reaches the master, waits for the connection back, and leaves that wait with Escape too."""
+reaches the master, waits for the connection back, and leaves that wait with Escape too. A
+nick answered with keypad Enter, then SIGINT while the master waits: a clean end."""
 
+import signal
 import socket
 
 from harness import MAIN_MENU, check, main
@@ -65,6 +67,15 @@ def test(h):
     game.escape(2)
     check(master.lines("stderr").count("Listner: accepted socket from 127.0.0.1") == 2,
           "the master did not accept exactly the stray client and the slave")
+
+    # The listener thread, blocked in its accept, must be woken and joined for the end to come.
+    host(master, enter="KP_Enter")
+    wait_for_waiting(master)
+    before = master.lines()
+    master.proc.send_signal(signal.SIGINT)
+    check(master.wait_for_exit() == 0, "exit status not 0 after SIGINT")
+    check(new_lines(master, before) == ["End: signal 2", "system done"],
+          f"output after SIGINT: {new_lines(master, before)}")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,64 @@
+// The close button and the signals, reduced to one flag that the main thread acts on.
+#include "quit_request.h"
+
+#include <allegro.h>
+#include <signal.h>
+
+#include <atomic>
+
+namespace System {
+
+namespace {
+// The cause of the request, 0 for none. A signal handler may only touch lock-free atomics.
+std::atomic<int> quitCause{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the quit flag must be lock-free");
+
+// The library calls this from its own input thread.
+void onCloseButton() {
+    requestQuit(QuitRequest::kCloseButton);
+}
+
+void onSignal(int number) {
+    requestQuit(number);
+}
+}  // namespace
+
+QuitRequest::QuitRequest(int cause) : cause(cause) {}
+
+std::string QuitRequest::reason() const {
+    if (cause == kCloseButton) {
+        return "close button";
+    }
+    return "signal " + std::to_string(cause);
+}
+
+void watchForQuit() {
+    set_close_button_callback(onCloseButton);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // Any thread may take the signal: the listener's blocking reads and accepts must go on as if
+    // nothing happened, not fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
+}
+
+void requestQuit(int cause) {
+    int none = 0;
+    quitCause.compare_exchange_strong(none, cause);
+}
+
+void checkQuit() {
+    int cause = quitCause.load();
+    if (cause != 0) {
+        throw QuitRequest(cause);
+    }
+}
+
+void forgetQuitRequest() {
+    quitCause.store(0);
+}
+
+}  // namespace System
