@@ -2,6 +2,8 @@
 // resolution of a host name or dotted address into one.
 #pragma once
 
+#include <string>
+
 #include "net_stdafx.h"
 #include "system.h"
 
@@ -34,6 +36,8 @@ public:
     Host(const char* host, unsigned port);
 
     void getSin(sockaddr_in* s) const;
+    // The address as a dotted text, without the port.
+    std::string address() const;
 
 private:
     void setPort(unsigned port);
