@@ -137,22 +137,21 @@ ClientSocket::ClientSocket() {}
 
 ClientSocket::ClientSocket(Host host) {
     open("ClientSocket: cannot create socket - %s");
-    setLinkOptions(true);
     sockaddr_in address;
     host.getSin(&address);
     if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
         connectFailed(errno);
     }
+    setLinkOptions(true);
 }
 
 bool ClientSocket::startConnect(const Host& host) {
     open("ClientSocket: cannot create socket - %s");
-    setLinkOptions(true);
     setBlocking(false);
     sockaddr_in address;
     host.getSin(&address);
     if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        setBlocking(true);
+        connected();
         return true;
     }
     if (errno != EINPROGRESS) {
@@ -174,7 +173,7 @@ bool ClientSocket::connectDone() {
     if (error != 0) {
         connectFailed(error);
     }
-    setBlocking(true);
+    connected();
     return true;
 }
 
@@ -182,6 +181,13 @@ void ClientSocket::connectFailed(int error) {
     ConnectionException e("ClinetSocket: Cannot connect to server - %s", strerror(error));
     destroy();
     throw e;
+}
+
+void ClientSocket::connected() {
+    setBlocking(true);
+    // Only now: the user time-out would otherwise also cut short the connect, whose own
+    // time-out is its owner's.
+    setLinkOptions(true);
 }
 
 void ClientSocket::setBlocking(bool blocking) {

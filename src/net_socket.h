@@ -88,6 +88,8 @@ public:
 
 private:
     [[noreturn]] void connectFailed(int error);
+    // Makes a socket that has just connected ready for the game.
+    void connected();
     void setBlocking(bool blocking);
 };
 
