@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
 if [ "${1:-}" = "test" ]; then
-    packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev clang-format)
+    # nftables and iproute2: the network fault tests drop packets in a private network namespace.
+    packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev clang-format
+               nftables iproute2)
 fi
 
 missing=()

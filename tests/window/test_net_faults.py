@@ -2,8 +2,9 @@
 makes them: nftables drops the game's packets in a private network namespace (with a private
 /etc/hosts in a private mount namespace), where only loopback addresses exist.
 
-- The slave joins an address that does not answer: it draws "Waiting for connection" meanwhile;
-  Escape brings the main menu back at once with its port free; left alone, it gives up after 10 s.
+- The slave joins a name whose look-up hangs, or an address that does not answer: it draws
+  "Waiting for connection" meanwhile, and Escape brings the main menu back at once with its port
+  free; left alone, the connect gives up after 10 s.
 - The master connects back to a slave that does not answer (at the address the slave came from):
   Escape brings the main menu back at once with its port free.
 - A name with two addresses whose first does not answer: the second is tried and the game starts.
@@ -26,6 +27,8 @@ from peer import (WAITING, Peer, Transcript, escape_here, nick_message, notice_s
 NAME = "net_faults"
 TIMED_OUT = "ClinetSocket: Cannot connect to server - Connection timed out"
 HOSTS = "127.0.0.1 localhost\n127.0.0.2 twohomed\n127.0.0.3 twohomed\n"
+# A name server that never answers (its queries are dropped), asked once for 30 s.
+RESOLV_CONF = "nameserver 127.0.0.53\noptions timeout:30 attempts:1\n"
 GAME_PORTS = f"{{ {MASTER_PORT}, {SLAVE_PORT} }}"
 # Keep-alive times for the programs (idle, interval, count), shortened unless given from outside.
 KEEPALIVE = os.environ.setdefault("FIVEINAROW_KEEPALIVE", "2,1,3")
@@ -48,18 +51,22 @@ def private_network():
 
 def set_up_namespace(h):
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    hosts = os.path.join(h.scratch, "hosts")
-    with open(hosts, "w", encoding="ascii") as f:
-        f.write(HOSTS)
-    subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+    for name, text in (("hosts", HOSTS), ("resolv.conf", RESOLV_CONF)):
+        private = os.path.join(h.scratch, name)
+        with open(private, "w", encoding="ascii") as f:
+            f.write(text)
+        # Without a resolv.conf the resolver asks loopback anyway.
+        if name == "hosts" or os.path.exists("/etc/resolv.conf"):
+            subprocess.run(["mount", "--bind", private, f"/etc/{name}"], check=True)
 
 
 def drop(*rules):
-    """From now on, packets that match any of `rules` (nftables matches) vanish unanswered."""
+    """From now on, packets that match any of `rules` (nftables matches) vanish unanswered. They
+    are dropped as they arrive: dropped as they leave, they would fail the sender's call."""
     script = "flush ruleset\n"
     if rules:
         chain = "".join(f"{rule} drop\n" for rule in rules)
-        script += f"table ip faults {{\nchain out {{\ntype filter hook output priority 0\n{chain}}}\n}}\n"
+        script += f"table ip faults {{\nchain in {{\ntype filter hook input priority 0\n{chain}}}\n}}\n"
     subprocess.run(["nft", "-f", "-"], input=script, text=True, check=True)
 
 
@@ -79,11 +86,12 @@ def escape_to_menu(game):
 
 
 def unanswered_join(game, log):
-    drop("ip daddr 127.0.0.2 tcp dport 31211")
-    start_as_slave(game, "bert", "127.0.0.2")
-    wait_for_waiting(game)
-    figure("slave's join, Escape to the main menu", escape_to_menu(game))
-    check(port_free(SLAVE_PORT), "the slave's port stayed taken after Escape")
+    drop("ip daddr 127.0.0.2 tcp dport 31211", "udp dport 53")
+    for address, what in (("hangs.test", "look-up"), ("127.0.0.2", "connect")):
+        start_as_slave(game, "bert", address)
+        wait_for_waiting(game)
+        figure(f"slave's join, Escape in a hung {what} to the main menu", escape_to_menu(game))
+        check(port_free(SLAVE_PORT), "the slave's port stayed taken after Escape")
 
     start_as_slave(game, "bert", "127.0.0.2")
     start = time.monotonic()
@@ -93,7 +101,7 @@ def unanswered_join(game, log):
     figure("slave's join, connect time-out", took)
     check(took > 9, f"the connect gave up after {took:.1f} s, before its 10 s")
     dismiss(game)
-    log.expect(out=["Choice: 1", "Choice: 1"])
+    log.expect(out=["Choice: 1"] * 3)
     log.check()
 
 
