@@ -66,7 +66,8 @@ def drop(*rules):
     script = "flush ruleset\n"
     if rules:
         chain = "".join(f"{rule} drop\n" for rule in rules)
-        script += f"table ip faults {{\nchain in {{\ntype filter hook input priority 0\n{chain}}}\n}}\n"
+        script += ("table ip faults {\nchain in {\ntype filter hook input priority 0\n"
+                   f"{chain}}}\n}}\n")
     subprocess.run(["nft", "-f", "-"], input=script, text=True, check=True)
 
 
