@@ -9,8 +9,9 @@ package=(build-essential debhelper dpkg-dev)
 case "${1:-}" in
     package) packages+=("${package[@]}") ;;
     test)
+        # nftables and iproute2: the network fault tests drop packets in a private network namespace.
         packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev
-            clang-format "${package[@]}" lintian desktop-file-utils)
+            clang-format "${package[@]}" lintian desktop-file-utils nftables iproute2)
         ;;
 esac
 

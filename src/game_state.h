@@ -14,6 +14,9 @@ namespace Games {
 // unsigned 32-bit count in network byte order, then the payload.
 enum MessageType : unsigned char { NickMessage = 0, DataMessage = 1, InterruptMessage = 2 };
 
+// The longest nick, in bytes, that a listener takes.
+constexpr uint32_t kMaxNick = 64;
+
 // What the game thread and the listener thread of a network game share. Every member that changes
 // while both run is guarded on its own; the cell buffer's bytes are guarded by the mutex of data.
 // Built in place and never copied; the buffer is released with the state.

@@ -10,8 +10,6 @@
 namespace System {
 
 namespace {
-// A nick longer than this is no nick.
-constexpr uint32_t kMaxNick = 64;
 // Messages of a type this program does not know (or an interrupt) are skipped up to this length.
 constexpr uint32_t kMaxSkipped = 4096;
 // Board::eval reads a whole 16 x 16 board.
@@ -67,6 +65,11 @@ void Listener::stop() {
 std::string Listener::peerName() {
     Lock lock(descriptors);
     return socket.peerName();
+}
+
+Net::Host Listener::peerHost() {
+    Lock lock(descriptors);
+    return socket.host;
 }
 
 void* Listener::tmain(void*) {
@@ -163,9 +166,9 @@ void Listener::fail(System::Exception& e, bool closed) {
 void Listener::checkLength(unsigned char type, uint32_t length) {
     switch (type) {
         case Games::NickMessage:
-            if (length > kMaxNick) {
+            if (length > Games::kMaxNick) {
                 throw Exception("Listener: refused nick message of %u bytes (at most %u)", length,
-                                kMaxNick);
+                                Games::kMaxNick);
             }
             break;
         case Games::DataMessage:

@@ -40,6 +40,9 @@ public:
     void stop();
     // The dotted address of the accepted peer, or "[error get peer name]" before the accept.
     std::string peerName();
+    // The accepted peer's address as the accept reported it (any port), valid once state.ready
+    // is up, also after the connection has ended.
+    Net::Host peerHost();
 
 private:
     Net::AcceptedSocket socket;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "game_state.h"
 #include "network_game.h"
 #include "menu.h"
 #include "net_host.h"
@@ -47,8 +48,11 @@ void showConnectionError(Net::ConnectionException& e) {
     System::waitForKey();
 }
 
-std::string ask(const char* prompt) {
-    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - 200, prompt);
+// The longest DNS name; a dotted address is shorter still.
+constexpr size_t kMaxAddress = 253;
+
+std::string ask(const char* prompt, size_t maxLength) {
+    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - 200, prompt, maxLength);
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
@@ -56,8 +60,8 @@ void networkBranch(System::MenuItem* subMenuData) {
     switch (m2.exec()) {
         case kSlave:
             try {
-                std::string adr = ask("Master's address: ");
-                std::string nick = ask("Your nick: ");
+                std::string adr = ask("Master's address: ", kMaxAddress);
+                std::string nick = ask("Your nick: ", Games::kMaxNick);
                 Games::SlaveGame g(nick, adr, kDataSize);
                 g.run();
             } catch (Net::HostException e) {
@@ -68,7 +72,7 @@ void networkBranch(System::MenuItem* subMenuData) {
             break;
         case kMaster:
             try {
-                std::string nick = ask("Your nick: ");
+                std::string nick = ask("Your nick: ", Games::kMaxNick);
                 Games::MasterGame g(nick, kDataSize);
                 g.run();
             } catch (Net::ConnectionException e) {

@@ -54,6 +54,11 @@ void Host::getSin(sockaddr_in* s) const {
     *s = sin;
 }
 
+std::string Host::address() const {
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text) ? text : "";
+}
+
 void Host::setPort(unsigned port) {
     sin.sin_port = htons(static_cast<uint16_t>(port & kPortMask));
 }

@@ -2,6 +2,8 @@
 // resolution of a host name or dotted address into one.
 #pragma once
 
+#include <string>
+
 #include "net_stdafx.h"
 #include "system.h"
 
@@ -30,10 +32,13 @@ public:
     Host(const Host& h, unsigned port);
     // Resolves host (a name or a dotted address). Never fails: a text that does not resolve and
     // is no dotted address becomes 255.255.255.255, which fails later, at the connect. Blocks for
-    // as long as the resolver takes; game thread only (the resolver is not thread-safe).
+    // as long as the resolver takes, so the games look names up with HostLookup instead; one
+    // thread only (the resolver's result is shared storage).
     Host(const char* host, unsigned port);
 
     void getSin(sockaddr_in* s) const;
+    // The address as a dotted text, without the port.
+    std::string address() const;
 
 private:
     void setPort(unsigned port);

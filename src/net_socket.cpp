@@ -1,5 +1,6 @@
 // Stream sockets: reading and writing exact lengths, connecting, listening, accepting.
 #include "net_socket.h"
+#include "net_keepalive.h"
 #include "output_line.h"
 
 #include <cstdarg>
@@ -110,6 +111,20 @@ std::string Socket::peerName() {
     return text;
 }
 
+void Socket::setLinkOptions(bool sending) {
+    const KeepAlive& k = keepAlive();
+    int on = 1;
+    setsockopt(sockId, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(sockId, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPIDLE, &k.idle, sizeof k.idle);
+    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPINTVL, &k.interval, sizeof k.interval);
+    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPCNT, &k.count, sizeof k.count);
+    if (sending) {
+        unsigned timeout = k.userTimeoutMs();
+        setsockopt(sockId, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout);
+    }
+}
+
 void Socket::open(const char* errorFormat) {
     sockId = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (sockId < 0) {
@@ -125,10 +140,62 @@ ClientSocket::ClientSocket(Host host) {
     sockaddr_in address;
     host.getSin(&address);
     if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-        ConnectionException e("ClinetSocket: Cannot connect to server - %s", strerror(errno));
-        destroy();
-        throw e;
+        connectFailed(errno);
     }
+    setLinkOptions(true);
+}
+
+bool ClientSocket::startConnect(const Host& host) {
+    open("ClientSocket: cannot create socket - %s");
+    setBlocking(false);
+    sockaddr_in address;
+    host.getSin(&address);
+    if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        connected();
+        return true;
+    }
+    if (errno != EINPROGRESS) {
+        connectFailed(errno);
+    }
+    return false;
+}
+
+bool ClientSocket::connectDone() {
+    pollfd p = {sockId, POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0) {
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(sockId, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        connectFailed(error);
+    }
+    connected();
+    return true;
+}
+
+void ClientSocket::connectFailed(int error) {
+    ConnectionException e("ClinetSocket: Cannot connect to server - %s", strerror(error));
+    destroy();
+    throw e;
+}
+
+void ClientSocket::connected() {
+    setBlocking(true);
+    // Only now: the user time-out would otherwise also cut short the connect, whose own
+    // time-out is its owner's.
+    setLinkOptions(true);
+}
+
+void ClientSocket::setBlocking(bool blocking) {
+    int flags = fcntl(sockId, F_GETFL, 0);
+    if (flags == -1) {
+        return;
+    }
+    fcntl(sockId, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
 ServerSocket::ServerSocket() {}
@@ -171,7 +238,9 @@ AcceptedSocket ServerSocket::wait(Host& host) {
         throw ConnectionException("ServerSocket::wait accepting connection down%s", "");
     }
     host = Host(peer);
-    return AcceptedSocket(host, fd);
+    AcceptedSocket accepted(host, fd);
+    accepted.setLinkOptions(false);
+    return accepted;
 }
 
 AcceptedSocket::AcceptedSocket() {}

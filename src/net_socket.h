@@ -54,6 +54,12 @@ public:
     // The peer's dotted IPv4 address (no port), or "[error get peer name]".
     std::string peerName();
     bool isOpen() const { return sockId != -1; }
+    // Sets what a game connection needs on a real network: no Nagle delay (a message goes out in
+    // several writes), and TCP keep-alive as Net::keepAlive() says, so that a peer whose machine
+    // has vanished ends the connection; for the sending end also the user time-out, which ends it
+    // when sent data stays unacknowledged (keep-alive does not probe then). A setting the system
+    // refuses is skipped: the connection works without it.
+    void setLinkOptions(bool sending);
 
 protected:
     // Opens an IPv4 TCP socket into sockId; throws ConnectionException with errorFormat and the
@@ -63,12 +69,28 @@ protected:
     int sockId;
 };
 
-// A socket connected to a server by its constructor.
+// A socket connected to a server, by its constructor or by a connect that its owner polls.
+// Connected sockets carry the link options (setLinkOptions(true)).
 class ClientSocket : public Socket {
 public:
     ClientSocket();
     // Opens and connects (blocking, with the system's time-out). Throws ConnectionException.
     explicit ClientSocket(Host host);
+
+    // Starts connecting to host without waiting for the answer. True when connected at once.
+    // Throws ConnectionException, with the descriptor closed, when the socket cannot be made or
+    // the connect fails at once.
+    bool startConnect(const Host& host);
+    // Whether the connect that startConnect began has succeeded; never blocks. Once it has, the
+    // socket blocks again, as every other socket of the program. Throws ConnectionException with
+    // the system's reason, with the descriptor closed, when the connect failed.
+    bool connectDone();
+
+private:
+    [[noreturn]] void connectFailed(int error);
+    // Makes a socket that has just connected ready for the game.
+    void connected();
+    void setBlocking(bool blocking);
 };
 
 class AcceptedSocket;

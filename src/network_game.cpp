@@ -130,8 +130,17 @@ bool NetworkGame::waitForPeer() {
     }
 }
 
-void NetworkGame::connectAndAnnounce(const Net::Host& host, const std::string& nick) {
-    socket = Net::ClientSocket(host);
+bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nick) {
+    // Drawn and polled like the waiting loop: an unanswering host or a hung resolver must not
+    // freeze the window, and Escape abandons the connect at once.
+    while (!dialer.poll()) {
+        System::say("Waiting for connection");
+        System::flip();
+        if (key[KEY_ESC]) {
+            return false;
+        }
+    }
+    socket = dialer.socket();
     listener.state.localNick = nick;
     try {
         listener.state.sendMessage(socket, NickMessage);
@@ -139,6 +148,7 @@ void NetworkGame::connectAndAnnounce(const Net::Host& host, const std::string& n
         // The peer vanished between its connect and our nick: a connection failure like the others.
         throw Net::ConnectionException("%s", e.message().c_str());
     }
+    return true;
 }
 
 MasterGame::MasterGame(std::string /*nick*/, unsigned size) {
@@ -146,9 +156,10 @@ MasterGame::MasterGame(std::string /*nick*/, unsigned size) {
     if (!waitForPeer()) {
         return;
     }
-    std::string slave = listener.peerName();
-    connectAndAnnounce(Net::Host(slave.c_str(), kSlavePort), kMasterNick);
-    running = true;
+    // Back to the address the slave's connection came from, as the accept recorded it.
+    Net::Host slave(listener.peerHost(), kSlavePort);
+    Net::Dialer dialer({slave}, slave.address());
+    running = connectAndAnnounce(dialer, kMasterNick);
 }
 
 MasterGame::~MasterGame() {}
@@ -164,8 +175,8 @@ bool MasterGame::playerTwo() {
 SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size) {
     // Listen before the nick goes out: the master connects back as soon as it has it.
     startListener(kSlavePort, size, 1);
-    connectAndAnnounce(Net::Host(host.c_str(), kMasterPort), nick);
-    running = waitForPeer();
+    Net::Dialer dialer(host, kMasterPort);
+    running = connectAndAnnounce(dialer, nick) && waitForPeer();
 }
 
 SlaveGame::~SlaveGame() {}

@@ -6,6 +6,7 @@
 
 #include "game.h"
 #include "listener.h"
+#include "net_dialer.h"
 #include "net_host.h"
 #include "net_socket.h"
 
@@ -40,8 +41,10 @@ protected:
     // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is down
     // (false). Throws Net::ConnectionException when the listener ended before the nick came.
     bool waitForPeer();
-    // Connects to host and sends nick; a failure is a Net::ConnectionException.
-    void connectAndAnnounce(const Net::Host& host, const std::string& nick);
+    // Shows "Waiting for connection" while dialer looks the peer up and connects, then sends
+    // nick on the connection: true once sent, false when Escape abandoned the connect. A failure
+    // is a Net::ConnectionException.
+    bool connectAndAnnounce(Net::Dialer& dialer, const std::string& nick);
 
     System::Listener listener;
     Net::ClientSocket socket;

@@ -190,7 +190,7 @@ char typedChar(int scancode, int reported) {
 
 }  // namespace
 
-std::string readText(int x, int y, int maxW) {
+std::string readText(int x, int y, int maxW, size_t maxLength) {
     std::string text;
     std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(create_bitmap(SCREEN_W, SCREEN_H),
                                                         destroy_bitmap);
@@ -218,13 +218,15 @@ std::string readText(int x, int y, int maxW) {
             text.clear();
             break;
         } else if (char c = typedChar(scancode, k & 0xff)) {
-            text += c;
+            if (text.size() < maxLength) {
+                text += c;
+            }
         }
     }
     return text;
 }
 
-std::string askForText(int x, int y, int maxW, std::string prompt) {
+std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLength) {
     int rx = x - maxW / 2;
     int ry = y - kPromptHalfHeight;
     int offset = text_length(font, prompt.c_str());
@@ -233,7 +235,7 @@ std::string askForText(int x, int y, int maxW, std::string prompt) {
         length = kFallbackField;
     }
     writeText(prompt, rx, ry, orange());
-    return readText(rx + offset, ry, length);
+    return readText(rx + offset, ry, length, maxLength);
 }
 
 void say(std::string str) {

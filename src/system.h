@@ -60,12 +60,13 @@ void handleMouse();
 int waitForKey();
 
 // One-line editor at (x, y), showing at most maxW pixels of the text's end. Waits for keys until
-// Enter or keypad Enter (returns the text) or Escape (returns ""). Throws System::Exception when it
-// cannot make its snapshot of the back buffer, System::QuitRequest when the program is asked to
-// end.
-std::string readText(int x, int y, int maxW);
+// Enter or keypad Enter (returns the text) or Escape (returns ""). The text takes at most maxLength
+// characters; further characters are ignored. Throws System::Exception when it cannot make its
+// snapshot of the back buffer, System::QuitRequest when the program is asked to end.
+std::string readText(int x, int y, int maxW, size_t maxLength = std::string::npos);
 // Writes prompt in orange and runs readText beside it; the line is maxW pixels centred on x.
-std::string askForText(int x, int y, int maxW, std::string prompt);
+std::string askForText(int x, int y, int maxW, std::string prompt,
+                       size_t maxLength = std::string::npos);
 // Writes str in orange, centred on the screen, into the back buffer; does not flip.
 void say(std::string str);
 

@@ -1,6 +1,7 @@
 // Stream sockets: exact reads and writes with their traces, the end of a connection, peer names,
-// connecting, the server socket's single accept, its bind error and address reuse, and the
-// connection error's text and notice. Ports 24100-24139.
+// connecting, polled connects, the options of game connections, the server socket's single
+// accept, its bind error and address reuse, and the connection error's text and notice. Ports
+// 24100-24139.
 #include "net_socket.h"
 
 #include <allegro.h>
@@ -26,6 +27,7 @@ constexpr unsigned kRefusedPort = 24103;
 constexpr unsigned kPeerNamePort = 24104;
 constexpr unsigned kSigpipePort = 24105;
 constexpr unsigned kTemporaryPort = 24106;
+constexpr unsigned kPolledPort = 24107;
 
 // A socket object around a descriptor this test made (for instance one end of a socket pair).
 Net::AcceptedSocket wrap(int fd) {
@@ -48,6 +50,18 @@ std::string bindError(unsigned port) {
     }
     return "";
 }
+
+// Reads a socket option of a socket object's descriptor.
+struct Options : Net::Socket {
+    explicit Options(const Net::Socket& s) : Net::Socket(s) {}
+    int get(int level, int name) const {
+        int value = -1;
+        socklen_t length = sizeof value;
+        getsockopt(sockId, level, name, &value, &length);
+        return value;
+    }
+    bool blocking() const { return (fcntl(sockId, F_GETFL) & O_NONBLOCK) == 0; }
+};
 
 }  // namespace
 
@@ -367,4 +381,27 @@ TEST(ConnectionExceptionTest, ShowPresentsTheMessageAsANotice) {
         }
     }
     EXPECT_EQ(drawn, 0);
+}
+
+TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions) {
+    unsetenv("FIVEINAROW_KEEPALIVE");
+    Net::ServerSocket server(kPolledPort);
+    Net::ClientSocket client;
+    bool connected = client.startConnect(loopback(kPolledPort));
+    ASSERT_TRUE(waitUntil([&] { return connected || (connected = client.connectDone()); }));
+    Net::AcceptedSocket accepted = server.wait();
+    server.destroy();
+    for (Options end : {Options(client), Options(accepted)}) {
+        EXPECT_TRUE(end.blocking());
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_NODELAY), 1);
+        EXPECT_EQ(end.get(SOL_SOCKET, SO_KEEPALIVE), 1);
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPIDLE), 10);
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPINTVL), 5);
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    }
+    // Only the sending end has data that can stay unacknowledged.
+    EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 25000);
+    EXPECT_EQ(Options(accepted).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
+    client.destroy();
+    accepted.destroy();
 }

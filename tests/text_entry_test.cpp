@@ -138,6 +138,13 @@ TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {
     EXPECT_EQ(keyboard.left(), 0);
 }
 
+TEST_F(TextEntry, CharactersBeyondTheLimitAreIgnoredButEditingGoesOn) {
+    keyboard.type(keys("abcdef") + std::vector<int>{kBackspace} + keys("xy") +
+                  std::vector<int>{kEnter});
+    EXPECT_EQ(System::askForText(400, 300, 600, "Nick: ", 4), "abcx");
+    EXPECT_EQ(frames.size(), 10u) << "every key but Enter redraws, ignored ones too";
+}
+
 TEST_F(TextEntry, TheKeysOwnCharacterWinsOverShiftAndControl) {
     // Shift+2 reports '@' and Ctrl+A reports 1, but the keys' own characters are '2' and 'a'.
     keyboard.type(keys("MyHost@1") + std::vector<int>{KEY_A << 8 | 1, kEnter});

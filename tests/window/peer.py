@@ -92,11 +92,12 @@ class Peer:
     """One side of a network game over loopback: "master" (the program is the slave) or
     "slave" (the program is the master). The program writes on `inbound`, the connection it
     opened to the peer's port; the peer writes on `outbound`, the one it opened to the
-    program's port. Use it in a `with` block so that its sockets are closed whatever happens."""
+    program's port. Use it in a `with` block so that its sockets are closed whatever happens.
+    The peer listens on, and connects from, `address` (any of loopback's 127.0.0.0/8)."""
 
-    def __init__(self, role, timeout=WAIT):
+    def __init__(self, role, timeout=WAIT, address=LOOPBACK):
         check(role in ("master", "slave"), f"no such role {role!r}")
-        self.role, self.timeout = role, timeout
+        self.role, self.timeout, self.address = role, timeout, address
         self.player = 1 if role == "master" else 2
         self.program_player = 3 - self.player
         self.own_port = MASTER_PORT if role == "master" else SLAVE_PORT
@@ -119,7 +120,7 @@ class Peer:
         self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
-            self.server.bind((LOOPBACK, self.own_port))
+            self.server.bind((self.address, self.own_port))
         except OSError as e:
             raise ProtocolError(f"the peer cannot listen on {self.own_port} ({e}): is another "
                                 "game or test using the port?") from e
@@ -140,7 +141,7 @@ class Peer:
 
     def connect(self, host=LOOPBACK):
         """Opens the connection to the program's port: the one the peer writes on."""
-        self.outbound = connect_to(host, self.program_port, self.timeout)
+        self.outbound = connect_to(host, self.program_port, self.timeout, self.address)
 
     def close(self):
         for s in (self.server, self.inbound, self.outbound):
@@ -298,10 +299,11 @@ def check_protocol(condition, message_text):
         raise ProtocolError(message_text)
 
 
-def connect_to(host, port, timeout):
+def connect_to(host, port, timeout, source=LOOPBACK):
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.settimeout(timeout)
     try:
+        s.bind((source, 0))
         s.connect((host, port))
     except OSError as e:
         s.close()
@@ -363,11 +365,11 @@ def start_as_master(game, nick="h5"):
     wait_for_notice(game, WAITING)
 
 
-def start_as_slave(game, nick):
-    """The program becomes the slave of the peer listening as master; returns once the program
-    has connected and its nick has come (the peer then connects back, or does something else)."""
+def start_as_slave(game, nick, address=LOOPBACK):
+    """The program becomes the slave of the master at `address`; returns once the nick prompt has
+    taken its Enter (the program then connects, and the peer takes it, or does something else)."""
     open_network_menu(game, "net_slave.tga")
-    answer(game, ADDRESS_PROMPT, LOOPBACK)
+    answer(game, ADDRESS_PROMPT, address)
     answer(game, NICK_PROMPT, nick)
 
 
