@@ -1,9 +1,10 @@
 // The shared game state and the peer messages written from it.
 #include "game_state.h"
-#include "output_line.h"
 
 #include <algorithm>
 #include <iostream>
+
+#include "output_line.h"
 
 namespace Games {
 

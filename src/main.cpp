@@ -7,13 +7,13 @@
 #include <string>
 
 #include "game_state.h"
-#include "network_game.h"
 #include "menu.h"
 #include "net_host.h"
 #include "net_socket.h"
-#include "system.h"
+#include "network_game.h"
 #include "output_line.h"
 #include "quit_request.h"
+#include "system.h"
 
 namespace {
 

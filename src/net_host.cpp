@@ -1,5 +1,6 @@
 // Host addresses and their resolution.
 #include "net_host.h"
+
 #include "output_line.h"
 
 namespace Net {

@@ -1,10 +1,11 @@
 // Stream sockets: reading and writing exact lengths, connecting, listening, accepting.
 #include "net_socket.h"
-#include "net_keepalive.h"
-#include "output_line.h"
 
 #include <cstdarg>
 #include <cstdio>
+
+#include "net_keepalive.h"
+#include "output_line.h"
 
 namespace Net {
 

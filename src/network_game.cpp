@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "system.h"
 #include "output_line.h"
+#include "system.h"
 
 namespace Games {
 

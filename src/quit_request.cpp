@@ -2,9 +2,9 @@
 #include "quit_request.h"
 
 #include <allegro.h>
-#include <signal.h>
 
 #include <atomic>
+#include <signal.h>
 
 namespace System {
 

@@ -1,9 +1,6 @@
 // Start-up and shutdown, the back buffer and its presentation, picture loading, the error type,
 // and the text widgets.
 #include "system.h"
-#include "output_line.h"
-#include "picture_folder.h"
-#include "quit_request.h"
 
 #include <allegro.h>
 
@@ -12,6 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "output_line.h"
+#include "picture_folder.h"
+#include "quit_request.h"
 
 namespace System {
 
