@@ -84,6 +84,22 @@ void Socket::set(const char* buffer, int size) {
     }
 }
 
+std::string Socket::leftBecause() {
+    if (sockId == -1) {
+        return "";
+    }
+    char byte;
+    ssize_t ret = recv(sockId, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (ret == 0) {
+        return ConnectionClosedException().message();
+    }
+    if (ret < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        return System::Exception("Socket::read() error no. %d", errno).message();
+    }
+    // Nothing, or bytes the peer should not have sent here: the connection still stands.
+    return "";
+}
+
 void Socket::destroy() {
     if (sockId != -1) {
         close(sockId);

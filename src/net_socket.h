@@ -54,6 +54,10 @@ public:
     // The peer's dotted IPv4 address (no port), or "[error get peer name]".
     std::string peerName();
     bool isOpen() const { return sockId != -1; }
+    // For a connection this side only writes on: why the peer has left it (it closed it, reset
+    // it, or stopped answering the keep-alive probes), or "" while it stands or without a
+    // descriptor. Never blocks and reads nothing.
+    std::string leftBecause();
     // Sets what a game connection needs on a real network: no Nagle delay (a message goes out in
     // several writes), and TCP keep-alive as Net::keepAlive() says, so that a peer whose machine
     // has vanished ends the connection; for the sending end also the user time-out, which ends it

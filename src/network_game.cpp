@@ -119,6 +119,11 @@ bool NetworkGame::waitForPeer() {
             return true;
         }
         std::string failure = *listener.state.failure;
+        if (failure.empty()) {
+            // The slave has sent its nick and waits for the master's connection back: a master
+            // that has left meanwhile would otherwise keep it waiting for ever.
+            failure = socket.leftBecause();
+        }
         if (!failure.empty()) {
             throw Net::ConnectionException("%s", failure.c_str());
         }

@@ -39,7 +39,8 @@ protected:
     // and starts its thread. peerPlayer is the number the peer plays, for checking its moves.
     void startListener(unsigned port, unsigned size, unsigned char peerPlayer);
     // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is down
-    // (false). Throws Net::ConnectionException when the listener ended before the nick came.
+    // (false). Throws Net::ConnectionException when the listener ended before the nick came, or
+    // when the peer left the connection this side has opened to it.
     bool waitForPeer();
     // Shows "Waiting for connection" while dialer looks the peer up and connects, then sends
     // nick on the connection: true once sent, false when Escape abandoned the connect. A failure

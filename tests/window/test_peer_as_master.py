@@ -1,7 +1,8 @@
 """The scripted peer plays master against the program as slave, over and over in one run: the
 set-up's bytes (the nick as typed, an empty nick), a game the program wins and one the peer wins,
 message types the program does not know (skipped, the game goes on), Escape on the program's side,
-the peer's interrupt, and a master that connects back but sends no nick or too long a one."""
+the peer's interrupt, a master that connects back but sends no nick or too long a one, and one
+that leaves without connecting back."""
 
 from harness import main
 from peer import (BYE_MESSAGE, Peer, Transcript, begin, ends_interrupted, escape_here, leave,
@@ -83,6 +84,21 @@ def no_nick_back(game, log, send, notice, line):
         leave_end_screen(game, peer)
 
 
+def master_leaves_before_connecting_back(game, log):
+    """The peer takes the program's nick, then leaves instead of connecting back: the program
+    sees the connection it wrote on closed, stops waiting and says so."""
+    with Peer("master") as peer:
+        peer.listen()
+        start_as_slave(game, "h5")
+        peer.accept()
+        peer.expect_nick("h5")
+        peer.close()
+        wait_for_notice(game, "Socket::get: connection closed by peer")
+        log.expect(out=["Choice: 1"])
+        log.check()
+        leave_end_screen(game, peer)
+
+
 def test(h):
     game = h.program(h.display())
     game.wait_for_menu()
@@ -98,6 +114,7 @@ def test(h):
     no_nick_back(game, log, nick_message(too_long),
                  "Listener: refused nick message of 65 bytes (at most 64)",
                  "Error: Listener: refused nick message of 65 bytes (at most 64)")
+    master_leaves_before_connecting_back(game, log)
 
     leave(game, log)
 
