@@ -6,7 +6,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
-from harness import Program, check, main  # pylint: disable=wrong-import-position
+from harness import Program, main  # pylint: disable=wrong-import-position
 
 
 def test(h):
@@ -15,11 +15,7 @@ def test(h):
     h.programs.append(game)
     game.wait_for_menu()
     game.choose("mi_exit.tga")
-    status = game.wait_for_exit()
-    check(status == 0, f"exit status {status}")
-    check(game.lines() == ["Initing net", "Choice: 2", "End", "system done"],
-          f"output: {game.lines()}")
-    check(game.lines("stderr") == [], f"error output: {game.lines('stderr')}")
+    game.expect_clean_exit(["Initing net", "Choice: 2", "End", "system done"])
 
 
 if __name__ == "__main__":

@@ -435,6 +435,14 @@ class Program:
         except subprocess.TimeoutExpired as e:
             raise Failure(f"the program did not end within {timeout:g} s") from e
 
+    def expect_clean_exit(self, lines):
+        """The program ends with status 0, having written exactly `lines` on standard output and
+        nothing on standard error."""
+        status = self.wait_for_exit()
+        check(status == 0, f"exit status {status}")
+        check(self.lines() == lines, f"output: {self.lines()}")
+        check(self.lines("stderr") == [], f"error output: {self.lines('stderr')}")
+
     def wait_for_start_up_failure(self, timeout=WAIT):
         """For a program expected to end during start-up: waits for its end, starting it again
         when the display refused it; returns its exit status."""

@@ -23,11 +23,7 @@ def test(h):
 
     # The button's top-left pixel is part of it.
     game.click(exit_x, exit_y)
-    status = game.wait_for_exit()
-    check(status == 0, f"exit status {status}")
-    check(game.lines() == ["Initing net", "Choice: 2", "End", "system done"],
-          f"output: {game.lines()}")
-    check(game.lines("stderr") == [], f"error output: {game.lines('stderr')}")
+    game.expect_clean_exit(["Initing net", "Choice: 2", "End", "system done"])
 
 
 if __name__ == "__main__":
