@@ -3,8 +3,10 @@
 # package mirror apt uses here) gets a clone of this checkout's committed HEAD, and ./run.sh, run
 # there as root, must install what it needs, build the game and show its main menu on an Xvfb
 # display of this machine (fresh_run.py); the game is closed again and must end cleanly.
-# Needs root (chroot, mounts, namespaces). Whatever happens, nothing is left: the processes of
-# the root are stopped, its mounts undone and the root removed.
+#
+# Needs root (namespaces, mounts, chroot) and about 1 GB of memory: the root lives in a tmpfs of
+# private mount and PID namespaces, so that its mounts, its files and every process started for
+# it go with the namespaces whatever happens. They are stopped and undone in order first.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 checkout=/root/fiveinarow # the clone's folder inside the root
@@ -14,35 +16,36 @@ fail() {
     exit 1
 }
 
-# The processes whose root folder is $2, as listed by the proc file system at $1.
+# The processes whose root folder is $1.
 pids_in() {
     local d
-    for d in "$1"/[0-9]*; do
-        [ "$(readlink "$d/root" 2>/dev/null)" = "$2" ] && echo "${d##*/}"
+    for d in /proc/[0-9]*; do
+        [ "$(readlink "$d/root" 2>/dev/null)" = "$1" ] && echo "${d##*/}"
     done
     return 0
 }
 
-# Stops the processes rooted in $2 (proc file system at $1): SIGTERM, then SIGKILL after 5 s.
+# Stops the processes rooted in $1: SIGTERM, then SIGKILL after 5 s.
 stop_in() {
     local pids
-    pids=$(pids_in "$@")
+    pids=$(pids_in "$1")
     [ -z "$pids" ] && return 0
     # shellcheck disable=SC2086
     kill -TERM $pids 2>/dev/null || true
     for _ in $(seq 50); do
-        [ -z "$(pids_in "$@")" ] && return 0
+        [ -z "$(pids_in "$1")" ] && return 0
         sleep 0.1
     done
     # shellcheck disable=SC2046
-    kill -KILL $(pids_in "$@") 2>/dev/null || true
+    kill -KILL $(pids_in "$1") 2>/dev/null || true
 }
 
-# Undoes every mount under the folder $1, the last made first; a busy one is retried, then
-# detached lazily.
+# Undoes the mount at the folder $1 and every mount under it, the last made first; a busy one is
+# retried, then detached lazily.
 unmount_under() {
     local m
-    for m in $(awk -v under="$1/" 'index($5, under) == 1 {print $5}' /proc/self/mountinfo | tac); do
+    for m in $(awk -v dir="$1" '$5 == dir || index($5, dir "/") == 1 {print $5}' \
+        /proc/self/mountinfo | tac); do
         for _ in 1 2 3 4 5; do
             umount "$m" 2>/dev/null && continue 2
             sleep 0.5
@@ -60,32 +63,47 @@ bounded() {
     wait "$child"
 }
 
-[ "$(id -u)" -eq 0 ] || fail "needs root (chroot, mounts, namespaces): run it as root, or with sudo"
+[ "$(id -u)" -eq 0 ] || fail "needs root (namespaces, mounts, chroot): run it as root, or with sudo"
 
-# ---- Inside private mount and PID namespaces (see below): the mounts and every process started
-# here end with the namespaces, should anything be left behind.
+# ---- Inside the namespaces (see below), as their first process.
 if [ "${1:-}" = --inside ]; then
-    work=$2
+    work=$2 mirror=$3 suite=$4 repo=$5 head=$6
     root=$work/root
     # shellcheck disable=SC2317 # called by the trap
     inside_cleanup() {
+        local status=$?
         set +e
         [ -n "$child" ] && kill "$child" 2>/dev/null
-        stop_in "$root/proc" "$root"
-        unmount_under "$root"
+        stop_in "$root"
+        unmount_under "$work"
+        exit "$status"
     }
     trap inside_cleanup EXIT
     trap 'exit 1' INT TERM HUP
-    mount -t proc proc "$root/proc"
+    mount -t tmpfs -o size=4g,mode=0755 fiveinarow-fresh "$work"
+    mkdir "$work/tmp"
+    export TMPDIR=$work/tmp
+
+    started=$SECONDS
+    bounded timeout 600 mmdebstrap --variant=apt --include=git,ca-certificates "$suite" "$root" \
+        "$mirror" >"$work/mmdebstrap.log" 2>&1 ||
+        { tail -40 "$work/mmdebstrap.log"; fail "mmdebstrap $suite $root $mirror"; }
+    echo "a fresh $suite root from $mirror in $((SECONDS - started)) s"
+    # apt there reaches the mirror by this machine's name servers.
+    rm -f "$root/etc/resolv.conf"
+    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    git clone -q "$repo" "$root$checkout"
+    [ "$(git -C "$root$checkout" rev-parse HEAD)" = "$head" ] || fail "the clone is not at $head"
+
+    mount --bind /proc "$root/proc"
     mount --bind /dev "$root/dev"
     mkdir -p "$root/tmp/.X11-unix"
     mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
-    TMPDIR=$work/tmp bounded python3 -B "$here/fresh_run.py" "$root" "$checkout" --timeout 300
+    bounded python3 -B "$here/fresh_run.py" "$root" "$checkout" --timeout 300
     exit 0
 fi
 
-# ---- On this machine.
-# The mirror and release of this machine's own apt sources.
+# ---- On this machine: the mirror and release of its own apt sources.
 sources=/etc/apt/sources.list.d/debian.sources
 mirror=$(awk '$1 == "URIs:" {print $2; exit}' "$sources" 2>/dev/null || true)
 [ -n "$mirror" ] || fail "no URIs line in $sources"
@@ -100,7 +118,7 @@ if [ ! -d /tmp/.X11-unix ]; then
     mkdir -m 1777 /tmp/.X11-unix
     x11_made=yes
 fi
-work=$(realpath "$(mktemp -d)")
+work=$(realpath "$(mktemp -d -t fiveinarow-fresh.XXXXXX)")
 # shellcheck disable=SC2317 # called by the trap
 cleanup() {
     local status=$?
@@ -110,10 +128,11 @@ cleanup() {
         kill "$child" 2>/dev/null
         wait "$child" 2>/dev/null
     fi
-    stop_in /proc "$work/root"
+    # Nothing of the namespaces should show here; should it, it is undone all the same.
+    stop_in "$work/root"
     unmount_under "$work"
-    if grep -q " $work/" /proc/self/mountinfo; then
-        echo "still mounted, $work left: $(grep " $work/" /proc/self/mountinfo)" >&2
+    if grep -q " $work[/ ]" /proc/self/mountinfo; then
+        echo "still mounted, $work left: $(grep " $work[/ ]" /proc/self/mountinfo)" >&2
         status=1
     else
         rm -rf --one-file-system "$work"
@@ -123,20 +142,9 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-mkdir "$work/tmp"
-log=$work/log
-started=$SECONDS
-bounded timeout 600 mmdebstrap --variant=apt --include=git,ca-certificates "$suite" "$work/root" \
-    "$mirror" >"$log" 2>&1 || { tail -40 "$log"; fail "mmdebstrap $suite $mirror"; }
-echo "a fresh $suite root from $mirror in $((SECONDS - started)) s"
-rm -f "$work/root/etc/resolv.conf"
-cp -L /etc/resolv.conf "$work/root/etc/resolv.conf"
-git clone -q "$repo" "$work/root$checkout"
-[ "$(git -C "$work/root$checkout" rev-parse HEAD)" = "$head" ] || fail "the clone is not at $head"
 
-# Private mount and PID namespaces: should anything be left behind in them, it ends with them.
-bounded timeout 600 unshare --mount --propagation private --pid --fork --kill-child \
-    "$here/check-fresh-run.sh" --inside "$work" >"$log" 2>&1 ||
-    { tail -120 "$log"; fail "see above"; }
-cat "$log"
+# When the script inside ends, or unshare is stopped, the kernel ends every process left in the
+# PID namespace, and the mount namespace with its tmpfs goes with the last of them.
+bounded timeout 900 unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+    "$here/check-fresh-run.sh" --inside "$work" "$mirror" "$suite" "$repo" "$head"
 echo "passed fresh-machine run"
