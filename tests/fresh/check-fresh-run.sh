@@ -96,7 +96,7 @@ if [ "${1:-}" = --inside ]; then
     [ "$(git -C "$root$checkout" rev-parse HEAD)" = "$head" ] || fail "the clone is not at $head"
 
     mount --bind /proc "$root/proc"
-    mount --bind /dev "$root/dev"
+    mount --rbind /dev "$root/dev" # with /dev/pts, where apt writes its terminal log
     mkdir -p "$root/tmp/.X11-unix"
     mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
     bounded python3 -B "$here/fresh_run.py" "$root" "$checkout" --timeout 300
@@ -131,8 +131,8 @@ cleanup() {
     # Nothing of the namespaces should show here; should it, it is undone all the same.
     stop_in "$work/root"
     unmount_under "$work"
-    if grep -q " $work[/ ]" /proc/self/mountinfo; then
-        echo "still mounted, $work left: $(grep " $work[/ ]" /proc/self/mountinfo)" >&2
+    if grep -q " ${work}[/ ]" /proc/self/mountinfo; then
+        echo "still mounted, $work left: $(grep " ${work}[/ ]" /proc/self/mountinfo)" >&2
         status=1
     else
         rm -rf --one-file-system "$work"
