@@ -92,7 +92,7 @@ if [ "${1:-}" = --inside ]; then
     # apt there reaches the mirror by this machine's name servers.
     rm -f "$root/etc/resolv.conf"
     cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-    git clone -q "$repo" "$root$checkout"
+    git -c safe.directory='*' clone -q "$repo" "$root$checkout"
     [ "$(git -C "$root$checkout" rev-parse HEAD)" = "$head" ] || fail "the clone is not at $head"
 
     mount --bind /proc "$root/proc"
@@ -109,8 +109,9 @@ mirror=$(awk '$1 == "URIs:" {print $2; exit}' "$sources" 2>/dev/null || true)
 [ -n "$mirror" ] || fail "no URIs line in $sources"
 suite=$(sed -n "s/^VERSION_CODENAME=//p" /etc/os-release)
 [ -n "$suite" ] || fail "no VERSION_CODENAME in /etc/os-release"
-repo=$(git -C "$here" rev-parse --show-toplevel)
-head=$(git -C "$repo" rev-parse HEAD)
+# The checkout may belong to another user than root, who runs this.
+repo=$(git -c safe.directory='*' -C "$here" rev-parse --show-toplevel)
+head=$(git -c safe.directory='*' -C "$repo" rev-parse HEAD)
 
 # Xvfb makes the folder of its sockets when it is missing; it goes again if this test made it.
 x11_made=""
@@ -145,6 +146,6 @@ trap 'exit 1' INT TERM HUP
 
 # When the script inside ends, or unshare is stopped, the kernel ends every process left in the
 # PID namespace, and the mount namespace with its tmpfs goes with the last of them.
-bounded timeout 900 unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+bounded timeout 1000 unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
     "$here/check-fresh-run.sh" --inside "$work" "$mirror" "$suite" "$repo" "$head"
 echo "passed fresh-machine run"
