@@ -79,7 +79,7 @@ if [ "${1:-}" = --inside ]; then
         exit "$status"
     }
     trap inside_cleanup EXIT
-    trap 'exit 1' INT TERM HUP
+    trap 'fail "stopped by a signal"' INT TERM HUP
     mount -t tmpfs -o size=4g,mode=0755 fiveinarow-fresh "$work"
     mkdir "$work/tmp"
     export TMPDIR=$work/tmp
@@ -142,7 +142,7 @@ cleanup() {
     exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+trap 'fail "stopped by a signal"' INT TERM HUP
 
 # When the script inside ends, or unshare is stopped, the kernel ends every process left in the
 # PID namespace, and the mount namespace with its tmpfs goes with the last of them.
