@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, peer-link and window tests,
-# the Debian package (built, checked, installed, started and purged again), then the unit and
-# peer-link tests again under AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests
-# under ThreadSanitizer, the fuzz corpus, and the formatting check.
+# ./run.sh on a fresh Debian root (it must show the game's window), the Debian package (built,
+# checked, installed, started and purged again), then the unit and peer-link tests again under
+# AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests under ThreadSanitizer, the
+# fuzz corpus, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
 
 scripts/check-format.sh
 
-scripts/build.sh build
+scripts/build.sh build -DBUILD_TESTING=ON
 ctest --test-dir build --output-on-failure -j2
+
+tests/fresh/check-fresh-run.sh
 
 tests/package/check-package.sh
 

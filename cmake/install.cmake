@@ -9,6 +9,9 @@ install(FILES desktop/fiveinarow.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/ap
 install(FILES doc/fiveinarow.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
 # The icons are drawn by the picture generator at build time, one file per size.
+if(NOT TARGET make_pictures)
+    message(FATAL_ERROR "The icons are drawn by make_pictures, which needs libpng (libpng-dev)")
+endif()
 set(icons)
 foreach(size 16 22 24 32 48 64 128 256)
     set(dir ${CMAKE_BINARY_DIR}/icons/${size}x${size})

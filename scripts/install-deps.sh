@@ -4,14 +4,17 @@
 # Installs nothing that is already there; needs root or sudo for the rest.
 set -euo pipefail
 
-packages=(liballegro4-dev libpng-dev cmake ninja-build g++ pkg-config)
-package=(build-essential debhelper dpkg-dev)
+# The game alone; libpng only for the picture generator, which draws the package's icons.
+packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
+package=(build-essential debhelper dpkg-dev libpng-dev)
 case "${1:-}" in
     package) packages+=("${package[@]}") ;;
     test)
         # nftables and iproute2: the network fault tests drop packets in a private network namespace.
+        # mmdebstrap, git: the fresh-machine test makes a new Debian root and clones into it.
         packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev
-            clang-format "${package[@]}" lintian desktop-file-utils nftables iproute2)
+            clang-format "${package[@]}" lintian desktop-file-utils nftables iproute2 mmdebstrap
+            debian-archive-keyring git)
         ;;
 esac
 
