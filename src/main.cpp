@@ -4,6 +4,7 @@
 
 #include <allegro.h>
 
+#include <exception>
 #include <string>
 
 #include "game_state.h"
@@ -126,17 +127,26 @@ void menuFlow() {
 }  // namespace
 
 int _main(int /*argc*/, char** /*argv*/) {
+    // Scripts and service managers tell a failed run from a finished one by the status.
+    int status = 0;
     try {
         System::init();
         menuFlow();
     } catch (System::Exception e) {
         e.print();
+        status = 1;
     } catch (const System::QuitRequest& q) {
         // Asked to end from outside (close button, signal): every screen has been left on the
-        // way here, and the objects it held, network games with their threads, are gone.
+        // way here, and the objects it held, network games with their threads, are gone. The
+        // player's own way out: not a failure.
         System::out() << "End: " << q.reason();
+    } catch (const std::exception& e) {
+        // The standard library's errors (memory exhausted, no thread to be had) end the program
+        // as the program's own do, not by an abort.
+        System::Exception("%s", e.what()).print();
+        status = 1;
     }
     System::out() << "system done";
     System::done();
-    return 0;
+    return status;
 }
