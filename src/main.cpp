@@ -20,22 +20,6 @@ namespace {
 
 enum MainChoice { kLocalGame = 0, kNetworkGame = 1, kLeave = 2 };
 
-// Releases the pictures of an item array when the menu flow ends, however it ends: the items
-// themselves do not own them.
-class ItemPictures {
-public:
-    ItemPictures(System::MenuItem* items, int count) : items(items), count(count) {}
-    ~ItemPictures() {
-        for (int i = 0; i < count; i++) {
-            items[i].release();
-        }
-    }
-
-private:
-    System::MenuItem* items;
-    int count;
-};
-
 enum SubChoice { kSlave = 0, kMaster = 1 };
 
 // The board's cell count, which both network games carry.
@@ -92,13 +76,11 @@ void menuFlow() {
         System::MenuItem("data/mi_exit.tga", 616, 500),
         System::MenuItem(true),
     };
-    ItemPictures menuPictures(menuData, 3);
     System::MenuItem subMenuData[] = {
         System::MenuItem("data/net_slave.tga", 200, 500),
         System::MenuItem("data/net_master.tga", 636, 500),
         System::MenuItem(true),
     };
-    ItemPictures subMenuPictures(subMenuData, 2);
     System::Menu m(menuData, "data/menu.tga", false);
 
     bool end = false;
