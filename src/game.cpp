@@ -58,11 +58,15 @@ int Game::run() {
     }
     unsigned char won = 0;
     try {
-        for (;;) {
-            if ((won = board->winner()) != 0 || !playerOne() || isInterrupted()) {
+        for (unsigned char pl = 1;; pl = 3 - pl) {
+            if ((won = board->winner()) != 0 || !(pl == 1 ? playerOne() : playerTwo())) {
                 break;
             }
-            if ((won = board->winner()) != 0 || !playerTwo() || isInterrupted()) {
+            if (isInterrupted()) {
+                // A turn that ended with the game: the board it brought may hold the end, as
+                // the peer's winning board does (its listener ends this side's game on it). A
+                // board without a line leaves the game interrupted.
+                won = board->winner();
                 break;
             }
         }
@@ -70,14 +74,15 @@ int Game::run() {
         abandon();
         throw;
     }
-    bool interrupted = isInterrupted();
+    // Read before the end screen: interrupt() at the end raises the flag of every game.
+    int result = won != 0 ? won : isInterrupted() ? -1 : 0;
 
     board->draw();
     drawStatus("End of game", 200, makecol(192, 127, 127));
-    const char* result = won == 1   ? "Player one wins"
-                         : won == 2 ? "Player two wins"
-                                    : "Game interrupted";
-    drawStatus(result, 220, makecol(127, 127, 127));
+    const char* text = won == 1   ? "Player one wins"
+                       : won == 2 ? "Player two wins"
+                                  : "Game interrupted";
+    drawStatus(text, 220, makecol(127, 127, 127));
     drawStatus("Press any key...", 240, makecol(192, 127, 63));
     // Keys typed before or during the game would take the result away unseen: only a key pressed
     // once it is shown counts. The Escape that ended the game here (still in the key buffer)
@@ -89,7 +94,7 @@ int Game::run() {
     System::waitForKey();
 
     interrupt();
-    return interrupted ? -1 : won;
+    return result;
 }
 
 LocalGame::LocalGame() {

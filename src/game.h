@@ -13,9 +13,12 @@ public:
     Game();
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;
-    // Plays the game to its end and waits for a key on the end screen. Returns -1 when the game
-    // was not set up or was interrupted, 0 when a player ended it without a winner, else the
-    // winner. Lets System::QuitRequest through, after abandon() when it came during a turn.
+    // Plays the game to its end and waits for a key on the end screen. Returns the winner (1 or
+    // 2) whenever the board holds five in a line, on both sides of a network game: the end screen
+    // then names the winner and draws the line. Otherwise -1 when the game was not set up or was
+    // interrupted (a network game ended by Escape on either side or by the peer's leaving), 0
+    // when a hot-seat player ended it with Escape. Lets System::QuitRequest through, after
+    // abandon() when it came during a turn.
     virtual int run();
 
 protected:

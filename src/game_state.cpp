@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <mutex>
 
 #include "output_line.h"
 
@@ -47,7 +48,7 @@ void GameState::getData(unsigned char* ptr) {
         // The line is written when it goes, after the buffer's mutex has been given back.
         System::OutputLine line(std::cerr);
         line << "Output copy: [";
-        Holding hold(data);
+        std::lock_guard hold(data);
         for (int i = 0; i < dataSize; i++) {
             ptr[i] = srcPtr[i];
             line << static_cast<int>(srcPtr[i]) << ' ';
@@ -58,9 +59,10 @@ void GameState::getData(unsigned char* ptr) {
 
 void GameState::setData(const unsigned char* ptr) {
     unsigned char* destPtr = *data;
-    data.lock();
-    std::copy(ptr, ptr + dataSize, destPtr);
-    data.unlock();
+    {
+        std::lock_guard hold(data);
+        std::copy(ptr, ptr + dataSize, destPtr);
+    }
     // Only now: whoever sees newData finds the whole board in the buffer.
     newData = true;
 }
@@ -74,7 +76,7 @@ void GameState::print() {
     unsigned char* ptr = *data;
     System::OutputLine line(std::cout);
     line << "Data: [ ";
-    Holding hold(data);
+    std::lock_guard hold(data);
     for (int i = 0; i < dataSize; i++) {
         line << static_cast<int>(ptr[i]) << ' ';
     }
@@ -97,7 +99,7 @@ void GameState::sendMessage(Net::Socket socket, unsigned char type) {
             unsigned char* ptr = *data;
             // Held for the whole payload: the listener must not store a peer board into the
             // buffer while it is on its way out.
-            Holding hold(data);
+            std::lock_guard hold(data);
             socket.set(reinterpret_cast<const char*>(ptr), dataSize);
             break;
         }

@@ -66,16 +66,4 @@ public:
     System::Mutexed<std::string> failure;
 };
 
-// Holds a pointer value's mutex for a pass over the bytes behind it, also when the pass throws.
-class Holding {
-public:
-    explicit Holding(System::Mutexed<unsigned char*>& m) : m(m) { m.lock(); }
-    Holding(const Holding&) = delete;
-    Holding& operator=(const Holding&) = delete;
-    ~Holding() { m.unlock(); }
-
-private:
-    System::Mutexed<unsigned char*>& m;
-};
-
 }  // namespace Games

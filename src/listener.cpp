@@ -202,7 +202,7 @@ void Listener::checkBoard(const unsigned char* cells) {
     unsigned char* ptr = *state.data;
     std::vector<unsigned char> last;
     {
-        Games::Holding hold(state.data);
+        std::lock_guard hold(state.data);
         last.assign(ptr, ptr + count);
     }
     long ones = std::count(last.begin(), last.end(), 1);

@@ -4,6 +4,7 @@
 
 #include <allegro.h>
 
+#include <exception>
 #include <string>
 
 #include "game_state.h"
@@ -18,22 +19,6 @@
 namespace {
 
 enum MainChoice { kLocalGame = 0, kNetworkGame = 1, kLeave = 2 };
-
-// Releases the pictures of an item array when the menu flow ends, however it ends: the items
-// themselves do not own them.
-class ItemPictures {
-public:
-    ItemPictures(System::MenuItem* items, int count) : items(items), count(count) {}
-    ~ItemPictures() {
-        for (int i = 0; i < count; i++) {
-            items[i].release();
-        }
-    }
-
-private:
-    System::MenuItem* items;
-    int count;
-};
 
 enum SubChoice { kSlave = 0, kMaster = 1 };
 
@@ -91,13 +76,11 @@ void menuFlow() {
         System::MenuItem("data/mi_exit.tga", 616, 500),
         System::MenuItem(true),
     };
-    ItemPictures menuPictures(menuData, 3);
     System::MenuItem subMenuData[] = {
         System::MenuItem("data/net_slave.tga", 200, 500),
         System::MenuItem("data/net_master.tga", 636, 500),
         System::MenuItem(true),
     };
-    ItemPictures subMenuPictures(subMenuData, 2);
     System::Menu m(menuData, "data/menu.tga", false);
 
     bool end = false;
@@ -126,17 +109,26 @@ void menuFlow() {
 }  // namespace
 
 int _main(int /*argc*/, char** /*argv*/) {
+    // Scripts and service managers tell a failed run from a finished one by the status.
+    int status = 0;
     try {
         System::init();
         menuFlow();
     } catch (System::Exception e) {
         e.print();
+        status = 1;
     } catch (const System::QuitRequest& q) {
         // Asked to end from outside (close button, signal): every screen has been left on the
-        // way here, and the objects it held, network games with their threads, are gone.
+        // way here, and the objects it held, network games with their threads, are gone. The
+        // player's own way out: not a failure.
         System::out() << "End: " << q.reason();
+    } catch (const std::exception& e) {
+        // The standard library's errors (memory exhausted, no thread to be had) end the program
+        // as the program's own do, not by an abort.
+        System::Exception("%s", e.what()).print();
+        status = 1;
     }
     System::out() << "system done";
     System::done();
-    return 0;
+    return status;
 }

@@ -16,8 +16,25 @@ MenuItem::MenuItem(const char* filename, int x, int y)
 
 MenuItem::MenuItem(bool end) : bmp(nullptr), x(0), y(0), end(end) {}
 
+MenuItem::MenuItem(MenuItem&& other) noexcept
+    : bmp(other.bmp), x(other.x), y(other.y), end(other.end) {
+    other.bmp = nullptr;
+}
+
+MenuItem& MenuItem::operator=(MenuItem&& other) noexcept {
+    if (this != &other) {
+        release();
+        bmp = other.bmp;
+        x = other.x;
+        y = other.y;
+        end = other.end;
+        other.bmp = nullptr;
+    }
+    return *this;
+}
+
 MenuItem::~MenuItem() {
-    // Copies of an item share its picture: whoever keeps the array calls release().
+    release();
 }
 
 void MenuItem::draw() {

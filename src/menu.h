@@ -6,12 +6,20 @@ struct BITMAP;
 
 namespace System {
 
+// A picture button. The item owns its picture: it can be moved, not copied, so that an item array
+// releases every picture it has loaded however its life ends (also when a later item of the same
+// array fails to load).
 class MenuItem {
 public:
     // Loads the button picture (throws System::Exception "Load bitmap ..." when it cannot).
     MenuItem(const char* filename, int x, int y);
     // The end item that closes an item array (used with true).
     explicit MenuItem(bool end);
+    MenuItem(const MenuItem&) = delete;
+    MenuItem& operator=(const MenuItem&) = delete;
+    // The picture goes with the item; the item moved from has none.
+    MenuItem(MenuItem&& other) noexcept;
+    MenuItem& operator=(MenuItem&& other) noexcept;
     virtual ~MenuItem();
 
     // Copies the picture, opaque, to (x, y) in the back buffer.
@@ -19,7 +27,7 @@ public:
     // The left and top edges belong to the button, the right and bottom ones do not.
     bool inside(int x, int y);
     bool isEnd();
-    // Releases the picture. The item does not do it by itself: copies share the picture.
+    // Releases the picture at once; the item is then neither shown nor chosen.
     void release();
 
 private:

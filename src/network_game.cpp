@@ -4,6 +4,7 @@
 #include <allegro.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "output_line.h"
 #include "system.h"
@@ -76,9 +77,10 @@ bool NetworkGame::localPlayer(unsigned char pl) {
         board->draw();
         System::flip();
         unsigned char* destPtr = *listener.state.data;
-        listener.state.data.lock();
-        memcpy(destPtr, board->getData(), board->getSize());
-        listener.state.data.unlock();
+        {
+            std::lock_guard hold(listener.state.data);
+            memcpy(destPtr, board->getData(), board->getSize());
+        }
         return send(DataMessage);
     }
 }

@@ -12,6 +12,10 @@ namespace {
 // The cause of the request, 0 for none. A signal handler may only touch lock-free atomics.
 std::atomic<int> quitCause{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the quit flag must be lock-free");
+// Whether a signal has asked already. The clean end can take a while (a send to a peer that no
+// longer reads waits for the link to give up); a second signal must not be ignored meanwhile.
+std::atomic<bool> signalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal flag must be lock-free");
 
 // The library calls this from its own input thread.
 void onCloseButton() {
@@ -19,7 +23,17 @@ void onCloseButton() {
 }
 
 void onSignal(int number) {
-    requestQuit(number);
+    if (!signalled.exchange(true)) {
+        requestQuit(number);
+        return;
+    }
+    // Asked twice: the signal's own action, at once. Only async-signal-safe calls here; the
+    // signal stays blocked until this handler returns, and is then delivered with that action.
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);
+    raise(number);
 }
 }  // namespace
 
@@ -34,6 +48,10 @@ std::string QuitRequest::reason() const {
 
 void watchForQuit() {
     set_close_button_callback(onCloseButton);
+    watchSignals();
+}
+
+void watchSignals() {
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -59,6 +77,7 @@ void checkQuit() {
 
 void forgetQuitRequest() {
     quitCause.store(0);
+    signalled.store(false);
 }
 
 }  // namespace System

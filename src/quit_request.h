@@ -26,11 +26,14 @@ private:
 // Makes the window's close button and SIGINT, SIGTERM and SIGHUP request the end, in place of the
 // graphics library's own signal handlers: call after the library and its window have started.
 void watchForQuit();
+// The signals' part of watchForQuit(): the first of them requests the end; a second one ends the
+// program at once, with that signal's default action (for a clean end that takes too long).
+void watchSignals();
 // Raises the request (the first cause is kept). Safe in a signal handler and from any thread.
 void requestQuit(int cause);
 // Throws QuitRequest when the end has been requested. Main thread only.
 void checkQuit();
-// Forgets a request, for tests that make one and go on in the same process.
+// Forgets a request and the signals seen, for tests that make one and go on in the same process.
 void forgetQuitRequest();
 
 }  // namespace System

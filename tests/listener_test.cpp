@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 #include "listener.h"
@@ -18,9 +19,8 @@ constexpr int kCells = 256;
 // What the game thread does after a local move: the board goes into the buffer, newData as is.
 void localMove(Games::GameState& state, const Bytes& cells) {
     unsigned char* ptr = *state.data;
-    state.data.lock();
+    std::lock_guard hold(state.data);
     std::copy(cells.begin(), cells.end(), ptr);
-    state.data.unlock();
 }
 
 // A started listener on port and a raw peer connected to it. Standard error is captured for the

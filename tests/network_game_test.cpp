@@ -63,6 +63,7 @@ public:
     using NetworkGame::isInterrupted;
     using NetworkGame::localPlayer;
     using NetworkGame::remotePlayer;
+    using NetworkGame::run;
     unsigned char* cells() { return board->getData(); }
     Games::GameState& state() { return listener.state; }
 
@@ -131,6 +132,29 @@ protected:
         std::string out;
         ASSERT_TRUE(remoteTurn(out));
         EXPECT_EQ(out, "");
+    }
+
+    // The game's run() from its local turn, which clicks (c, r); once that board has come, the
+    // peer sends `answer`. A key ends the end screen. Returns run()'s result.
+    int runUntilAnswered(int c, int r, const Bytes& answer) {
+        ScriptedKeyboard keys;
+        keys.type({KEY_SPACE << 8 | ' '});
+        bool answered = false;
+        int start = fake->frames();
+        fake->onFrame([&, start](int frame) {
+            mouse_x = centreX(c);
+            mouse_y = centreY(r);
+            mouse_b = frame - start >= 2 ? 1 : 0;
+            if (!answered && !nothingPending(fromGame)) {
+                receive(fromGame, 261);
+                answered = sendAll(toGame, answer);
+            }
+        });
+        testing::internal::CaptureStdout();
+        int result = game->run();
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(answered);
+        return result;
     }
 
     // Runs the remote turn, with stdout captured into out.
@@ -218,6 +242,35 @@ TEST_F(NetworkGameTest, AWinningRemoteMoveEndsTheGameRightAfterLoadingIt) {
     playRemote(4, 1, board);
     EXPECT_TRUE(game->isInterrupted());
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
+}
+
+TEST_F(NetworkGameTest, TheLosingSideShowsTheWinnerAndItsLine) {
+    Bytes board(256, 0);
+    for (int i = 0; i < 4; i++) {
+        playLocal(i, 0, board);
+        playRemote(i, 1, board);
+    }
+    board[cell(15, 15)] = kMe;
+    board[cell(4, 1)] = kPeer;
+    EXPECT_EQ(runUntilAnswered(15, 15, message(Games::DataMessage, board)), kPeer);
+    // The end screen's red line over the peer's five in row 1, from (0, 1) to (4, 1).
+    for (int c = 0; c < 5; c++) {
+        EXPECT_EQ(pixel(screen, centreX(c), centreY(1)), (Rgb{255, 0, 0})) << "cell " << c;
+    }
+}
+
+TEST_F(NetworkGameTest, ThePeersEscapeAfterABoardWithoutALineIsAnInterrupt) {
+    Bytes board(256, 0);
+    playLocal(0, 0, board);
+    playRemote(0, 1, board);
+    board[cell(1, 0)] = kMe;
+    Bytes answer = board;
+    answer[cell(1, 1)] = kPeer;
+    EXPECT_EQ(runUntilAnswered(1, 0,
+                               message(Games::DataMessage, answer) +
+                                   message(Games::InterruptMessage, text("bye"))),
+              -1);
+    EXPECT_EQ(pixel(screen, centreX(0), centreY(1)), (Rgb{255, 255, 255}));
 }
 
 TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {

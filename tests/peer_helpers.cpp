@@ -16,6 +16,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -227,10 +228,8 @@ std::string StderrCapture::take() {
 
 Bytes bufferOf(Games::GameState& state) {
     unsigned char* ptr = *state.data;
-    state.data.lock();
-    Bytes bytes(ptr, ptr + state.getDataSize());
-    state.data.unlock();
-    return bytes;
+    std::lock_guard hold(state.data);
+    return Bytes(ptr, ptr + state.getDataSize());
 }
 
 }  // namespace Testing

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -107,9 +108,8 @@ TEST(MutexedTest, PointerHolderCopiesBytesWithoutBlockingItself) {
     unsigned char copy[4] = {};
     ASSERT_TRUE(finishesWithin([&copy] {
         unsigned char* ptr = *data;
-        data.lock();
+        std::lock_guard hold(data);
         memcpy(copy, ptr, sizeof copy);
-        data.unlock();
     }));
     EXPECT_EQ(memcmp(copy, cells, sizeof copy), 0);
 }
@@ -117,17 +117,20 @@ TEST(MutexedTest, PointerHolderCopiesBytesWithoutBlockingItself) {
 TEST(MutexedTest, LockKeepsOtherAccessesOut) {
     static System::Mutexed<int> number(0);
     static std::atomic<bool> assigned(false);
-    number.lock();
+    std::unique_lock hold(number);
     std::thread other([] {
+        EXPECT_FALSE(number.try_lock());
         number = 42;
         assigned = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(assigned.load());
-    number.unlock();
+    hold.unlock();
     EXPECT_TRUE(waitUntil([] { return assigned.load(); }));
     other.join();
     EXPECT_EQ(*number, 42);
+    ASSERT_TRUE(number.try_lock());
+    number.unlock();
 }
 
 TEST(MutexedTest, ConcurrentAssignmentsAreNeverTorn) {

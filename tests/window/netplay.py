@@ -16,8 +16,8 @@ import socket
 import struct
 
 from harness import (BOARD_X, BOARD_Y, CELL, MAIN_MENU, MARK, PARK, SCREEN_H, SCREEN_W,
-                     STATUS_GREY, SUB_MENU, WAIT, WHITE, Failure, cell_centre, cell_mark, check,
-                     poll)
+                     STATUS_GREY, SUB_MENU, WAIT, WHITE, WIN_TEXT, Failure, cell_centre, cell_mark,
+                     check, poll)
 
 MASTER_PORT, SLAVE_PORT = 31211, 31212
 LOOPBACK = "127.0.0.1"
@@ -305,9 +305,9 @@ class NetGame:
         dismiss(peer)
 
     def win(self, cell, line):
-        """The player to move completes `line` (its end cells) with `cell`: the winner's screen
-        shows "Player N wins" and the red line; the other's, right after loading the winning
-        board, "Game interrupted" without a line. A key on each brings the main menu back."""
+        """The player to move completes `line` (its end cells) with `cell`: both screens show
+        "Player N wins" and the red line, the other's right after loading the winning board. A
+        key on each brings the main menu back."""
         winner = self.to_move()
         won, lost = self.sides[winner], self.sides[3 - winner]
         won.click(*cell_centre(*cell))
@@ -319,15 +319,15 @@ class NetGame:
         check_board(img, self.moves, "the winner",
                     exclude=line_cells(line) | pointer_cells(won))
 
-        img = wait_parked(lost, lambda shot: lost.end_screen_shown(shot, 0),
-                          "the end screen with 'Game interrupted' on the losing side")
-        lost.check_end_screen(img, None)
-        check_board(img, self.moves, "the losing side")
+        img = wait_parked(lost, lambda shot: lost.end_screen_shown(shot, winner),
+                          f"the end screen with {WIN_TEXT[winner]!r} on the losing side")
+        lost.check_end_screen(img, line)
+        check_board(img, self.moves, "the losing side", exclude=line_cells(line))
 
         # Both end screens wait for their key.
         for program in (won, lost):
-            program.expect_steady(lambda shot, p=program: p.end_screen_shown(
-                shot, winner if p is won else 0), "the end screen")
+            program.expect_steady(lambda shot, p=program: p.end_screen_shown(shot, winner),
+                                  "the end screen")
         dismiss(won)
         dismiss(lost)
 

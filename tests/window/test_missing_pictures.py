@@ -1,5 +1,5 @@
 """A picture missing from data/ ends the program at start-up with its "Error: Load bitmap ..." line,
-then "system done" and exit status 0; no menu choice is made."""
+then "system done" and exit status 1; no menu choice is made."""
 
 from harness import check, main
 
@@ -13,7 +13,7 @@ def test(h):
     for name in PICTURES:
         game = h.program(display, without=[name])
         status = game.wait_for_start_up_failure()
-        check(status == 0, f"without {name}: exit status {status}")
+        check(status == 1, f"without {name}: exit status {status}, not 1")
         check(game.lines("stderr") == [f"Error: Load bitmap data/{name}"],
               f"without {name}: error output {game.lines('stderr')}")
         expected = ["system done"] if name == "ptr.tga" else ["Initing net", "system done"]

@@ -1,6 +1,6 @@
 """A whole network game between two programs, won by the master: every move shows on both
-screens, the master's end screen says "Player one wins" with the red line, the slave's "Game
-interrupted", and a key on each brings its main menu back."""
+screens, both end screens say "Player one wins" with the red line, and a key on each brings its
+main menu back."""
 
 from harness import check, main
 from netplay import NetGame, leave, two_programs

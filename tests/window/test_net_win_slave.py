@@ -1,5 +1,5 @@
 """A whole network game won by the slave on a rising diagonal: "Player two wins" with the red line
-on the slave, "Game interrupted" on the master. Clicks that are no move (a taken cell, beside the
+on both screens. Clicks that are no move (a taken cell, beside the
 grid, in the peer's turn) change nothing on either screen and send nothing."""
 
 from harness import cell_centre, check, main

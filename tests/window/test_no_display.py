@@ -1,5 +1,5 @@
 """Without a display (DISPLAY unset, or naming a display where no server runs) the program reports
-"Error: Init graphix mode 800x600x24", writes "system done" and exits with status 0."""
+"Error: Init graphix mode 800x600x24", writes "system done" and exits with status 1."""
 
 import os
 
@@ -19,7 +19,7 @@ def test(h):
     for what, env in (("DISPLAY unset", unset), ("no server", no_server)):
         game = h.program(None, env=env)
         status = game.wait_for_exit()
-        check(status == 0, f"{what}: exit status {status}")
+        check(status == 1, f"{what}: exit status {status}, not 1")
         check(game.lines("stderr") == ["Error: Init graphix mode 800x600x24"],
               f"{what}: error output {game.lines('stderr')}")
         check(game.lines() == ["system done"], f"{what}: output {game.lines()}")

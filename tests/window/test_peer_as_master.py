@@ -1,8 +1,8 @@
 """The scripted peer plays master against the program as slave, over and over in one run: the
-set-up's bytes (the nick as typed, an empty nick), a game the program wins and one the peer wins,
-message types the program does not know (skipped, the game goes on), Escape on the program's side,
-the peer's interrupt, a master that connects back but sends no nick or too long a one, and one
-that leaves without connecting back."""
+set-up's bytes (the nick as typed, an empty nick), a game the program wins and one the peer wins
+(either win shown with its line), message types the program does not know (skipped, the game goes
+on), Escape on the program's side, the peer's interrupt, a master that connects back but sends no
+nick or too long a one, and one that leaves without connecting back."""
 
 from harness import main
 from peer import (BYE_MESSAGE, Peer, Transcript, begin, ends_interrupted, escape_here, leave,
@@ -26,8 +26,9 @@ def program_wins(game, log):
 
 
 def peer_wins(game, log):
-    """The peer's board completes a diagonal: the program loads it, ends its game as
-    interrupted and drops the peer's connection. The nick is empty."""
+    """The peer's board completes a diagonal: the program loads it, shows the peer's win with
+    the red line as the peer's own screen would, and drops the peer's connection. The nick is
+    empty."""
     with Peer("master") as peer:
         begin(game, peer, log, nick="")
         for i in range(4):
@@ -35,7 +36,9 @@ def peer_wins(game, log):
             program_moves(game, peer, i, 15)
         peer.play(7, 7)
         peer.expect_dropped()
-        ends_interrupted(game, peer, log)
+        wait_for_end(game, peer.board, 1, ((3, 3), (7, 7)))
+        log.check()
+        leave_end_screen(game, peer)
 
 
 def unknown_types_then_escape(game, log):
