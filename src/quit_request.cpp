@@ -6,6 +6,8 @@
 #include <atomic>
 #include <signal.h>
 
+#include "platform.h"
+
 namespace System {
 
 namespace {
@@ -34,15 +36,7 @@ std::string QuitRequest::reason() const {
 
 void watchForQuit() {
     set_close_button_callback(onCloseButton);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    // Any thread may take the signal: the listener's blocking reads and accepts must go on as if
-    // nothing happened, not fail with EINTR.
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(number, &action, nullptr);
-    }
+    Platform::watchSignals(onSignal);
 }
 
 void requestQuit(int cause) {

@@ -23,8 +23,9 @@ private:
     int cause;
 };
 
-// Makes the window's close button and SIGINT, SIGTERM and SIGHUP request the end, in place of the
-// graphics library's own signal handlers: call after the library and its window have started.
+// Makes the window's close button and SIGINT, SIGTERM and SIGHUP (on Windows the console's
+// events, see Platform::watchSignals) request the end, in place of the graphics library's own
+// signal handlers: call after the library and its window have started.
 void watchForQuit();
 // Raises the request (the first cause is kept). Safe in a signal handler and from any thread.
 void requestQuit(int cause);
