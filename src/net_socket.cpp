@@ -45,6 +45,8 @@ void Socket::get(char* buffer, int size) {
             return;
         }
         long ret = Platform::receiveSome(sockId, buffer + recved, toRecv);
+        // Before the trace, whose own system calls may overwrite it.
+        int error = Platform::lastError();
         System::err() << "( ret: " << ret << " )";
         if (ret == 0) {
             // The peer may close between the fields of a message: what has not come must not be
@@ -52,7 +54,7 @@ void Socket::get(char* buffer, int size) {
             throw ConnectionClosedException();
         }
         if (ret < 0) {
-            throw System::Exception("Socket::read() error no. %d", Platform::lastError());
+            throw System::Exception("Socket::read() error no. %d", error);
         }
         recved += ret;
         toRecv -= ret;
@@ -73,9 +75,10 @@ void Socket::set(const char* buffer, int size) {
     int sent = 0;
     for (;;) {
         long ret = Platform::sendSome(sockId, buffer + sent, size - sent);
+        int error = Platform::lastError();
         System::err() << "[ ret: " << ret << " ] ";
         if (ret < 0) {
-            throw System::Exception("Socket::write() error no. %d", Platform::lastError());
+            throw System::Exception("Socket::write() error no. %d", error);
         }
         sent += ret;
         if (ret == 0) {

@@ -36,7 +36,9 @@ extern const int kAddressInUse;
 // Closes a socket.
 void closeSocket(int socket);
 // Stops all traffic on a socket, both ways, without closing it: a receive or accept blocked in
-// another thread returns.
+// another thread returns, and so do later ones. An accept may then fail, or return a connection
+// made for the purpose (on Windows, where nothing else wakes it): the caller, who knows it has
+// asked for the end, closes that at once.
 void shutdownSocket(int socket);
 // One send of at most size bytes; the count sent, or -1 (lastError()). A peer that has gone
 // gives an error, never a signal that would end the program.

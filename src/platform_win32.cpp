@@ -76,6 +76,35 @@ std::string trimmed(std::string text) {
     return text;
 }
 
+bool isListening(SOCKET socket) {
+    BOOL listening = FALSE;
+    int length = sizeof listening;
+    return getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, reinterpret_cast<char*>(&listening),
+                      &length) == 0 &&
+           listening;
+}
+
+// Nothing but a connection wakes an accept here, and it must also end one that has not begun
+// yet: connect to the listening socket from this side, over loopback, where it is made at once.
+void knock(SOCKET listening) {
+    sockaddr_in address;
+    int length = sizeof address;
+    if (getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET) {
+        return;
+    }
+    if (address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    SOCKET knocker = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (knocker == INVALID_SOCKET) {
+        return;
+    }
+    // The connection waits in the listening socket's queue even once this end is closed.
+    connect(knocker, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    closesocket(knocker);
+}
+
 BOOL WINAPI onConsoleEvent(DWORD event) {
     void (*handler)(int) = signalHandler.load();
     switch (event) {
@@ -140,7 +169,14 @@ void closeSocket(int socket) {
 }
 
 void shutdownSocket(int socket) {
+    if (isListening(handle(socket))) {
+        knock(handle(socket));
+        return;
+    }
+    // Later receives fail at once; one already waiting is not woken by that here, but by
+    // cancelling it.
     shutdown(handle(socket), SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(handle(socket)), nullptr);
 }
 
 long sendSome(int socket, const char* data, int size) {
