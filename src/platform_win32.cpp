@@ -107,6 +107,9 @@ void knock(SOCKET listening) {
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
     void (*handler)(int) = signalHandler.load();
+    if (handler == nullptr) {
+        return FALSE;
+    }
     switch (event) {
         case CTRL_C_EVENT:
             handler(SIGINT);
