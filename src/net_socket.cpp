@@ -6,6 +6,7 @@
 
 #include "net_keepalive.h"
 #include "output_line.h"
+#include "platform.h"
 
 namespace Net {
 
@@ -43,7 +44,9 @@ void Socket::get(char* buffer, int size) {
         if (toRecv <= 0) {
             return;
         }
-        ssize_t ret = recv(sockId, buffer + recved, toRecv, 0);
+        long ret = Platform::receiveSome(sockId, buffer + recved, toRecv);
+        // Before the trace, whose own system calls may overwrite it.
+        int error = Platform::lastError();
         System::err() << "( ret: " << ret << " )";
         if (ret == 0) {
             // The peer may close between the fields of a message: what has not come must not be
@@ -51,7 +54,7 @@ void Socket::get(char* buffer, int size) {
             throw ConnectionClosedException();
         }
         if (ret < 0) {
-            throw System::Exception("Socket::read() error no. %d", errno);
+            throw System::Exception("Socket::read() error no. %d", error);
         }
         recved += ret;
         toRecv -= ret;
@@ -60,7 +63,7 @@ void Socket::get(char* buffer, int size) {
 
 int Socket::getOnce(char* buffer, int size) {
     System::err() << "Socket::getOnce: entry point";
-    ssize_t ret = read(sockId, buffer, size);
+    long ret = Platform::receiveSome(sockId, buffer, size);
     System::err() << "\tread " << ret << " bytes";
     if (ret < 0) {
         throw System::Exception("Socket::read error%s", "");
@@ -71,11 +74,11 @@ int Socket::getOnce(char* buffer, int size) {
 void Socket::set(const char* buffer, int size) {
     int sent = 0;
     for (;;) {
-        // MSG_NOSIGNAL: a peer that has gone must give an error here, not kill the program.
-        ssize_t ret = send(sockId, buffer + sent, size - sent, MSG_NOSIGNAL);
+        long ret = Platform::sendSome(sockId, buffer + sent, size - sent);
+        int error = Platform::lastError();
         System::err() << "[ ret: " << ret << " ] ";
         if (ret < 0) {
-            throw System::Exception("Socket::write() error no. %d", errno);
+            throw System::Exception("Socket::write() error no. %d", error);
         }
         sent += ret;
         if (ret == 0) {
@@ -88,13 +91,17 @@ std::string Socket::leftBecause() {
     if (sockId == -1) {
         return "";
     }
+    if (!Platform::readableNow(sockId)) {
+        return "";
+    }
+    // Something waits, so the peek returns at once.
     char byte;
-    ssize_t ret = recv(sockId, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    long ret = recv(sockId, &byte, 1, MSG_PEEK);
     if (ret == 0) {
         return ConnectionClosedException().message();
     }
-    if (ret < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        return System::Exception("Socket::read() error no. %d", errno).message();
+    if (ret < 0) {
+        return System::Exception("Socket::read() error no. %d", Platform::lastError()).message();
     }
     // Nothing, or bytes the peer should not have sent here: the connection still stands.
     return "";
@@ -102,14 +109,14 @@ std::string Socket::leftBecause() {
 
 void Socket::destroy() {
     if (sockId != -1) {
-        close(sockId);
+        Platform::closeSocket(sockId);
         sockId = -1;
     }
 }
 
 void Socket::shutdown() {
     if (sockId != -1) {
-        ::shutdown(sockId, SHUT_RDWR);
+        Platform::shutdownSocket(sockId);
     }
 }
 
@@ -146,7 +153,7 @@ void Socket::open(const char* errorFormat) {
     sockId = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (sockId < 0) {
         sockId = -1;
-        throw ConnectionException(errorFormat, strerror(errno));
+        throw ConnectionException(errorFormat, Platform::errorText(Platform::lastError()).c_str());
     }
 }
 
@@ -157,36 +164,32 @@ ClientSocket::ClientSocket(Host host) {
     sockaddr_in address;
     host.getSin(&address);
     if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-        connectFailed(errno);
+        connectFailed(Platform::lastError());
     }
     setLinkOptions(true);
 }
 
 bool ClientSocket::startConnect(const Host& host) {
     open("ClientSocket: cannot create socket - %s");
-    setBlocking(false);
+    Platform::setBlocking(sockId, false);
     sockaddr_in address;
     host.getSin(&address);
     if (connect(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         connected();
         return true;
     }
-    if (errno != EINPROGRESS) {
-        connectFailed(errno);
+    int error = Platform::lastError();
+    if (!Platform::connectInProgress(error)) {
+        connectFailed(error);
     }
     return false;
 }
 
 bool ClientSocket::connectDone() {
-    pollfd p = {sockId, POLLOUT, 0};
-    if (::poll(&p, 1, 0) <= 0) {
+    if (!Platform::connectFinished(sockId)) {
         return false;
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(sockId, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-        error = errno;
-    }
+    int error = Platform::connectError(sockId);
     if (error != 0) {
         connectFailed(error);
     }
@@ -195,24 +198,17 @@ bool ClientSocket::connectDone() {
 }
 
 void ClientSocket::connectFailed(int error) {
-    ConnectionException e("ClinetSocket: Cannot connect to server - %s", strerror(error));
+    ConnectionException e("ClinetSocket: Cannot connect to server - %s",
+                          Platform::errorText(error).c_str());
     destroy();
     throw e;
 }
 
 void ClientSocket::connected() {
-    setBlocking(true);
+    Platform::setBlocking(sockId, true);
     // Only now: the user time-out would otherwise also cut short the connect, whose own
     // time-out is its owner's.
     setLinkOptions(true);
-}
-
-void ClientSocket::setBlocking(bool blocking) {
-    int flags = fcntl(sockId, F_GETFL, 0);
-    if (flags == -1) {
-        return;
-    }
-    fcntl(sockId, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
 ServerSocket::ServerSocket() {}
@@ -221,8 +217,7 @@ ServerSocket::ServerSocket(unsigned port) {
     open("ServerSocket: cannot create socket - %s");
     // Address reuse lets a new game listen while connections of the last one are in TIME_WAIT;
     // a port on which another socket listens still cannot be bound.
-    int on = 1;
-    setsockopt(sockId, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    Platform::reuseAddress(sockId);
     sockaddr_in any;
     memset(&any, 0, sizeof any);
     any.sin_family = AF_INET;
@@ -230,12 +225,13 @@ ServerSocket::ServerSocket(unsigned port) {
     sockaddr_in address;
     Host(any, port).getSin(&address);
     if (bind(sockId, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1) {
-        ConnectionException e("ServerSocket: cannot bind to port %d - %s", port, strerror(errno));
+        ConnectionException e("ServerSocket: cannot bind to port %d - %s", port,
+                              Platform::errorText(Platform::lastError()).c_str());
         destroy();
         throw e;
     }
     if (listen(sockId, kBacklog) == -1) {
-        System::Exception e("ClientSocket: %s", strerror(errno));
+        System::Exception e("ClientSocket: %s", Platform::errorText(Platform::lastError()).c_str());
         destroy();
         throw e;
     }

@@ -94,7 +94,6 @@ private:
     [[noreturn]] void connectFailed(int error);
     // Makes a socket that has just connected ready for the game.
     void connected();
-    void setBlocking(bool blocking);
 };
 
 class AcceptedSocket;

@@ -1,7 +1,23 @@
-// The platform's socket declarations, gathered for the two network modules so that neither needs
-// platform conditionals of its own. This platform has BSD sockets and needs no start-up call.
+// The platform's socket declarations, gathered for the network modules so that none needs
+// platform conditionals of its own: BSD sockets, or Winsock on Windows. What differs beyond the
+// headers is behind platform.h.
 #pragma once
 
+#ifdef _WIN32
+// Without the parts of windows.h that clash with the graphics library (GDI's BITMAP) or with the
+// standard library (the min and max macros).
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef NOGDI
+#define NOGDI
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -11,6 +27,8 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The one lock and the one write behind every line of output.
 #include "output_line.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+
+#include "platform.h"
 
 namespace System {
 
@@ -40,7 +40,7 @@ FILE* cStreamOf(std::ostream& stream) {
 void writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t ret = ::write(fd, text.data() + done, text.size() - done);
+        long ret = Platform::writeSome(fd, text.data() + done, text.size() - done);
         if (ret < 0 && errno == EINTR) {
             continue;
         }

@@ -1,5 +1,10 @@
-// The pictures' folder: data/ under the working directory, or the one the build was made for.
+// The pictures' folder: data/ under the working directory, the one the build was made for, or the
+// one beside the executable.
 #include "picture_folder.h"
+
+#include <algorithm>
+
+#include "platform.h"
 
 // The build defines it for this file alone; empty means data/ under the working directory.
 #ifndef FIVEINAROW_DATA_DIR
@@ -10,6 +15,17 @@ namespace System {
 
 namespace {
 const char kRelativeFolder[] = "data/";
+const char kPictures[] = "data";
+
+std::string pictureFolder() {
+    if (Platform::picturesBesideExecutable()) {
+        std::string beside = folderBeside(Platform::executablePath(), kPictures);
+        if (!beside.empty()) {
+            return beside;
+        }
+    }
+    return FIVEINAROW_DATA_DIR;
+}
 }  // namespace
 
 std::string inPictureFolder(const std::string& path, const std::string& folder) {
@@ -24,8 +40,18 @@ std::string inPictureFolder(const std::string& path, const std::string& folder) 
     return base + path.substr(prefix.size());
 }
 
+std::string folderBeside(const std::string& file, const std::string& name) {
+    std::string path = file;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return "";
+    }
+    return path.substr(0, slash + 1) + name;
+}
+
 std::string picturePath(const std::string& path) {
-    return inPictureFolder(path, FIVEINAROW_DATA_DIR);
+    return inPictureFolder(path, pictureFolder());
 }
 
 }  // namespace System

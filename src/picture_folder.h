@@ -1,6 +1,7 @@
 // Where the program reads its pictures from. Their paths are written "data/<file>" throughout the
 // program, relative to the working directory; a build made for installation reads them from one
-// fixed folder instead, so that the installed game finds them wherever it is started.
+// fixed folder instead, and on Windows they are read from data\ beside the executable, so that the
+// game finds them wherever it is started.
 #pragma once
 
 #include <string>
@@ -11,8 +12,14 @@ namespace System {
 // path does not start with "data/".
 std::string inPictureFolder(const std::string& path, const std::string& folder);
 
-// `path` in the folder this build reads its pictures from (see the FIVEINAROW_DATA_DIR setting of
-// the build): data/ under the working directory unless the build names another folder.
+// The folder `name` beside the file `file` (a full path with '/' or '\' between its folders), in
+// the program's form with '/': "C:\Games\x.exe" and "data" give "C:/Games/data". Empty when `file`
+// names no folder.
+std::string folderBeside(const std::string& file, const std::string& name);
+
+// `path` in the folder this build reads its pictures from: on Windows data\ beside the executable;
+// elsewhere the FIVEINAROW_DATA_DIR setting of the build, data/ under the working directory
+// unless the build names another folder.
 std::string picturePath(const std::string& path);
 
 }  // namespace System

@@ -4,7 +4,8 @@
 #include <allegro.h>
 
 #include <atomic>
-#include <signal.h>
+
+#include "platform.h"
 
 namespace System {
 
@@ -27,13 +28,8 @@ void onSignal(int number) {
         requestQuit(number);
         return;
     }
-    // Asked twice: the signal's own action, at once. Only async-signal-safe calls here; the
-    // signal stays blocked until this handler returns, and is then delivered with that action.
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(number, &action, nullptr);
-    raise(number);
+    // Asked twice: the signal's own action, at once.
+    Platform::endAsSignal(number);
 }
 }  // namespace
 
@@ -52,15 +48,7 @@ void watchForQuit() {
 }
 
 void watchSignals() {
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    // Any thread may take the signal: the listener's blocking reads and accepts must go on as if
-    // nothing happened, not fail with EINTR.
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(number, &action, nullptr);
-    }
+    Platform::watchSignals(onSignal);
 }
 
 void requestQuit(int cause) {

@@ -23,8 +23,9 @@ private:
     int cause;
 };
 
-// Makes the window's close button and SIGINT, SIGTERM and SIGHUP request the end, in place of the
-// graphics library's own signal handlers: call after the library and its window have started.
+// Makes the window's close button and SIGINT, SIGTERM and SIGHUP (on Windows the console's
+// events, see Platform::watchSignals) request the end, in place of the graphics library's own
+// signal handlers: call after the library and its window have started.
 void watchForQuit();
 // The signals' part of watchForQuit(): the first of them requests the end; a second one ends the
 // program at once, with that signal's default action (for a clean end that takes too long).

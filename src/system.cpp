@@ -12,6 +12,7 @@
 
 #include "output_line.h"
 #include "picture_folder.h"
+#include "platform.h"
 #include "quit_request.h"
 
 namespace System {
@@ -78,7 +79,9 @@ void init() {
     // without telling a peer.
     watchForQuit();
     System::out() << "Initing net";
-    // POSIX sockets need no start-up call.
+    if (!Platform::startSockets()) {
+        throw Exception("Cannot initialize WinSock32 library");
+    }
 }
 
 void handleMouse() {
@@ -109,13 +112,13 @@ void done() {
         destroy_bitmap(mousePtr);
         mousePtr = nullptr;
     }
+    Platform::stopSockets();
 }
 
 char* translatePath(const char* path) {
-    // '/' is already the native separator here: the copy is unchanged.
-    size_t n = strlen(path) + 1;
-    char* copy = new char[n];
-    memcpy(copy, path, n);
+    const std::string native = Platform::nativePath(path);
+    char* copy = new char[native.size() + 1];
+    memcpy(copy, native.c_str(), native.size() + 1);
     return copy;
 }
 

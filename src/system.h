@@ -37,16 +37,17 @@ protected:
 
 // Starts the graphics library, the 800 x 600 window at 32-bit colour titled "Five in a row", the
 // back buffer, the pointer picture, timer, keyboard and mouse, and the watch for the close button
-// and the signals that end the program (see quit_request.h). Throws System::Exception when the
-// window or a picture fails.
+// and the signals that end the program (see quit_request.h), and the sockets library where the
+// system has one to start. Throws System::Exception when the window, a picture or the sockets
+// library fails.
 void init();
 // Draws the pointer into the back buffer, copies it to the window and clears it. Throws
 // System::QuitRequest instead once the program has been asked to end.
 void flip();
 // How many times flip() has run since the program started (the benchmarks count frames with it).
 unsigned long frames();
-// Removes keyboard and mouse and releases the back buffer and the pointer; safe after a failed
-// init.
+// Removes keyboard and mouse, releases the back buffer and the pointer and ends the sockets
+// library; safe after a failed init.
 void done();
 // A newly allocated copy of path (release with delete[]) in the platform's separators.
 char* translatePath(const char* path);

@@ -15,6 +15,7 @@
 
 #include "allegro_fixture.h"
 #include "peer_helpers.h"
+#include "platform.h"
 
 using namespace Testing;
 
@@ -28,6 +29,7 @@ constexpr unsigned kPeerNamePort = 24104;
 constexpr unsigned kSigpipePort = 24105;
 constexpr unsigned kTemporaryPort = 24106;
 constexpr unsigned kPolledPort = 24107;
+constexpr unsigned kResetPort = 24108;
 
 // A socket object around a descriptor this test made (for instance one end of a socket pair).
 Net::AcceptedSocket wrap(int fd) {
@@ -403,5 +405,49 @@ TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions)
     EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 25000);
     EXPECT_EQ(Options(accepted).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
     client.destroy();
+    accepted.destroy();
+}
+
+TEST(ClientSocketTest, PolledConnectToNothingIsRefusedWithTheSystemsText) {
+    Net::ClientSocket client;
+    try {
+        // Refused at once or a little later, as the system likes.
+        if (!client.startConnect(loopback(kRefusedPort))) {
+            waitUntil([&] { return client.connectDone(); });
+        }
+        FAIL() << "connected";
+    } catch (Net::ConnectionException& e) {
+        EXPECT_EQ(e.message(), "ClinetSocket: Cannot connect to server - " +
+                                   Platform::errorText(Platform::kConnectionRefused));
+    }
+    EXPECT_FALSE(client.isOpen());
+}
+
+TEST(SocketTest, LeftBecauseSaysWhyThePeerLeftAndReadsNothing) {
+    EXPECT_EQ(Net::AcceptedSocket().leftBecause(), "");
+    SocketPair pair;
+    Net::AcceptedSocket end = wrap(pair.first);
+    EXPECT_EQ(end.leftBecause(), "");
+    // Bytes the peer should not send on this connection leave it standing, and stay unread.
+    ASSERT_TRUE(sendAll(pair.second, {7}));
+    ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
+    EXPECT_EQ(end.leftBecause(), "");
+    EXPECT_EQ(pendingBytes(pair.first), 1);
+    receive(pair.first, 1);
+    pair.closeSecond();
+    EXPECT_TRUE(
+        waitUntil([&] { return end.leftBecause() == "Socket::get: connection closed by peer"; }));
+
+    // A peer that resets the connection.
+    Net::ServerSocket server(kResetPort);
+    int peer = connectLoopback(kResetPort);
+    ASSERT_NE(peer, -1);
+    Net::AcceptedSocket accepted = server.wait();
+    server.destroy();
+    linger abort = {1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close(peer);
+    const std::string reset = "Socket::read() error no. " + std::to_string(ECONNRESET);
+    EXPECT_TRUE(waitUntil([&] { return accepted.leftBecause() == reset; }));
     accepted.destroy();
 }

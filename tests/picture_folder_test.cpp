@@ -1,7 +1,9 @@
-// The pictures' folder: data/ under the working directory, or the folder a build names.
+// The pictures' folder: data/ under the working directory, the folder a build names, or the one
+// beside the executable.
 #include <gtest/gtest.h>
 
 #include "picture_folder.h"
+#include "platform.h"
 
 namespace {
 
@@ -23,9 +25,27 @@ TEST(PictureFolderTest, OnlyALeadingDataFolderIsReplaced) {
     EXPECT_EQ(System::inPictureFolder("/abs/ptr.tga", "/pictures"), "/abs/ptr.tga");
 }
 
-TEST(PictureFolderTest, ThisBuildReadsFromData) {
-    // The tests are built without a pictures' folder, as the window tests expect.
-    EXPECT_EQ(System::picturePath("data/ptr.tga"), "data/ptr.tga");
+TEST(PictureFolderTest, TheFolderBesideAnExecutableInEitherSeparator) {
+    const std::string windows = R"(C:\Games\Five in a row\fiveinarow.exe)";
+    EXPECT_EQ(System::folderBeside(windows, "data"), "C:/Games/Five in a row/data");
+    EXPECT_EQ(System::inPictureFolder("data/ptr.tga", System::folderBeside(windows, "data")),
+              "C:/Games/Five in a row/data/ptr.tga");
+    EXPECT_EQ(System::folderBeside(R"(\\server\games\fiveinarow.exe)", "data"),
+              "//server/games/data");
+    EXPECT_EQ(System::folderBeside("/usr/games/fiveinarow", "data"), "/usr/games/data");
+    EXPECT_EQ(System::folderBeside("/fiveinarow", "data"), "/data");
+    EXPECT_EQ(System::folderBeside("fiveinarow.exe", "data"), "");
+    EXPECT_EQ(System::folderBeside("", "data"), "");
+}
+
+TEST(PictureFolderTest, ThisBuildReadsFromDataOrBesideTheExecutable) {
+    if (Platform::picturesBesideExecutable()) {
+        EXPECT_EQ(System::picturePath("data/ptr.tga"),
+                  System::folderBeside(Platform::executablePath(), "data") + "/ptr.tga");
+    } else {
+        // The tests are built without a pictures' folder, as the window tests expect.
+        EXPECT_EQ(System::picturePath("data/ptr.tga"), "data/ptr.tga");
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "allegro_fixture.h"
 #include "system.h"
@@ -33,11 +34,18 @@ TEST(ExceptionTest, PrintWritesOneErrorLineToStandardError) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Init graphix mode 800x600x24\n");
 }
 
-TEST(TranslatePathTest, ReturnsAnEqualNewCopyOnThisPlatform) {
-    for (const char* path : {"data/ptr.tga", "noslash", ""}) {
-        char* copy = System::translatePath(path);
-        EXPECT_STREQ(copy, path);
-        EXPECT_NE(static_cast<const void*>(copy), static_cast<const void*>(path));
+TEST(TranslatePathTest, GivesANewCopyInTheSystemsSeparators) {
+#ifdef _WIN32
+    const char* const native = "data\\ptr.tga";
+#else
+    const char* const native = "data/ptr.tga";
+#endif
+    const std::pair<const char*, const char*> cases[] = {
+        {"data/ptr.tga", native}, {"noslash", "noslash"}, {"", ""}};
+    for (const auto& c : cases) {
+        char* copy = System::translatePath(c.first);
+        EXPECT_STREQ(copy, c.second);
+        EXPECT_NE(static_cast<const void*>(copy), static_cast<const void*>(c.first));
         delete[] copy;
     }
 }

@@ -1,0 +1,90 @@
+// The few calls that differ between the systems the game runs on: the sockets library's start and
+// end, the socket calls whose names, flags or error reporting differ, the signals or console
+// events that ask the program to end, raw writes to the standard descriptors, and where the
+// program's files are. Each system has one source behind this header (platform_posix.cpp,
+// platform_win32.cpp); everything else in the program is written once for all of them.
+//
+// Sockets are plain ints here as everywhere in the program, -1 for none. Windows socket handles
+// fit: the system keeps handles below 2^32 so that 32-bit and 64-bit programs can share them, and
+// its invalid socket becomes -1.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace Platform {
+
+// ---- Sockets ----
+
+// Starts the sockets library where the system has one to start; false when it refuses. Once,
+// before the first socket, on the main thread.
+bool startSockets();
+// Ends what startSockets started (nothing when it did not start). Once, after the last socket.
+void stopSockets();
+
+// The error number that the last failed socket call of this thread left, in the system's own
+// numbering (errno, or the sockets library's numbers). Read it right after the failure.
+int lastError();
+// The system's text for an error number of lastError(): one line without a final full stop,
+// e.g. "Connection refused".
+std::string errorText(int error);
+// Error numbers the program names, in the system's numbering.
+extern const int kTimedOut;
+extern const int kConnectionRefused;
+extern const int kAddressInUse;
+
+// Closes a socket.
+void closeSocket(int socket);
+// Stops all traffic on a socket, both ways, without closing it: a receive or accept blocked in
+// another thread returns, and so do later ones. An accept may then fail, or return a connection
+// made for the purpose (on Windows, where nothing else wakes it): the caller, who knows it has
+// asked for the end, closes that at once.
+void shutdownSocket(int socket);
+// One send of at most size bytes; the count sent, or -1 (lastError()). A peer that has gone
+// gives an error, never a signal that would end the program.
+long sendSome(int socket, const char* data, int size);
+// One receive of at most size bytes; the count received, 0 at the end of the connection, or -1
+// (lastError()).
+long receiveSome(int socket, char* data, int size);
+// Whether a receive would return at once: data, the end of the connection or an error waits.
+// Never blocks.
+bool readableNow(int socket);
+// Lets a listening socket bind a port that connections of an earlier game still hold while they
+// time out (TIME_WAIT), but never a port on which another socket listens. Before the bind.
+void reuseAddress(int socket);
+
+// Switches a socket between blocking and non-blocking mode.
+void setBlocking(int socket, bool blocking);
+// Whether an error of a connect on a non-blocking socket only says that it goes on in the
+// background.
+bool connectInProgress(int error);
+// Whether the connect going on in the background has ended, for better or worse. Never blocks.
+bool connectFinished(int socket);
+// The error that ended that connect, 0 when it succeeded.
+int connectError(int socket);
+
+// ---- The program and its files ----
+
+// Makes the events that ask a program to end from outside call handler with a signal number:
+// SIGINT, SIGTERM and SIGHUP on POSIX systems; on Windows the console's Ctrl+C (SIGINT),
+// Ctrl+Break (SIGBREAK) and its closing, the user's logging off or the system shutting down
+// (SIGTERM), and raise(SIGTERM). The handler may run on any thread, or as a signal handler:
+// it may only touch lock-free atomics. Blocking calls of other threads are not interrupted.
+void watchSignals(void (*handler)(int));
+// Gives signal number back its default action and raises it: the program ends as that signal
+// ends programs. Safe in the handler given to watchSignals (async-signal-safe calls only).
+void endAsSignal(int number);
+
+// One write of at most size bytes to a file descriptor of the C runtime (1 standard output, 2
+// standard error); the count written, or -1 with errno set.
+long writeSome(int fd, const char* data, size_t size);
+
+// path, in the program's form with '/' between the folders, as the system writes it.
+std::string nativePath(const std::string& path);
+// The full path of the running program's executable, in UTF-8; "" when the system does not say.
+std::string executablePath();
+// Whether the program's pictures are installed beside its executable (data/ in the executable's
+// folder, wherever the program is started from) rather than where the build says.
+bool picturesBesideExecutable();
+
+}  // namespace Platform

@@ -1,0 +1,129 @@
+// The platform calls on POSIX systems (Linux): BSD sockets that need no start-up, errno and
+// strerror, signals, '/' paths.
+#include "platform.h"
+
+#include <signal.h>
+
+#include <climits>
+
+#include "net_stdafx.h"
+
+namespace Platform {
+
+const int kTimedOut = ETIMEDOUT;
+const int kConnectionRefused = ECONNREFUSED;
+const int kAddressInUse = EADDRINUSE;
+
+bool startSockets() {
+    return true;
+}
+
+void stopSockets() {}
+
+int lastError() {
+    return errno;
+}
+
+std::string errorText(int error) {
+    return strerror(error);
+}
+
+void closeSocket(int socket) {
+    close(socket);
+}
+
+void shutdownSocket(int socket) {
+    shutdown(socket, SHUT_RDWR);
+}
+
+long sendSome(int socket, const char* data, int size) {
+    // MSG_NOSIGNAL: a peer that has gone must give an error here, not kill the program.
+    return send(socket, data, size, MSG_NOSIGNAL);
+}
+
+long receiveSome(int socket, char* data, int size) {
+    return recv(socket, data, size, 0);
+}
+
+bool readableNow(int socket) {
+    pollfd p = {socket, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+void reuseAddress(int socket) {
+    // Here the option never lets two sockets listen on one port.
+    int on = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+void setBlocking(int socket, bool blocking) {
+    int flags = fcntl(socket, F_GETFL, 0);
+    if (flags == -1) {
+        return;
+    }
+    fcntl(socket, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+
+bool connectInProgress(int error) {
+    return error == EINPROGRESS;
+}
+
+bool connectFinished(int socket) {
+    pollfd p = {socket, POLLOUT, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+int connectError(int socket) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return errno;
+    }
+    return error;
+}
+
+void watchSignals(void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // Any thread may take the signal: blocking reads and accepts must go on as if nothing
+    // happened, not fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
+}
+
+void endAsSignal(int number) {
+    // The signal stays blocked while its handler runs, and is delivered with this action once
+    // the handler returns.
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);
+    raise(number);
+}
+
+long writeSome(int fd, const char* data, size_t size) {
+    return write(fd, data, size);
+}
+
+std::string nativePath(const std::string& path) {
+    return path;
+}
+
+std::string executablePath() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
+        return "";
+    }
+    return std::string(path, static_cast<size_t>(n));
+}
+
+bool picturesBesideExecutable() {
+    // Installed games read them from the folder the build names (see picture_folder.h).
+    return false;
+}
+
+}  // namespace Platform

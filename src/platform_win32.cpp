@@ -1,0 +1,283 @@
+// The platform calls on Windows: Winsock, which must be started and has its own error numbers,
+// the console's control events in place of most signals, the C runtime's descriptors, '\' paths
+// and the pictures beside the executable.
+#include "platform.h"
+
+#include "net_stdafx.h"
+
+#include <io.h>
+#include <signal.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <vector>
+
+namespace Platform {
+
+const int kTimedOut = WSAETIMEDOUT;
+const int kConnectionRefused = WSAECONNREFUSED;
+const int kAddressInUse = WSAEADDRINUSE;
+
+namespace {
+
+// The version of Winsock the program asks for: 1.1 has all it uses.
+const WORD kWinsockVersion = MAKEWORD(1, 1);
+// Main thread only, like startSockets and stopSockets.
+bool socketsStarted = false;
+
+// Where the console's control events go; set before they are watched.
+std::atomic<void (*)(int)> signalHandler{nullptr};
+
+SOCKET handle(int socket) {
+    // -1 becomes INVALID_SOCKET.
+    return static_cast<SOCKET>(socket);
+}
+
+std::string toUtf8(const wchar_t* text, int length) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return "";
+    }
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], size, nullptr, nullptr);
+    return utf8;
+}
+
+// The system's message for error in the language asked for, or "" when it has none there.
+std::string systemMessage(int error, WORD language) {
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), language, reinterpret_cast<wchar_t*>(&text), 0,
+        nullptr);
+    if (length == 0 || text == nullptr) {
+        return "";
+    }
+    std::string message = toUtf8(text, static_cast<int>(length));
+    LocalFree(text);
+    return message;
+}
+
+// Messages end with a full stop and a line end; the program's lines add their own end.
+std::string trimmed(std::string text) {
+    auto dropSpace = [&text] {
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
+                                 text.back() == '\t')) {
+            text.pop_back();
+        }
+    };
+    dropSpace();
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
+        dropSpace();
+    }
+    return text;
+}
+
+bool isListening(SOCKET socket) {
+    BOOL listening = FALSE;
+    int length = sizeof listening;
+    return getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, reinterpret_cast<char*>(&listening),
+                      &length) == 0 &&
+           listening;
+}
+
+// Nothing but a connection wakes an accept here, and it must also end one that has not begun
+// yet: connect to the listening socket from this side, over loopback, where it is made at once.
+void knock(SOCKET listening) {
+    sockaddr_in address;
+    int length = sizeof address;
+    if (getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET) {
+        return;
+    }
+    if (address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    SOCKET knocker = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (knocker == INVALID_SOCKET) {
+        return;
+    }
+    // The connection waits in the listening socket's queue even once this end is closed.
+    connect(knocker, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    closesocket(knocker);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    void (*handler)(int) = signalHandler.load();
+    if (handler == nullptr) {
+        return FALSE;
+    }
+    switch (event) {
+        case CTRL_C_EVENT:
+            handler(SIGINT);
+            return TRUE;
+        case CTRL_BREAK_EVENT:
+            handler(SIGBREAK);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            handler(SIGTERM);
+            // The system ends the process as soon as this returns: wait here instead, so that
+            // the main thread has the few seconds the system allows to end the game and tell
+            // the peer. The end of the program ends this thread too.
+            Sleep(INFINITE);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+bool startSockets() {
+    WSADATA data;
+    if (WSAStartup(kWinsockVersion, &data) != 0) {
+        return false;
+    }
+    socketsStarted = true;
+    return true;
+}
+
+void stopSockets() {
+    if (socketsStarted) {
+        WSACleanup();
+        socketsStarted = false;
+    }
+}
+
+int lastError() {
+    return WSAGetLastError();
+}
+
+std::string errorText(int error) {
+    // English as on every other system the game runs on; the user's language where the system
+    // has no English messages.
+    std::string text = systemMessage(error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (text.empty()) {
+        text = systemMessage(error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
+    }
+    text = trimmed(text);
+    if (text.empty()) {
+        return "Unknown error " + std::to_string(error);
+    }
+    return text;
+}
+
+void closeSocket(int socket) {
+    closesocket(handle(socket));
+}
+
+void shutdownSocket(int socket) {
+    if (isListening(handle(socket))) {
+        knock(handle(socket));
+        return;
+    }
+    // Later receives fail at once; one already waiting is not woken by that here, but by
+    // cancelling it.
+    shutdown(handle(socket), SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(handle(socket)), nullptr);
+}
+
+long sendSome(int socket, const char* data, int size) {
+    // Winsock raises no SIGPIPE: a peer that has gone gives an error anyway.
+    return send(handle(socket), data, size, 0);
+}
+
+long receiveSome(int socket, char* data, int size) {
+    return recv(handle(socket), data, size, 0);
+}
+
+bool readableNow(int socket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(handle(socket), &readable);
+    timeval now = {0, 0};
+    return select(0, &readable, nullptr, nullptr, &now) > 0;
+}
+
+void reuseAddress(int /*socket*/) {
+    // Nothing: a plain bind here already takes a port whose old connections are in TIME_WAIT,
+    // while SO_REUSEADDR would let this socket listen beside another one on the same port.
+}
+
+void setBlocking(int socket, bool blocking) {
+    u_long nonBlocking = blocking ? 0 : 1;
+    ioctlsocket(handle(socket), FIONBIO, &nonBlocking);
+}
+
+bool connectInProgress(int error) {
+    return error == WSAEWOULDBLOCK;
+}
+
+bool connectFinished(int socket) {
+    // A connect that succeeded makes the socket writable; one that failed shows among the
+    // exceptions, not the writable sockets (and WSAPoll of older systems misses it).
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(handle(socket), &writable);
+    FD_SET(handle(socket), &failed);
+    timeval now = {0, 0};
+    return select(0, nullptr, &writable, &failed, &now) > 0;
+}
+
+int connectError(int socket) {
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                   &length) != 0) {
+        return WSAGetLastError();
+    }
+    return error;
+}
+
+void watchSignals(void (*handler)(int)) {
+    signalHandler.store(handler);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    // The C runtime's own request to end; the system never sends the others as signals.
+    signal(SIGTERM, handler);
+}
+
+void endAsSignal(int number) {
+    signal(number, SIG_DFL);
+    raise(number);
+}
+
+long writeSome(int fd, const char* data, size_t size) {
+    return _write(fd, data, static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
+}
+
+std::string nativePath(const std::string& path) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return native;
+}
+
+std::string executablePath() {
+    // Paths may be longer than MAX_PATH; the longest the system knows is 32767 characters.
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) {
+            return "";
+        }
+        if (n < path.size()) {
+            return toUtf8(path.data(), static_cast<int>(n));
+        }
+        if (path.size() > SHRT_MAX) {
+            return "";
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+bool picturesBesideExecutable() {
+    return true;
+}
+
+}  // namespace Platform
