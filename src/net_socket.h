@@ -59,10 +59,10 @@ public:
     // descriptor. Never blocks and reads nothing.
     std::string leftBecause();
     // Sets what a game connection needs on a real network: no Nagle delay (a message goes out in
-    // several writes), and TCP keep-alive as Net::keepAlive() says, so that a peer whose machine
-    // has vanished ends the connection; for the sending end also the user time-out, which ends it
-    // when sent data stays unacknowledged (keep-alive does not probe then). A setting the system
-    // refuses is skipped: the connection works without it.
+    // several writes), and keep-alive, for the sending end with the user time-out, as
+    // Net::setKeepAlive() does, so that a peer whose machine has vanished ends the connection and
+    // a drop-out of the network does not. A setting the system refuses is skipped (a refused
+    // keep-alive reported once): the connection works without it.
     void setLinkOptions(bool sending);
 
 protected:

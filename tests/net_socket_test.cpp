@@ -397,10 +397,10 @@ TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions)
         EXPECT_EQ(end.get(SOL_SOCKET, SO_KEEPALIVE), 1);
         EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPIDLE), 10);
         EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPINTVL), 5);
-        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPCNT), 3);
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPCNT), 9);
     }
     // Only the sending end has data that can stay unacknowledged.
-    EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 25000);
+    EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 55000);
     EXPECT_EQ(Options(accepted).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
     client.destroy();
     accepted.destroy();
