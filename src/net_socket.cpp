@@ -259,4 +259,28 @@ AcceptedSocket::AcceptedSocket(Host h, int fd) : host(h) {
     sockId = fd;
 }
 
+SocketOwner::SocketOwner() {}
+
+SocketOwner::SocketOwner(const ClientSocket& connection) : connection(connection) {}
+
+SocketOwner::SocketOwner(SocketOwner&& other) noexcept : connection(other.release()) {}
+
+SocketOwner& SocketOwner::operator=(SocketOwner&& other) noexcept {
+    if (this != &other) {
+        connection.destroy();
+        connection = other.release();
+    }
+    return *this;
+}
+
+SocketOwner::~SocketOwner() {
+    connection.destroy();
+}
+
+ClientSocket SocketOwner::release() {
+    ClientSocket handle = connection;
+    connection = ClientSocket();
+    return handle;
+}
+
 }  // namespace Net

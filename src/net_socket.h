@@ -125,4 +125,32 @@ public:
     Host host;
 };
 
+// The one owner of a connection this side has made: it closes the descriptor when it goes (or on
+// destroy()), unless the descriptor has been handed on, by moving the owner or by release().
+// Interfaces take the plain handle (*owner): such copies share the descriptor and must not be
+// used after the owner has closed it. Owner's thread only.
+class SocketOwner {
+public:
+    // Owns nothing.
+    SocketOwner();
+    // Owns connection's descriptor from now on.
+    explicit SocketOwner(const ClientSocket& connection);
+    SocketOwner(SocketOwner&& other) noexcept;
+    // Closes what this owner held, then takes other's descriptor.
+    SocketOwner& operator=(SocketOwner&& other) noexcept;
+    SocketOwner(const SocketOwner&) = delete;
+    SocketOwner& operator=(const SocketOwner&) = delete;
+    ~SocketOwner();
+
+    ClientSocket& operator*() { return connection; }
+    ClientSocket* operator->() { return &connection; }
+    // Closes the descriptor now; the owner then holds none.
+    void destroy() { connection.destroy(); }
+    // Hands the descriptor on without closing it: the caller closes it. The owner holds none.
+    ClientSocket release();
+
+private:
+    ClientSocket connection;
+};
+
 }  // namespace Net

@@ -1,7 +1,7 @@
 // Stream sockets: exact reads and writes with their traces, the end of a connection, peer names,
 // connecting, polled connects, the options of game connections, the server socket's single
-// accept, its bind error and address reuse, and the connection error's text and notice. Ports
-// 24100-24139.
+// accept, its bind error and address reuse, the owner of a connection, and the connection error's
+// text and notice. Ports 24100-24139.
 #include "net_socket.h"
 
 #include <allegro.h>
@@ -49,6 +49,15 @@ std::string bindError(unsigned port) {
         return e.message();
     }
     return "";
+}
+
+// A client socket object around a descriptor this test made.
+struct Handle : Net::ClientSocket {
+    explicit Handle(int fd) { sockId = fd; }
+};
+
+bool isOpen(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
 }
 
 // Reads a socket option of a socket object's descriptor.
@@ -239,6 +248,25 @@ TEST(SocketTest, DestroyClosesOnceAndOnlyItsOwnDescriptor) {
     close(reused);
     pair.first = -1;
     EXPECT_TRUE(copy.isOpen());
+}
+
+TEST(SocketOwnerTest, TheLastOwnerClosesOnce) {
+    SocketPair a, b, c;
+    {
+        Net::SocketOwner first(Handle(a.first));
+        Net::SocketOwner second(std::move(first));
+        EXPECT_FALSE(first->isOpen());
+        Net::SocketOwner third(Handle(b.first));
+        // Taking another's descriptor closes its own.
+        third = std::move(second);
+        EXPECT_TRUE(closedByPeer(b.second));
+        EXPECT_TRUE(isOpen(a.first));
+        Net::ClientSocket handed = Net::SocketOwner(Handle(c.first)).release();
+        EXPECT_TRUE(handed.isOpen());
+    }
+    EXPECT_TRUE(closedByPeer(a.second));
+    EXPECT_TRUE(isOpen(c.first));
+    a.first = b.first = -1;
 }
 
 TEST(SocketTest, PeerNameConnectedAndNot) {
