@@ -10,15 +10,17 @@
 //   the first probe goes: the probes then go 0, 5, ..., 40 s into it and the connection ends at
 //   45 s, so a drop-out shorter than 40 s always leaves a probe that is answered once it is over.
 //   (With 3 probes the end came 15 s after the first lost probe: a 20 s drop-out ended games.)
-// - A connection with a move in flight does not probe: the system sends the move again, backing
-//   off from its retransmission time-out (0.2 s on loopback and on a local network) at about 0.2,
-//   0.6, 1.4, 3, 6, 13, 25 and 51 s after the move first went, then at 102 s. The user time-out
-//   gives the connection up when the move stays unacknowledged that long. A move sent just as a
-//   30 s drop-out begins is lost again at 25 s and gets through at 51 s, so the user time-out
-//   must come after 51 s, and 55 s does, within the minute. (25 s gave up at the retransmission
-//   at 25 s, before any after the drop-out.) Over a longer round trip the retransmissions spread
-//   out, and the first after a 30 s drop-out may come past 55 s (with a 0.22 s time-out it comes
-//   at 56 s): waiting for it in every case would take a user time-out past the minute.
+// - A connection with a move in flight does not probe: the system sends the move again, first as
+//   a tail-loss probe after about 0.2 s, then backing off from its retransmission time-out (0.2 s
+//   and the round trip, on loopback and on a local network): at about 0.2, 0.4, 0.8, 1.7, 3.3,
+//   6.7, 13.4, 26.7 and 53.5 s after the move first went (measured on loopback). The user
+//   time-out gives the connection up when the move stays unacknowledged that long. A move sent
+//   just as a 30 s drop-out begins is lost again at 26.7 s and gets through at 53.5 s, so the
+//   user time-out must come after that, and 55 s does, within the minute. (25 s gave up before
+//   any retransmission after the drop-out.) Over a round trip longer than about 15 ms the
+//   retransmissions spread out, and the one at 53.5 s comes past 55 s: there, a move sent in the
+//   first seconds of a 30 s drop-out is lost. Waiting for it too would take a user time-out that
+//   notices a vanished peer only after a minute.
 // - With a user time-out set, Linux gives up an idle connection by it rather than by the count of
 //   probes; as idle + interval * count, the two rules agree.
 #include "net_keepalive.h"
