@@ -5,6 +5,10 @@
 
 namespace Net {
 
+namespace {
+const char* const kCannotConnect = "ClinetSocket: Cannot connect to server - %s";
+}  // namespace
+
 Dialer::Dialer(const std::string& name, unsigned port, std::chrono::milliseconds timeout)
     : text(name),
       port(port),
@@ -22,63 +26,72 @@ Dialer::Dialer(const std::vector<Host>& addresses, const std::string& text,
       addresses(addresses),
       found(true),
       next(0),
-      done(false) {
-    readAsDotted();
-}
-
-Dialer::~Dialer() {
-    // A connect still in progress is abandoned; a finished one belongs to the caller.
-    if (!done) {
-        current.destroy();
-    }
-}
+      done(false) {}
 
 bool Dialer::poll() {
     if (done) {
         return true;
     }
+    if (!failure.empty()) {
+        throw ConnectionException("%s", failure.c_str());
+    }
+    try {
+        done = addressesKnown() && connected();
+    } catch (ConnectionException& e) {
+        failure = e.message();
+        throw;
+    }
+    return done;
+}
+
+bool Dialer::addressesKnown() {
     if (lookup) {
         if (!lookup->done()) {
             return false;
         }
         addresses = lookup->addresses(port);
+        std::string reason = lookup->error();
         lookup.reset();
-        readAsDotted();
+        if (addresses.empty()) {
+            readAsDotted(reason);
+        }
+    } else if (addresses.empty()) {
+        readAsDotted(unknownName());
     }
-    done = connected();
-    return done;
+    return true;
 }
 
-void Dialer::readAsDotted() {
-    if (!addresses.empty()) {
-        return;
-    }
+void Dialer::readAsDotted(const std::string& reason) {
     found = false;
     sockaddr_in sin;
     memset(&sin, 0, sizeof sin);
     sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = inet_addr(text.c_str());
+    // inet_aton reads what inet_addr reads, but tells 255.255.255.255 from a text that is no
+    // address: such a text is connected nowhere.
+    if (inet_aton(text.c_str(), &sin.sin_addr) == 0) {
+        trace();
+        throw ConnectionException(kCannotConnect, reason.c_str());
+    }
     addresses.push_back(Host(sin, port));
 }
 
 bool Dialer::connected() {
     for (;;) {
         try {
-            if (!current.isOpen()) {
+            if (!current->isOpen()) {
                 deadline = Clock::now() + timeout;
-                if (current.startConnect(addresses[next++])) {
+                if (current->startConnect(addresses[next++])) {
                     break;
                 }
             }
-            if (current.connectDone()) {
+            if (current->connectDone()) {
                 break;
             }
             if (Clock::now() < deadline) {
                 return false;
             }
             current.destroy();
-            throw ConnectionException("ClinetSocket: Cannot connect to server - %s",
-                                      strerror(ETIMEDOUT));
+            throw ConnectionException(kCannotConnect, strerror(ETIMEDOUT));
         } catch (ConnectionException&) {
             // The next address, if any; else this last reason is the one to show.
             if (next < addresses.size()) {

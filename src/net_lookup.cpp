@@ -11,20 +11,25 @@ struct HostLookup::Result {
     mutable std::mutex mutex;
     bool done = false;
     std::vector<in_addr> found;
+    std::string error;
 };
 
 namespace {
 
 // Blocks for as long as the resolver takes. Touches nothing but its own values: it may still
-// run when the look-up has been dropped, and even while the program ends.
-std::vector<in_addr> resolve(const std::string& name) {
+// run when the look-up has been dropped, and even while the program ends. When nothing is found,
+// error says why.
+std::vector<in_addr> resolve(const std::string& name, std::string& error) {
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     std::vector<in_addr> found;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0) {
+    int status = getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (status != 0) {
+        // A failure of the system itself leaves its reason in errno.
+        error = status == EAI_SYSTEM ? strerror(errno) : gai_strerror(status);
         return found;
     }
     for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
@@ -33,6 +38,9 @@ std::vector<in_addr> resolve(const std::string& name) {
         }
     }
     freeaddrinfo(list);
+    if (found.empty()) {
+        error = unknownName();
+    }
     return found;
 }
 
@@ -41,9 +49,11 @@ std::vector<in_addr> resolve(const std::string& name) {
 HostLookup::HostLookup(const std::string& name) : result(std::make_shared<Result>()) {
     // The thread's own share of the result and its own copy of the name: nothing of the caller.
     auto work = [share = result, name] {
-        std::vector<in_addr> found = resolve(name);
+        std::string error;
+        std::vector<in_addr> found = resolve(name, error);
         std::lock_guard<std::mutex> lock(share->mutex);
         share->found = found;
+        share->error = error;
         share->done = true;
     };
     try {
@@ -69,6 +79,15 @@ std::vector<Host> HostLookup::addresses(unsigned port) const {
         hosts.push_back(Host(sin, port));
     }
     return hosts;
+}
+
+std::string HostLookup::error() const {
+    std::lock_guard<std::mutex> lock(result->mutex);
+    return result->error;
+}
+
+std::string unknownName() {
+    return gai_strerror(EAI_NONAME);
 }
 
 }  // namespace Net

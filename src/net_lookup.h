@@ -26,10 +26,17 @@ public:
     // Once done(): every IPv4 address of the name, in the resolver's order, each with port;
     // empty when the name did not resolve.
     std::vector<Host> addresses(unsigned port) const;
+    // Once done(): why the name did not resolve, in the resolver's own words ("Name or service
+    // not known", "Temporary failure in name resolution" when no name server answers ...); ""
+    // when it did.
+    std::string error() const;
 
 private:
     struct Result;
     std::shared_ptr<Result> result;
 };
+
+// The resolver's words for a name that it does not know.
+std::string unknownName();
 
 }  // namespace Net

@@ -136,17 +136,10 @@ std::string Socket::peerName() {
 }
 
 void Socket::setLinkOptions(bool sending) {
-    const KeepAlive& k = keepAlive();
     int on = 1;
+    // Without it the connection only waits longer for a message's last write.
     setsockopt(sockId, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    setsockopt(sockId, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPIDLE, &k.idle, sizeof k.idle);
-    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPINTVL, &k.interval, sizeof k.interval);
-    setsockopt(sockId, IPPROTO_TCP, TCP_KEEPCNT, &k.count, sizeof k.count);
-    if (sending) {
-        unsigned timeout = k.userTimeoutMs();
-        setsockopt(sockId, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout);
-    }
+    setKeepAlive(sockId, sending);
 }
 
 void Socket::open(const char* errorFormat) {
@@ -260,6 +253,30 @@ AcceptedSocket::AcceptedSocket() {}
 
 AcceptedSocket::AcceptedSocket(Host h, int fd) : host(h) {
     sockId = fd;
+}
+
+SocketOwner::SocketOwner() {}
+
+SocketOwner::SocketOwner(const ClientSocket& connection) : connection(connection) {}
+
+SocketOwner::SocketOwner(SocketOwner&& other) noexcept : connection(other.release()) {}
+
+SocketOwner& SocketOwner::operator=(SocketOwner&& other) noexcept {
+    if (this != &other) {
+        connection.destroy();
+        connection = other.release();
+    }
+    return *this;
+}
+
+SocketOwner::~SocketOwner() {
+    connection.destroy();
+}
+
+ClientSocket SocketOwner::release() {
+    ClientSocket handle = connection;
+    connection = ClientSocket();
+    return handle;
 }
 
 }  // namespace Net

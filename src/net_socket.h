@@ -59,10 +59,10 @@ public:
     // descriptor. Never blocks and reads nothing.
     std::string leftBecause();
     // Sets what a game connection needs on a real network: no Nagle delay (a message goes out in
-    // several writes), and TCP keep-alive as Net::keepAlive() says, so that a peer whose machine
-    // has vanished ends the connection; for the sending end also the user time-out, which ends it
-    // when sent data stays unacknowledged (keep-alive does not probe then). A setting the system
-    // refuses is skipped: the connection works without it.
+    // several writes), and keep-alive, for the sending end with the user time-out, as
+    // Net::setKeepAlive() does, so that a peer whose machine has vanished ends the connection and
+    // a drop-out of the network does not. A setting the system refuses is skipped (a refused
+    // keep-alive reported once): the connection works without it.
     void setLinkOptions(bool sending);
 
 protected:
@@ -122,6 +122,34 @@ public:
     AcceptedSocket(Host h, int fd);
 
     Host host;
+};
+
+// The one owner of a connection this side has made: it closes the descriptor when it goes (or on
+// destroy()), unless the descriptor has been handed on, by moving the owner or by release().
+// Interfaces take the plain handle (*owner): such copies share the descriptor and must not be
+// used after the owner has closed it. Owner's thread only.
+class SocketOwner {
+public:
+    // Owns nothing.
+    SocketOwner();
+    // Owns connection's descriptor from now on.
+    explicit SocketOwner(const ClientSocket& connection);
+    SocketOwner(SocketOwner&& other) noexcept;
+    // Closes what this owner held, then takes other's descriptor.
+    SocketOwner& operator=(SocketOwner&& other) noexcept;
+    SocketOwner(const SocketOwner&) = delete;
+    SocketOwner& operator=(const SocketOwner&) = delete;
+    ~SocketOwner();
+
+    ClientSocket& operator*() { return connection; }
+    ClientSocket* operator->() { return &connection; }
+    // Closes the descriptor now; the owner then holds none.
+    void destroy() { connection.destroy(); }
+    // Hands the descriptor on without closing it: the caller closes it. The owner holds none.
+    ClientSocket release();
+
+private:
+    ClientSocket connection;
 };
 
 }  // namespace Net

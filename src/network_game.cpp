@@ -34,7 +34,7 @@ bool NetworkGame::isInterrupted() {
 
 bool NetworkGame::send(unsigned char type) {
     try {
-        listener.state.sendMessage(socket, type);
+        listener.state.sendMessage(*socket, type);
         return true;
     } catch (System::Exception e) {
         // The peer has gone (killed, or its connection closed): this side's game ends as
@@ -124,7 +124,7 @@ bool NetworkGame::waitForPeer() {
         if (failure.empty()) {
             // The slave has sent its nick and waits for the master's connection back: a master
             // that has left meanwhile would otherwise keep it waiting for ever.
-            failure = socket.leftBecause();
+            failure = socket->leftBecause();
         }
         if (!failure.empty()) {
             throw Net::ConnectionException("%s", failure.c_str());
@@ -147,10 +147,10 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
             return false;
         }
     }
-    socket = dialer.socket();
+    socket = dialer.take();
     listener.state.localNick = nick;
     try {
-        listener.state.sendMessage(socket, NickMessage);
+        listener.state.sendMessage(*socket, NickMessage);
     } catch (System::Exception e) {
         // The peer vanished between its connect and our nick: a connection failure like the others.
         throw Net::ConnectionException("%s", e.message().c_str());

@@ -48,7 +48,8 @@ protected:
     bool connectAndAnnounce(Net::Dialer& dialer, const std::string& nick);
 
     System::Listener listener;
-    Net::ClientSocket socket;
+    // This side's outgoing connection, from the dialer of the set-up; closed with the game.
+    Net::SocketOwner socket;
 
 private:
     // Sends a message during play; false, with the game marked as left by the peer, when the peer

@@ -1,7 +1,7 @@
 // Stream sockets: exact reads and writes with their traces, the end of a connection, peer names,
 // connecting, polled connects, the options of game connections, the server socket's single
-// accept, its bind error and address reuse, and the connection error's text and notice. Ports
-// 24100-24139.
+// accept, its bind error and address reuse, the owner of a connection, and the connection error's
+// text and notice. Ports 24100-24139.
 #include "net_socket.h"
 
 #include <allegro.h>
@@ -51,6 +51,15 @@ std::string bindError(unsigned port) {
         return e.message();
     }
     return "";
+}
+
+// A client socket object around a descriptor this test made.
+struct Handle : Net::ClientSocket {
+    explicit Handle(int fd) { sockId = fd; }
+};
+
+bool isOpen(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
 }
 
 // Reads a socket option of a socket object's descriptor.
@@ -243,6 +252,25 @@ TEST(SocketTest, DestroyClosesOnceAndOnlyItsOwnDescriptor) {
     EXPECT_TRUE(copy.isOpen());
 }
 
+TEST(SocketOwnerTest, TheLastOwnerClosesOnce) {
+    SocketPair a, b, c;
+    {
+        Net::SocketOwner first(Handle(a.first));
+        Net::SocketOwner second(std::move(first));
+        EXPECT_FALSE(first->isOpen());
+        Net::SocketOwner third(Handle(b.first));
+        // Taking another's descriptor closes its own.
+        third = std::move(second);
+        EXPECT_TRUE(closedByPeer(b.second));
+        EXPECT_TRUE(isOpen(a.first));
+        Net::ClientSocket handed = Net::SocketOwner(Handle(c.first)).release();
+        EXPECT_TRUE(handed.isOpen());
+    }
+    EXPECT_TRUE(closedByPeer(a.second));
+    EXPECT_TRUE(isOpen(c.first));
+    a.first = b.first = -1;
+}
+
 TEST(SocketTest, PeerNameConnectedAndNot) {
     Net::Socket none;
     EXPECT_EQ(none.peerName(), "[error get peer name]");
@@ -399,10 +427,10 @@ TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions)
         EXPECT_EQ(end.get(SOL_SOCKET, SO_KEEPALIVE), 1);
         EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPIDLE), 10);
         EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPINTVL), 5);
-        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPCNT), 3);
+        EXPECT_EQ(end.get(IPPROTO_TCP, TCP_KEEPCNT), 9);
     }
     // Only the sending end has data that can stay unacknowledged.
-    EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 25000);
+    EXPECT_EQ(Options(client).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 55000);
     EXPECT_EQ(Options(accepted).get(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
     client.destroy();
     accepted.destroy();

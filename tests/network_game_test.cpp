@@ -57,7 +57,7 @@ class LinkedGame : public Games::NetworkGame {
 public:
     LinkedGame() {
         startListener(kGamePort, 256, kPeer);
-        socket = Net::ClientSocket(Net::Host("127.0.0.1", kPeerPort));
+        socket = Net::SocketOwner(Net::ClientSocket(Net::Host("127.0.0.1", kPeerPort)));
         running = true;
     }
     using NetworkGame::isInterrupted;

@@ -7,18 +7,23 @@ makes them: nftables drops the game's packets in a private network namespace (wi
   free; left alone, the connect gives up after 10 s.
 - The master connects back to a slave that does not answer (at the address the slave came from):
   Escape brings the main menu back at once with its port free.
+- A name that no name server answers for: the notice gives the resolver's reason.
 - A name with two addresses whose first does not answer: the second is tried and the game starts.
-- A peer that stays silent longer than keep-alive needs to notice a vanished one is not taken for
-  dead; then every packet is dropped and both sides end their games as interrupted by themselves.
+- The network drops out for 30 s, and the master moves a second into it: its move is lost, and so
+  is the retransmission at about 25 s. Neither side ends the game; the move arrives after the
+  drop-out, and the game is played to a win.
+- Then every packet is dropped for good while the slave's move is in flight: both sides end their
+  games as interrupted by themselves within a minute.
 
-Prints how long each case took. A kernel that refuses the namespaces fails the test, saying so."""
+The programs keep their own keep-alive times. Prints how long each case took. A kernel that
+refuses the namespaces fails the test, saying so."""
 
 import os
 import subprocess
 import sys
 import time
 
-from harness import MAIN_MENU, cell_centre, check, main, poll
+from harness import MAIN_MENU, PARK, WAIT, cell_centre, check, main, poll
 from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, NetGame, dismiss, leave,
                      port_free, turn_shown, wait_for_waiting)
 from peer import (WAITING, Peer, Transcript, escape_here, nick_message, notice_shown,
@@ -30,9 +35,11 @@ HOSTS = "127.0.0.1 localhost\n127.0.0.2 twohomed\n127.0.0.3 twohomed\n"
 # A name server that never answers (its queries are dropped), asked once for 30 s.
 RESOLV_CONF = "nameserver 127.0.0.53\noptions timeout:30 attempts:1\n"
 GAME_PORTS = f"{{ {MASTER_PORT}, {SLAVE_PORT} }}"
-# Keep-alive times for the programs (idle, interval, count), shortened unless given from outside.
-KEEPALIVE = os.environ.setdefault("FIVEINAROW_KEEPALIVE", "2,1,3")
+# The drop-out and the vanished peer are measured against the programs' own keep-alive times.
+os.environ.pop("FIVEINAROW_KEEPALIVE", None)
+DROP_OUT = 30.0
 VANISHED_LIMIT = 60.0
+NO_NAME_SERVER = "ClinetSocket: Cannot connect to server - Temporary failure in name resolution"
 
 
 def private_network():
@@ -123,6 +130,18 @@ def unanswered_connect_back(game, log):
     log.check()
 
 
+def unknown_name(game, log):
+    # The name server's port is closed: the resolver gets no answer at once.
+    drop()
+    start_as_slave(game, "bert", "no-such-host.invalid")
+    game.wait_for_screen(lambda img: notice_shown(game, img, NO_NAME_SERVER), repr(NO_NAME_SERVER))
+    dismiss(game)
+    log.expect(out=["Choice: 1"])
+    log.check()
+    tried = game.lines("stderr").count("Trying IP adrress no-such-host.invalid")
+    check(tried == 1, f"'Trying IP adrress no-such-host.invalid' written {tried} times, not once")
+
+
 def second_address(game, log):
     drop("ip daddr 127.0.0.2 tcp dport 31211")
     with Peer("master", timeout=30, address="127.0.0.3") as peer:
@@ -138,29 +157,54 @@ def second_address(game, log):
     check(found == 1, f"'Found host twohomed' written {found} times, not once")
 
 
-def silent_then_vanished(h, master):
-    drop()
-    slave = h.program(h.display())
-    slave.wait_for_menu()
-    game = NetGame(master, slave)
-    game.start()
-    game.play([(7, 7), (8, 8)])
-
-    idle, interval, count = (int(n) for n in KEEPALIVE.split(","))
-    silence = 2 * (idle + interval * count)
-    end = time.monotonic() + silence
-    for _ in poll(silence + 10, f"{silence} s of silence"):
-        for program, turn in ((master, LOCAL_TURN), (slave, REMOTE_TURN)):
-            check(turn_shown(program, program.screenshot(), turn),
-                  f"{turn[0]!r} gone after {silence - end + time.monotonic():.1f} s of silence")
-        if time.monotonic() > end:
-            break
-    game.play([(9, 9)])
-
+def drop_everything():
     drop(f"tcp dport {GAME_PORTS}", f"tcp sport {GAME_PORTS}")
+
+
+def hold_turns(turns, seconds, what):
+    """Checks for `seconds` that each program of `turns` ({program: turn}) keeps showing it."""
+    start = time.monotonic()
+    for _ in poll(seconds + WAIT, what):
+        elapsed = time.monotonic() - start
+        for program, turn in turns.items():
+            check(turn_shown(program, program.screenshot(), turn),
+                  f"{turn[0]!r} gone after {elapsed:.1f} s of {what}")
+        if elapsed > seconds:
+            return
+
+
+def drop_out_then_win(game):
+    master, slave = game.master, game.slave
+    game.start()
+    game.play([(0, 0), (0, 5)])
+
+    drop_everything()
+    start = time.monotonic()
+    hold_turns({master: LOCAL_TURN, slave: REMOTE_TURN}, 1, "the drop-out")
+    master.click(*cell_centre(1, 0), seen=lambda img: turn_shown(master, img, REMOTE_TURN))
+    game.moves.append((1, 0))
+    master.move_blind(*PARK)
+    hold_turns({master: REMOTE_TURN, slave: REMOTE_TURN}, DROP_OUT - (time.monotonic() - start),
+               "the drop-out")
+    drop()
+    end = time.monotonic()
+    slave.wait_for_screen(lambda img: turn_shown(slave, img, LOCAL_TURN),
+                          "the master's move after the drop-out", timeout=VANISHED_LIMIT)
+    figure(f"move made 1 s into a {DROP_OUT:.0f} s drop-out, come after its end",
+           time.monotonic() - end)
+    game.wait_for_turns()
+    game.play([(1, 5), (2, 0), (2, 5), (3, 0), (3, 5)])
+    game.win((4, 0), ((0, 0), (4, 0)))
+
+
+def vanished(game):
+    master, slave = game.master, game.slave
+    game.start()
+    game.play([(7, 7), (8, 8), (9, 9)])
+    drop_everything()
     start = time.monotonic()
     # The slave's move goes out and is never acknowledged; the master waits for it.
-    slave.click(*cell_centre(10, 10))
+    slave.click(*cell_centre(10, 10), seen=lambda img: turn_shown(slave, img, REMOTE_TURN))
     noticed = {}
     for _ in poll(VANISHED_LIMIT, "both sides to end their games as interrupted"):
         for name, program in (("master", master), ("slave", slave)):
@@ -169,8 +213,8 @@ def silent_then_vanished(h, master):
                 noticed[name] = time.monotonic() - start
         if len(noticed) == 2:
             break
-    for name, took in noticed.items():
-        figure(f"vanished peer noticed by the {name}", took)
+    figure("vanished peer noticed by the master, waiting", noticed["master"])
+    figure("vanished peer noticed by the slave, its move in flight", noticed["slave"])
     for program in (master, slave):
         dismiss(program)
         leave(program)
@@ -183,8 +227,13 @@ def test(h):
     log = Transcript(game)
     unanswered_join(game, log)
     unanswered_connect_back(game, log)
+    unknown_name(game, log)
     second_address(game, log)
-    silent_then_vanished(h, game)
+    drop()
+    slave = h.program(h.display())
+    slave.wait_for_menu()
+    drop_out_then_win(NetGame(game, slave))
+    vanished(NetGame(game, slave))
 
 
 if __name__ == "__main__":
