@@ -2,6 +2,7 @@
 #include "net_dialer.h"
 
 #include "output_line.h"
+#include "platform.h"
 
 namespace Net {
 
@@ -66,12 +67,13 @@ void Dialer::readAsDotted(const std::string& reason) {
     sockaddr_in sin;
     memset(&sin, 0, sizeof sin);
     sin.sin_family = AF_INET;
-    // inet_aton reads what inet_addr reads, but tells 255.255.255.255 from a text that is no
-    // address: such a text is connected nowhere.
-    if (inet_aton(text.c_str(), &sin.sin_addr) == 0) {
+    // A text that is no address is connected nowhere.
+    unsigned long address;
+    if (!Platform::readDotted(text.c_str(), address)) {
         trace();
         throw ConnectionException(kCannotConnect, reason.c_str());
     }
+    sin.sin_addr.s_addr = address;
     addresses.push_back(Host(sin, port));
 }
 
@@ -91,7 +93,8 @@ bool Dialer::connected() {
                 return false;
             }
             current.destroy();
-            throw ConnectionException(kCannotConnect, strerror(ETIMEDOUT));
+            throw ConnectionException(kCannotConnect,
+                                      Platform::errorText(Platform::kTimedOut).c_str());
         } catch (ConnectionException&) {
             // The next address, if any; else this last reason is the one to show.
             if (next < addresses.size()) {

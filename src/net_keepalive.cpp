@@ -26,13 +26,14 @@
 #include "net_keepalive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 
-#include "net_stdafx.h"
+#include "platform.h"
 #include "system.h"
 
 namespace Net {
@@ -96,31 +97,8 @@ InForce& inForce() {
 
 // Sets the options of k on fd; on a refusal, says which (with the system's reason) in refused.
 bool apply(int fd, const KeepAlive& k, bool sending, std::string& refused) {
-    int on = 1;
-    int timeout = static_cast<int>(k.userTimeoutMs());
-    struct Option {
-        int level;
-        int name;
-        const int* value;
-        const char* text;
-    } options[] = {
-        {SOL_SOCKET, SO_KEEPALIVE, &on, "SO_KEEPALIVE"},
-        {IPPROTO_TCP, TCP_KEEPIDLE, &k.idle, "TCP_KEEPIDLE"},
-        {IPPROTO_TCP, TCP_KEEPINTVL, &k.interval, "TCP_KEEPINTVL"},
-        {IPPROTO_TCP, TCP_KEEPCNT, &k.count, "TCP_KEEPCNT"},
-        {IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, "TCP_USER_TIMEOUT"},
-    };
-    for (const Option& o : options) {
-        if (o.name == TCP_USER_TIMEOUT && !sending) {
-            continue;
-        }
-        if (setsockopt(fd, o.level, o.name, o.value, sizeof *o.value) != 0) {
-            const char* reason = strerror(errno);
-            refused = std::string(o.text) + " " + std::to_string(*o.value) + " (" + reason + ")";
-            return false;
-        }
-    }
-    return true;
+    return Platform::setKeepAlive(fd, k.idle, k.interval, k.count, sending ? k.userTimeoutMs() : 0,
+                                  refused);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform.h"
+
 namespace Net {
 
 struct HostLookup::Result {
@@ -28,8 +30,7 @@ std::vector<in_addr> resolve(const std::string& name, std::string& error) {
     std::vector<in_addr> found;
     int status = getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (status != 0) {
-        // A failure of the system itself leaves its reason in errno.
-        error = status == EAI_SYSTEM ? strerror(errno) : gai_strerror(status);
+        error = Platform::lookupErrorText(status);
         return found;
     }
     for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
@@ -87,7 +88,7 @@ std::string HostLookup::error() const {
 }
 
 std::string unknownName() {
-    return gai_strerror(EAI_NONAME);
+    return Platform::lookupErrorText(EAI_NONAME);
 }
 
 }  // namespace Net

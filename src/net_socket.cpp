@@ -136,9 +136,8 @@ std::string Socket::peerName() {
 }
 
 void Socket::setLinkOptions(bool sending) {
-    int on = 1;
     // Without it the connection only waits longer for a message's last write.
-    setsockopt(sockId, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    Platform::sendAtOnce(sockId);
     setKeepAlive(sockId, sending);
 }
 

@@ -53,6 +53,24 @@ bool readableNow(int socket);
 // time out (TIME_WAIT), but never a port on which another socket listens. Before the bind.
 void reuseAddress(int socket);
 
+// Sends small writes at once (no Nagle delay): a message goes out in several writes.
+void sendAtOnce(int socket);
+// Turns on keep-alive with its times in seconds: probes after idle seconds without traffic,
+// interval seconds apart, count of them unanswered end the connection. userTimeoutMs, when not 0,
+// is how long sent data may stay unacknowledged before the connection is given up. False when the
+// system refuses one of them: refused then names that setting, its value and the system's reason,
+// e.g. "TCP_KEEPCNT 200 (Invalid argument)"; the settings before it stay in force.
+bool setKeepAlive(int socket, int idle, int interval, int count, unsigned userTimeoutMs,
+                  std::string& refused);
+
+// Reads a dotted IPv4 address as inet_addr reads it (short forms such as "127.1" too) into
+// address, in network byte order. False when text is no address; unlike inet_addr, this tells
+// "255.255.255.255" from a text that is none.
+bool readDotted(const char* text, unsigned long& address);
+// The resolver's text for a failed getaddrinfo's status (for a failure of the system itself,
+// the system's reason).
+std::string lookupErrorText(int status);
+
 // Switches a socket between blocking and non-blocking mode.
 void setBlocking(int socket, bool blocking);
 // Whether an error of a connect on a non-blocking socket only says that it goes on in the

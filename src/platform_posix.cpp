@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "net_stdafx.h"
@@ -80,6 +81,53 @@ int connectError(int socket) {
         return errno;
     }
     return error;
+}
+
+void sendAtOnce(int socket) {
+    int on = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+bool setKeepAlive(int socket, int idle, int interval, int count, unsigned userTimeoutMs,
+                  std::string& refused) {
+    int on = 1;
+    int timeout = static_cast<int>(std::min<unsigned>(userTimeoutMs, INT_MAX));
+    struct Option {
+        int level;
+        int name;
+        const int* value;
+        const char* text;
+    } options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, &on, "SO_KEEPALIVE"},
+        {IPPROTO_TCP, TCP_KEEPIDLE, &idle, "TCP_KEEPIDLE"},
+        {IPPROTO_TCP, TCP_KEEPINTVL, &interval, "TCP_KEEPINTVL"},
+        {IPPROTO_TCP, TCP_KEEPCNT, &count, "TCP_KEEPCNT"},
+        {IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, "TCP_USER_TIMEOUT"},
+    };
+    for (const Option& o : options) {
+        if (o.name == TCP_USER_TIMEOUT && userTimeoutMs == 0) {
+            continue;
+        }
+        if (setsockopt(socket, o.level, o.name, o.value, sizeof *o.value) != 0) {
+            refused =
+                std::string(o.text) + " " + std::to_string(*o.value) + " (" + strerror(errno) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readDotted(const char* text, unsigned long& address) {
+    in_addr a;
+    if (inet_aton(text, &a) == 0) {
+        return false;
+    }
+    address = a.s_addr;
+    return true;
+}
+
+std::string lookupErrorText(int status) {
+    return status == EAI_SYSTEM ? strerror(errno) : gai_strerror(status);
 }
 
 void watchSignals(void (*handler)(int)) {

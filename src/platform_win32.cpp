@@ -236,6 +236,68 @@ int connectError(int socket) {
     return error;
 }
 
+void sendAtOnce(int socket) {
+    BOOL on = TRUE;
+    setsockopt(handle(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+               sizeof on);
+}
+
+bool setKeepAlive(int socket, int idle, int interval, int count, unsigned userTimeoutMs,
+                  std::string& refused) {
+    // Windows 10 (1709) and later take the keep-alive times one by one, in seconds, like Linux;
+    // the time sent data may stay unacknowledged is TCP_MAXRT, in whole seconds.
+    const int kKeepIdle = 3;
+    const int kMaxRetransmitTime = 5;
+    const int kKeepCount = 16;
+    const int kKeepInterval = 17;
+    DWORD on = 1;
+    DWORD seconds[] = {static_cast<DWORD>(idle), static_cast<DWORD>(interval),
+                       static_cast<DWORD>(count), (userTimeoutMs + 999) / 1000};
+    struct Option {
+        int level;
+        int name;
+        const DWORD* value;
+        const char* text;
+    } options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, &on, "SO_KEEPALIVE"},
+        {IPPROTO_TCP, kKeepIdle, &seconds[0], "TCP_KEEPIDLE"},
+        {IPPROTO_TCP, kKeepInterval, &seconds[1], "TCP_KEEPINTVL"},
+        {IPPROTO_TCP, kKeepCount, &seconds[2], "TCP_KEEPCNT"},
+        {IPPROTO_TCP, kMaxRetransmitTime, &seconds[3], "TCP_MAXRT"},
+    };
+    for (const Option& o : options) {
+        if (o.name == kMaxRetransmitTime && userTimeoutMs == 0) {
+            continue;
+        }
+        if (setsockopt(handle(socket), o.level, o.name, reinterpret_cast<const char*>(o.value),
+                       sizeof *o.value) != 0) {
+            int error = lastError();
+            refused = std::string(o.text) + " " + std::to_string(*o.value) + " (" +
+                      errorText(error) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readDotted(const char* text, unsigned long& address) {
+    unsigned long a = inet_addr(text);
+    if (a == INADDR_NONE) {
+        // The one address that reads as INADDR_NONE.
+        in_addr all;
+        if (InetPtonA(AF_INET, text, &all) != 1 || all.s_addr != INADDR_NONE) {
+            return false;
+        }
+    }
+    address = a;
+    return true;
+}
+
+std::string lookupErrorText(int status) {
+    // Winsock's look-up statuses are its error numbers.
+    return errorText(status);
+}
+
 void watchSignals(void (*handler)(int)) {
     signalHandler.store(handler);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
