@@ -38,7 +38,11 @@ string(REGEX MATCHALL "[0-9]+" version_numbers "${FIVEINAROW_VERSION}")
 list(APPEND version_numbers 0 0 0 0)
 list(SUBLIST version_numbers 0 4 version_numbers)
 list(JOIN version_numbers "," FIVEINAROW_VERSION_NUMBERS)
+list(JOIN version_numbers "." version_dotted)
 configure_file(${PROJECT_SOURCE_DIR}/src/windows_version.h.in windows_version.h @ONLY)
+# The same for the packaging scripts (scripts/windows/pack.sh).
+file(WRITE ${CMAKE_BINARY_DIR}/windows_version.sh
+    "version=${FIVEINAROW_VERSION}\nversion_numbers=${version_dotted}\n")
 
 # The icon, drawn by the picture generator in the sizes Windows shows.
 set(icon ${CMAKE_BINARY_DIR}/fiveinarow.ico)

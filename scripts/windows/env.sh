@@ -15,11 +15,6 @@ gtest_prefix=$cache/googletest-$gtest_key-mingw64
 # Every build of a run of the scripts uses two cores at most: the machine is shared.
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 
-# The version of the game: the top entry of the Debian changelog, the one place it is kept.
-game_version() {
-    dpkg-parsechangelog -l "$root/debian/changelog" -S Version
-}
-
 # Runs "$@" while holding the cache's lock, so that two runs never build the same thing at once.
 with_cache_lock() {
     mkdir -p "$cache"

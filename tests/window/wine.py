@@ -16,7 +16,9 @@ the first key, and a button held for about 0.1 s.
         program.wait_for_window()
 
 The template's wine shows windows unmanaged: there is no window manager on the test displays, and
-wine would otherwise wait for one (2 s each time a window goes away).
+wine would otherwise wait for one (2 s each time a window goes away). It then draws the window's
+frame itself: the X window found by the title is the frame, and WineProgram reads and clicks the
+program's 800 x 600 pixels inside it.
 
 As a command, `python3 wine.py run --prefix DIR PROGRAM [ARGS...]` runs a Windows console
 program (a unit test) in the prefix DIR, made when missing, and exits with its status: the Windows
@@ -32,7 +34,7 @@ import sys
 import tempfile
 import time
 
-from harness import WAIT, Failure, Program, check, poll
+from harness import SCREEN_H, SCREEN_W, WAIT, Failure, Program, check, poll
 
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
                      "fiveinarow")
@@ -48,14 +50,15 @@ HOLD = 0.1
 OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 
+XDG = ("CONFIG", "DATA", "CACHE", "STATE")
+
+
 def environment(prefix, display=None):
     """The environment of wine programs in `prefix` (on `display`, or with no display)."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=OVERRIDES,
-               XDG_CONFIG_HOME=os.path.join(prefix, "xdg", "config"),
-               XDG_DATA_HOME=os.path.join(prefix, "xdg", "data"),
-               XDG_CACHE_HOME=os.path.join(prefix, "xdg", "cache"),
-               XDG_STATE_HOME=os.path.join(prefix, "xdg", "state"))
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=OVERRIDES)
+    for kind in XDG:
+        env[f"XDG_{kind}_HOME"] = os.path.join(prefix, "xdg", kind.lower())
     if display is not None:
         env["DISPLAY"] = display.name
     return env
@@ -101,6 +104,8 @@ def template():
             return path
         work = tempfile.mkdtemp(dir=CACHE, prefix="wine-prefix-boot.")
         try:
+            for kind in XDG:
+                os.makedirs(os.path.join(work, "xdg", kind.lower()))
             env = environment(work)
             for args in (["wineboot", "-i"],
                          ["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
@@ -129,6 +134,8 @@ class WinePrefix:
                 done = run_to_end(["cp", "-a", "--reflink=auto", template(), copy], None, 300)
                 check(done.returncode == 0, f"copying the wine prefix: {done.stderr.decode()}")
                 os.rename(copy, path)
+        for kind in XDG:
+            os.makedirs(os.path.join(path, "xdg", kind.lower()), exist_ok=True)
 
     def env(self, display=None):
         return environment(self.path, display)
@@ -172,6 +179,7 @@ class WineProgram(Program):
     def __init__(self, harness, display, prefix_, exe, cwd=None, args=()):
         self.prefix, self.exe, self.args = prefix_, exe, list(args)
         self.shown_at = None
+        self.client = (0, 0)  # the program's pixels in the window
         super().__init__(harness, display, cwd or tempfile.mkdtemp(dir=harness.scratch,
                                                                    prefix="run-"),
                          prefix_.env(display))
@@ -185,7 +193,32 @@ class WineProgram(Program):
 
     def wait_for_window(self, timeout=None):
         super().wait_for_window(timeout)
+        # The window appears before the program gives it its size. Then the frame wine draws
+        # around the program's pixels: the same border left, right and below, the title bar above.
+        for _ in poll(timeout or self.window_timeout, "the window to take the program's size"):
+            check(self.running(), f"the program ended ({self.proc.returncode})")
+            geometry = dict(line.split("=", 1) for line in self.display.xdotool(
+                "getwindowgeometry", "--shell", self.window).split())
+            side = (int(geometry["WIDTH"]) - SCREEN_W) // 2
+            top = int(geometry["HEIGHT"]) - SCREEN_H - side
+            if side >= 0 and top >= 0:
+                break
         self.shown_at = time.monotonic()
+        self.client = (side, top)
+        self.origin = (int(geometry["X"]) + side, int(geometry["Y"]) + top)
+
+    def screenshot(self):
+        """The program's 800 x 600 pixels, inside wine's frame."""
+        try:
+            frame = self.display.screenshot(self.window)
+        except Failure:
+            check(self.running(), f"the program ended ({self.proc.returncode})")
+            raise
+        x, y = self.client
+        check(frame.width >= x + SCREEN_W and frame.height >= y + SCREEN_H,
+              "the window changed its size")
+        self.last_shot = frame.crop(x, y, SCREEN_W, SCREEN_H)
+        return self.last_shot
 
     def ready_for_input(self):
         """Puts the pointer in the middle of the window, once wine takes input there."""
