@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Packs the Windows build in $1 (default build-windows/, made by build.sh) into a fresh dist/
-# holding exactly two files: fiveinarow-VERSION-windows-x64.zip (a folder fiveinarow-VERSION with
+# Packs the Windows build in $1 (default build-windows/, made by build.sh) into a fresh folder $2
+# (default dist/) holding exactly two files: fiveinarow-VERSION-windows-x64.zip (a folder fiveinarow-VERSION with
 # the program, its pictures in data\, README.txt and LICENSE.txt) and fiveinarow-VERSION-setup.exe,
 # which installs the same files.
 set -euo pipefail
@@ -8,6 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$root"
 dir=$(realpath -m "${1:-build-windows}")
+out=$(realpath -m "${2:-dist}")
 # version and version_numbers (a.b.c.d), from debian/changelog
 # shellcheck disable=SC1091
 source "$dir/cross/windows_version.sh"
@@ -70,7 +71,7 @@ makensis -V2 -NOCD -DVERSION="$version" -DVERSION_NUMBERS="$version_numbers" -DS
     -DFILES="$work/files.nsh" -DICON="$work/fiveinarow.ico" \
     -DOUTFILE="$work/$name-setup.exe" "$windows_dir/installer.nsi"
 
-rm -rf dist
-mkdir dist
-mv "$work/$name-windows-x64.zip" "$work/$name-setup.exe" dist/
-echo "Built: $(ls dist/* | tr '\n' ' ')"
+rm -rf "$out"
+mkdir -p "$out"
+mv "$work/$name-windows-x64.zip" "$work/$name-setup.exe" "$out/"
+echo "Built: $out/$name-windows-x64.zip $out/$name-setup.exe"

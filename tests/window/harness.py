@@ -406,6 +406,10 @@ class Program:
         """The command line that starts the program."""
         return [self.harness.exe]
 
+    def window_search(self):
+        """What `xdotool search` finds the program's window by."""
+        return ["--name", f"^{WINDOW_NAME}$"]
+
     def refused(self):
         """Whether the program ended at once because the display refused its connection (see
         DISPLAY_REFUSED): before "Initing net" and without an error of its own pictures."""
@@ -487,8 +491,7 @@ class Program:
             check(self.running(), f"the program ended ({self.proc.returncode}) before its "
                   "window appeared")
             # Finding no window is a failure to xdotool.
-            found, _ = try_tool(["xdotool", "search", "--name", f"^{WINDOW_NAME}$"],
-                                self.display.env)
+            found, _ = try_tool(["xdotool", "search", *self.window_search()], self.display.env)
             if found and found.split():
                 self.window = found.split()[-1].decode()
                 break

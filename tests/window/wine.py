@@ -191,6 +191,10 @@ class WineProgram(Program):
     def refused(self):
         return False
 
+    def window_search(self):
+        # Other wine programs of the test may show windows of the same title.
+        return ["--all", "--pid", str(self.proc.pid), *super().window_search()]
+
     def wait_for_window(self, timeout=None):
         super().wait_for_window(timeout)
         # The window appears before the program gives it its size. Then the frame wine draws
