@@ -56,19 +56,9 @@ build() {
     patch -d "$work/src" -p1 --quiet <"$patch_file"
 
     echo "Building the graphics library for Windows (a few minutes)" >&2
-    cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$work/install" -DSHARED=OFF \
-        -DWANT_ALLEGROGL=OFF -DWANT_LOADPNG=OFF -DWANT_LOGG=OFF -DWANT_JPGALLEG=OFF \
-        -DWANT_EXAMPLES=OFF -DWANT_TOOLS=OFF -DWANT_TESTS=OFF -DWANT_DOCS=OFF \
-        >"$work/configure.log" 2>&1 || {
-        cat "$work/configure.log" >&2
-        return 1
-    }
-    cmake --build "$work/build" >"$work/build.log" 2>&1 || {
-        tail -50 "$work/build.log" >&2
-        return 1
-    }
-    cmake --install "$work/build" >/dev/null
+    cross_build "$work" "$work/src" -DSHARED=OFF -DWANT_ALLEGROGL=OFF -DWANT_LOADPNG=OFF \
+        -DWANT_LOGG=OFF -DWANT_JPGALLEG=OFF -DWANT_EXAMPLES=OFF -DWANT_TOOLS=OFF -DWANT_TESTS=OFF \
+        -DWANT_DOCS=OFF
     # Its licence, which goes with every program that has the library inside.
     mkdir -p "$work/install/share/doc/allegro"
     cp "$work/src/docs/txt/license.txt" "$work/install/share/doc/allegro/"

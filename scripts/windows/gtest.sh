@@ -15,17 +15,7 @@ build() {
     # shellcheck disable=SC2064
     trap "rm -rf '$work'" EXIT
     echo "Building GoogleTest for Windows" >&2
-    cmake -S /usr/src/googletest -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$work/install" -DBUILD_GMOCK=OFF \
-        >"$work/configure.log" 2>&1 || {
-        cat "$work/configure.log" >&2
-        return 1
-    }
-    cmake --build "$work/build" >"$work/build.log" 2>&1 || {
-        tail -50 "$work/build.log" >&2
-        return 1
-    }
-    cmake --install "$work/build" >/dev/null
+    cross_build "$work" /usr/src/googletest -DBUILD_GMOCK=OFF
     mv "$work/install" "$gtest_prefix"
     rm -rf "$work"
     trap - EXIT
