@@ -14,6 +14,13 @@ if(NOT FIVEINAROW_HOST_MAKE_PICTURES)
     message(FATAL_ERROR "FIVEINAROW_HOST_MAKE_PICTURES: give the native make_pictures")
 endif()
 
+# Found again when those folders change: a changed patch builds the library into a new one.
+if(NOT "${CMAKE_FIND_ROOT_PATH}" STREQUAL "${FIVEINAROW_FOUND_IN}")
+    unset(ALLEGRO_INCLUDE_DIR CACHE)
+    unset(ALLEGRO_LIBRARY CACHE)
+    unset(GTest_DIR CACHE)
+    set(FIVEINAROW_FOUND_IN "${CMAKE_FIND_ROOT_PATH}" CACHE INTERNAL "")
+endif()
 find_path(ALLEGRO_INCLUDE_DIR allegro.h)
 find_library(ALLEGRO_LIBRARY alleg)
 if(NOT ALLEGRO_INCLUDE_DIR OR NOT ALLEGRO_LIBRARY)
