@@ -33,7 +33,12 @@ fetch_source() {
     # address and checksum come from the signed source index, and apt's own helper fetches it
     # and checks the sum.
     local line uri file hash
-    line=$("${apt[@]}" source --print-uris allegro4.4 2>/dev/null | grep "^'.*\.orig\.tar\.[a-z0-9]*' ")
+    line=$("${apt[@]}" source --print-uris allegro4.4 2>"$apt_dir/source.log" |
+        grep "^'.*\.orig\.tar\.[a-z0-9]*' ") || {
+        echo "allegro.sh: no upstream tarball of allegro4.4 in this machine's suites" >&2
+        cat "$apt_dir/source.log" >&2
+        return 1
+    }
     read -r uri file _ hash <<<"$line"
     uri=${uri//\'/}
     echo "Fetching $uri" >&2

@@ -2,6 +2,9 @@
 # cross tools. Not executable on its own.
 # shellcheck shell=bash
 
+# A failure inside $(...) fails the script too.
+shopt -s inherit_errexit
+
 windows_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$windows_dir/../.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/fiveinarow
