@@ -63,9 +63,10 @@ set_source_files_properties(src/fiveinarow.rc PROPERTIES
 
 # The program players get: a GUI program (no console window) with the icon and version resource.
 if(FIVEINAROW_WINDOWS_GAME)
+    find_package(Threads REQUIRED)
     add_library(fiveinarow_core STATIC ${FIVEINAROW_CORE_SOURCES})
     target_include_directories(fiveinarow_core PUBLIC src)
-    target_link_libraries(fiveinarow_core PUBLIC allegro_static)
+    target_link_libraries(fiveinarow_core PUBLIC allegro_static Threads::Threads ws2_32)
     add_executable(fiveinarow WIN32 src/winmain.cpp src/fiveinarow.rc)
     target_link_libraries(fiveinarow PRIVATE fiveinarow_core)
 else()
