@@ -48,8 +48,6 @@ WINDOW_TIMEOUT = 40.0
 SETTLE = 0.5
 HOLD = 0.1
 OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
-
-
 XDG = ("CONFIG", "DATA", "CACHE", "STATE")
 
 
