@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
-# window on a private Xvfb display, then Escape during connects that get no answer. Prints their
-# figures; asserts nothing.
+# window on a private Xvfb display, then Escape during connects that get no answer, then the
+# start-up on Linux and under wine (scripts/windows/bench.sh). Prints their figures; asserts
+# nothing.
 # Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,4 +54,13 @@ if unshare -n true 2>/dev/null; then
     DISPLAY=":$display" timeout "$deadline" unshare -n sh -c 'ip link set lo up && "$0"' "$escapeBench"
 else
     DISPLAY=":$display" timeout "$deadline" "$escapeBench"
+fi
+echo
+
+# The start-up of the bare graphics program on Linux and, built for Windows, under wine (the
+# game's figures join them once it builds for Windows). Needs the mingw-w64 compilers and wine.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+    scripts/windows/bench.sh "$dir"
+else
+    echo "Windows start-up: skipped (scripts/install-deps.sh windows installs what it needs)"
 fi

@@ -1,22 +1,39 @@
 #!/usr/bin/env bash
 # Installs what building the game needs on a Debian machine; with "package", what building its
-# Debian package needs too; with "test", what testing it (the package included) needs as well.
-# Installs nothing that is already there; needs root or sudo for the rest.
+# Debian package needs too; with "test", what testing it (the package included) needs as well;
+# with "windows", what cross-building, packing and testing the Windows build needs. Several groups
+# may be given. Installs nothing that is already there; needs root or sudo for the rest.
 set -euo pipefail
 
 # The game alone; libpng only for the picture generator, which draws the package's icons.
 packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
 package=(build-essential debhelper dpkg-dev libpng-dev)
-case "${1:-}" in
-    package) packages+=("${package[@]}") ;;
-    test)
-        # nftables and iproute2: the network fault tests drop packets in a private network namespace.
-        # mmdebstrap, git: the fresh-machine test makes a new Debian root and clones into it.
-        packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev
-            clang-format "${package[@]}" lintian desktop-file-utils nftables iproute2 mmdebstrap
-            debian-archive-keyring git)
-        ;;
-esac
+for group in "$@"; do
+    case "$group" in
+        package) packages+=("${package[@]}") ;;
+        test)
+            # nftables and iproute2: the network fault tests drop packets in a private network
+            # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
+            # clones into it.
+            packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang
+                libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils nftables
+                iproute2 mmdebstrap debian-archive-keyring git)
+            ;;
+        windows)
+            # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's
+            # source comes from Debian's archive (dpkg-dev), GoogleTest's from the googletest
+            # package; wine runs the programs, tests and installer; nsis builds the installer;
+            # libpng: the picture generator draws the program's icon.
+            packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                binutils-mingw-w64-x86-64 wine wine64 nsis zip dpkg-dev googletest python3
+                libpng-dev)
+            ;;
+        *)
+            echo "install-deps.sh: unknown group $group" >&2
+            exit 2
+            ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 // Draws the game's pictures (menu background, menu buttons, mouse pointer) and saves them as TGA
 // files into the folder given as the argument (default data/); with "--icon SIZE FILE" it draws
-// instead the program's icon for desktops, SIZE pixels square, as a PNG file. Runs without a
+// instead the program's icon for desktops, SIZE pixels square, as a PNG file, and with
+// "--ico FILE" the same icon in the sizes Windows shows, as one Windows icon file. Runs without a
 // display.
 //
 // Shapes are drawn from signed distances and text from the library's 8 x 8 font, enlarged with
@@ -512,8 +513,8 @@ BITMAP* makeButton(BITMAP* menu, const Button& b) {
 // A rounded tile with a small board on it: a diagonal of circles struck through in red, as a won
 // game shows it, between a few crosses. Small icons get a board of three cells a side, so that
 // the marks stay readable; from 64 pixels on, five. Where the tile does not cover, the icon is
-// see-through.
-void saveIcon(int size, const char* path) {
+// see-through. Returns its pixels row by row, 4 bytes each: red, green, blue, alpha.
+std::vector<uint8_t> drawIcon(int size) {
     const float s = float(size);
     const int cells = size < 64 ? 3 : 5;
     const float edge = s * 0.03f, radius = s * 0.2f;
@@ -572,15 +573,122 @@ void saveIcon(int size, const char* path) {
         }
     }
     destroy_bitmap(bmp);
+    return rgba;
+}
 
+png_image pngImage(int size) {
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     image.width = size;
     image.height = size;
     image.format = PNG_FORMAT_RGBA;
-    if (!png_image_write_to_file(&image, path, 0, rgba.data(), 0, nullptr)) {
+    return image;
+}
+
+void saveIcon(int size, const char* path) {
+    png_image image = pngImage(size);
+    if (!png_image_write_to_file(&image, path, 0, drawIcon(size).data(), 0, nullptr)) {
         std::fprintf(stderr, "Cannot write %s: %s\n", path, image.message);
+        std::exit(1);
+    }
+    std::printf("%s\n", path);
+}
+
+// ---- The Windows icon ----
+
+void put16(std::vector<uint8_t>& out, unsigned v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    put16(out, v & 0xffff);
+    put16(out, v >> 16);
+}
+
+// One image of an icon file as Windows reads it everywhere: a device-independent bitmap of
+// 32-bit pixels (blue, green, red, alpha), bottom row first, twice as high as the picture because
+// a 1-bit mask (set where the picture is see-through) follows the pixels.
+std::vector<uint8_t> iconBitmap(int size, const std::vector<uint8_t>& rgba) {
+    const int maskRow = (size + 31) / 32 * 4;
+    std::vector<uint8_t> out;
+    put32(out, 40);  // the size of this header
+    put32(out, size);
+    put32(out, 2 * size);
+    put16(out, 1);   // planes
+    put16(out, 32);  // bits per pixel
+    put32(out, 0);   // no compression
+    put32(out, size * size * 4 + maskRow * size);
+    for (int i = 0; i < 4; i++) {
+        put32(out, 0);  // resolution and palette: unused
+    }
+    for (int y = size - 1; y >= 0; y--) {
+        for (int x = 0; x < size; x++) {
+            const uint8_t* p = &rgba[(size_t(y) * size + x) * 4];
+            out.insert(out.end(), {p[2], p[1], p[0], p[3]});
+        }
+    }
+    for (int y = size - 1; y >= 0; y--) {
+        std::vector<uint8_t> row(maskRow, 0);
+        for (int x = 0; x < size; x++) {
+            if (rgba[(size_t(y) * size + x) * 4 + 3] == 0) {
+                row[x / 8] |= uint8_t(0x80 >> (x % 8));
+            }
+        }
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
+}
+
+std::vector<uint8_t> iconPng(int size, const std::vector<uint8_t>& rgba) {
+    png_image image = pngImage(size);
+    png_alloc_size_t bytes = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &bytes, 0, rgba.data(), 0, nullptr)) {
+        std::fprintf(stderr, "Cannot make the %d pixel PNG: %s\n", size, image.message);
+        std::exit(1);
+    }
+    std::vector<uint8_t> png(bytes);
+    if (!png_image_write_to_memory(&image, png.data(), &bytes, 0, rgba.data(), 0, nullptr)) {
+        std::fprintf(stderr, "Cannot make the %d pixel PNG: %s\n", size, image.message);
+        std::exit(1);
+    }
+    png.resize(bytes);
+    return png;
+}
+
+// The icon in the sizes Windows asks for, in one icon file: the small ones as bitmaps, the
+// largest as PNG (which Windows reads from Vista on, and which keeps the file small).
+void saveWindowsIcon(const char* path) {
+    const int sizes[] = {16, 24, 32, 48, 64, 256};
+    std::vector<std::vector<uint8_t>> images;
+    for (int size : sizes) {
+        std::vector<uint8_t> rgba = drawIcon(size);
+        images.push_back(size >= 256 ? iconPng(size, rgba) : iconBitmap(size, rgba));
+    }
+    std::vector<uint8_t> out;
+    put16(out, 0);  // reserved
+    put16(out, 1);  // an icon, not a cursor
+    put16(out, unsigned(images.size()));
+    size_t offset = 6 + 16 * images.size();
+    for (size_t i = 0; i < images.size(); i++) {
+        out.push_back(uint8_t(sizes[i] % 256));  // width and height, 0 for 256
+        out.push_back(uint8_t(sizes[i] % 256));
+        out.push_back(0);  // no palette
+        out.push_back(0);  // reserved
+        put16(out, 1);     // planes
+        put16(out, 32);    // bits per pixel
+        put32(out, uint32_t(images[i].size()));
+        put32(out, uint32_t(offset));
+        offset += images[i].size();
+    }
+    for (const auto& image : images) {
+        out.insert(out.end(), image.begin(), image.end());
+    }
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr || std::fwrite(out.data(), 1, out.size(), file) != out.size() ||
+        std::fclose(file) != 0) {
+        std::fprintf(stderr, "Cannot write %s\n", path);
         std::exit(1);
     }
     std::printf("%s\n", path);
@@ -599,6 +707,14 @@ int main(int argc, char** argv) {
             return 2;
         }
         saveIcon(size, argv[3]);
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--ico") == 0) {
+        if (argc != 3) {
+            std::fprintf(stderr, "usage: make_pictures --ico FILE\n");
+            return 2;
+        }
+        saveWindowsIcon(argv[2]);
         return 0;
     }
 

@@ -374,6 +374,11 @@ def stop_process(proc):
 class Program:
     """The game running in a folder of its own, shown on `display` (None: no display at all)."""
 
+    # How long its window may take to appear, and after how long without one the program is
+    # taken to hang in a connection to the display and started again.
+    window_timeout = WAIT
+    stuck = STUCK
+
     def __init__(self, harness, display, cwd, env):
         self.harness, self.display, self.cwd = harness, display, cwd
         self.out_path = os.path.join(cwd, "stdout.txt")
@@ -393,9 +398,17 @@ class Program:
         self.synced = False
         self.started_at = time.monotonic()
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([self.harness.exe], cwd=self.cwd, env=self.env,
+            self.proc = subprocess.Popen(self.command(), cwd=self.cwd, env=self.env,
                                          stdout=out, stderr=err, stdin=subprocess.DEVNULL,
                                          preexec_fn=die_with_parent)
+
+    def command(self):
+        """The command line that starts the program."""
+        return [self.harness.exe]
+
+    def window_search(self):
+        """What `xdotool search` finds the program's window by."""
+        return ["--name", f"^{WINDOW_NAME}$"]
 
     def refused(self):
         """Whether the program ended at once because the display refused its connection (see
@@ -464,21 +477,21 @@ class Program:
 
     # -- window and screen --
 
-    def wait_for_window(self, timeout=WAIT):
-        for _ in poll(timeout, f"the window {WINDOW_NAME!r} on {self.display.name}"):
+    def wait_for_window(self, timeout=None):
+        for _ in poll(timeout or self.window_timeout, f"the window {WINDOW_NAME!r} on {self.display.name}"):
             if self.start_again_if_refused():
                 continue
-            if (self.running() and time.monotonic() - self.started_at > STUCK
+            if (self.running() and time.monotonic() - self.started_at > self.stuck
                     and self.starts < ATTEMPTS):
-                print(f"no window after {STUCK:g} s: starting the program again", file=sys.stderr)
+                print(f"no window after {self.stuck:g} s: starting the program again",
+                      file=sys.stderr)
                 stop_process(self.proc)
                 self.start()
                 continue
             check(self.running(), f"the program ended ({self.proc.returncode}) before its "
                   "window appeared")
             # Finding no window is a failure to xdotool.
-            found, _ = try_tool(["xdotool", "search", "--name", f"^{WINDOW_NAME}$"],
-                                self.display.env)
+            found, _ = try_tool(["xdotool", "search", *self.window_search()], self.display.env)
             if found and found.split():
                 self.window = found.split()[-1].decode()
                 break
@@ -831,6 +844,8 @@ class Harness:
     def __init__(self, name, exe, data, text_mask):
         self.name, self.exe, self.data, self.text_mask_exe = name, exe, data, text_mask
         self.displays, self.programs = [], []
+        # Called after the programs have been stopped, before the displays are (last first).
+        self.cleanups = []
         self._pictures, self._texts = {}, {}
         ptr = self.picture("ptr.tga")
         self.pointer_size = (ptr.width, ptr.height)
@@ -855,8 +870,12 @@ class Harness:
     def __exit__(self, kind, value, tb):
         for p in self.programs:
             p.stop()
-        for d in self.displays:
-            d.stop()
+        try:
+            for cleanup in reversed(self.cleanups):
+                cleanup()
+        finally:
+            for d in self.displays:
+                d.stop()
         if kind is None:
             shutil.rmtree(self.scratch, ignore_errors=True)
             return False

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Start-up to the first frame of the bare graphics program, built for Linux (into the folder $1,
+# default build-bench/) and for Windows (build-windows/, run under wine), side by side
+# (bench/start_bench.py, on a private Xvfb display), and the sizes of the Windows program and
+# zip. Prints figures; asserts nothing. Usage: scripts/windows/bench.sh [build folder] [runs]
+set -euo pipefail
+# shellcheck source=env.sh
+source "$(dirname "$0")/env.sh"
+cd "$root"
+dir=${1:-build-bench}
+runs=${2:-5}
+
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$dir" --target bare_allegro >/dev/null
+"$windows_dir/build.sh" build-windows >/dev/null
+packed=$(mktemp -d)
+trap 'rm -rf "$packed"' EXIT
+"$windows_dir/pack.sh" build-windows "$packed" >/dev/null
+
+timeout 900 python3 -B bench/start_bench.py --linux "$dir/bench/bare_allegro" \
+    --windows build-windows/cross/bare_allegro.exe --data data --runs "$runs" \
+    --exe build-windows/cross/fiveinarow.exe --zip "$(ls "$packed"/*.zip)"

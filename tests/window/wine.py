@@ -1,0 +1,266 @@
+"""Windows programs under wine, for the tests of the Windows build.
+
+A WinePrefix is a wine installation of a test's own in its scratch folder: wine writes nothing to
+the home folder, and what a test installs, runs and leaves behind stays there. Booting a prefix
+takes 15-25 s, so one is booted once into the cache (a template) and copied for each test (about
+2 s). `wineserver -k` ends whatever still runs in it when the test ends.
+
+A WineProgram is a harness Program (window title, screenshots, xdotool input) started with wine in
+such a prefix. Input reaches a wine window as it does a Linux one, keys going to the window under
+the pointer; wine wants the pointer in the window and half a second after the window shows before
+the first key, and a button held for about 0.1 s.
+
+    def test(h):
+        prefix = wine.prefix(h)
+        program = wine.WineProgram(h, h.display(), prefix, "C:\\\\...\\\\fiveinarow.exe")
+        program.wait_for_window()
+
+The template's wine shows windows unmanaged: there is no window manager on the test displays, and
+wine would otherwise wait for one (2 s each time a window goes away). It then draws the window's
+frame itself: the X window found by the title is the frame, and WineProgram reads and clicks the
+program's 800 x 600 pixels inside it.
+
+As a command, `python3 wine.py run --prefix DIR PROGRAM [ARGS...]` runs a Windows console
+program (a unit test) in the prefix DIR, made when missing, and exits with its status: the Windows
+build's CTest starts its tests so.
+"""
+
+import argparse
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from harness import SCREEN_H, SCREEN_W, WAIT, Failure, Program, check, poll
+
+CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+                     "fiveinarow")
+# Raised when the template is made differently, so that an old one is not used.
+TEMPLATE_FORMAT = 1
+BOOT_TIMEOUT = 300
+# A wine program that ends (an installer, a console program) on a busy machine.
+RUN_TIMEOUT = 120
+# wine takes 1-6 s to show a window here, more on a busy machine.
+WINDOW_TIMEOUT = 40.0
+SETTLE = 0.5
+HOLD = 0.1
+OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+XDG = ("CONFIG", "DATA", "CACHE", "STATE")
+
+
+def environment(prefix, display=None):
+    """The environment of wine programs in `prefix` (on `display`, or with no display)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=OVERRIDES)
+    for kind in XDG:
+        env[f"XDG_{kind}_HOME"] = os.path.join(prefix, "xdg", kind.lower())
+    if display is not None:
+        env["DISPLAY"] = display.name
+    return env
+
+
+def run_to_end(args, env, timeout, cwd=None):
+    """Runs a command to its end; fails the test when it does not end in time."""
+    try:
+        return subprocess.run(args, env=env, cwd=cwd, capture_output=True, timeout=timeout,
+                              check=False)
+    except subprocess.TimeoutExpired as e:
+        raise Failure(f"{' '.join(args)} did not end within {timeout:g} s") from e
+
+
+class Locked:
+    """Holds an exclusive lock on the file `path` while in its `with` block."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __enter__(self):
+        os.makedirs(os.path.dirname(self.path), exist_ok=True)
+        self.file = open(self.path, "w")
+        fcntl.flock(self.file, fcntl.LOCK_EX)
+        return self
+
+    def __exit__(self, *exc):
+        self.file.close()
+        return False
+
+
+def wine_version():
+    out = run_to_end(["wine", "--version"], environment("/nonexistent"), 30).stdout
+    return "".join(c if c.isalnum() or c in ".-" else "_" for c in out.decode().strip())
+
+
+def template():
+    """The booted prefix in the cache that test prefixes are copied from; boots it the first
+    time (one caller at a time)."""
+    path = os.path.join(CACHE, f"wine-prefix-{wine_version()}-{TEMPLATE_FORMAT}")
+    with Locked(os.path.join(CACHE, ".wine-template.lock")):
+        if os.path.isdir(path):
+            return path
+        work = tempfile.mkdtemp(dir=CACHE, prefix="wine-prefix-boot.")
+        try:
+            for kind in XDG:
+                os.makedirs(os.path.join(work, "xdg", kind.lower()))
+            env = environment(work)
+            for args in (["wineboot", "-i"],
+                         ["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+                          "Managed", "/d", "N", "/f"],
+                         ["wineserver", "-w"]):
+                done = run_to_end(args, env, BOOT_TIMEOUT)
+                check(done.returncode == 0, f"{' '.join(args)} failed ({done.returncode}): "
+                      f"{done.stderr.decode(errors='replace')[-2000:]}")
+            os.rename(work, path)
+        except BaseException:
+            run_to_end(["wineserver", "-k"], environment(work), 30)
+            shutil.rmtree(work, ignore_errors=True)
+            raise
+    return path
+
+
+class WinePrefix:
+    """A prefix of its own in the folder `path`, copied from the template unless it is there."""
+
+    def __init__(self, path):
+        self.path = path
+        with Locked(path.rstrip("/") + ".lock"):
+            if not os.path.isdir(path):
+                copy = path + ".copy"
+                shutil.rmtree(copy, ignore_errors=True)
+                done = run_to_end(["cp", "-a", "--reflink=auto", template(), copy], None, 300)
+                check(done.returncode == 0, f"copying the wine prefix: {done.stderr.decode()}")
+                os.rename(copy, path)
+        for kind in XDG:
+            os.makedirs(os.path.join(path, "xdg", kind.lower()), exist_ok=True)
+
+    def env(self, display=None):
+        return environment(self.path, display)
+
+    def unix_path(self, windows_path):
+        """Where a path of the C: drive ("C:\\\\Program Files\\\\...") is in this prefix."""
+        check(windows_path[:3].upper() == "C:\\", f"not on drive C: {windows_path}")
+        return os.path.join(self.path, "drive_c", *windows_path[3:].split("\\"))
+
+    def run(self, args, display=None, cwd=None, timeout=RUN_TIMEOUT):
+        """Runs the Windows program args[0] with wine to its end; returns the finished process
+        (returncode, stdout, stderr)."""
+        return run_to_end(["wine", *args], self.env(display), timeout, cwd)
+
+    def registry(self, key):
+        """The output of `reg query KEY /s`, or None when the key does not exist."""
+        done = self.run(["reg", "query", key, "/s"])
+        return done.stdout.decode(errors="replace") if done.returncode == 0 else None
+
+    def stop(self):
+        """Ends every process of this prefix (its wineserver last)."""
+        run_to_end(["wineserver", "-k"], self.env(), 60)
+        run_to_end(["wineserver", "-w"], self.env(), 60)
+
+
+def prefix(h, name="prefix"):
+    """A prefix in the scratch folder of the harness `h`, ended with it."""
+    p = WinePrefix(os.path.join(h.scratch, name))
+    h.cleanups.append(p.stop)
+    return p
+
+
+class WineProgram(Program):
+    """The Windows program `exe` (a path wine understands) run with wine in `prefix` on
+    `display`, in the folder `cwd` (default: a fresh one in the scratch folder)."""
+
+    window_timeout = WINDOW_TIMEOUT
+    # wine is not restarted for a slow window: it has its own way of reaching the display.
+    stuck = WINDOW_TIMEOUT
+
+    def __init__(self, harness, display, prefix_, exe, cwd=None, args=()):
+        self.prefix, self.exe, self.args = prefix_, exe, list(args)
+        self.shown_at = None
+        self.client = (0, 0)  # the program's pixels in the window
+        super().__init__(harness, display, cwd or tempfile.mkdtemp(dir=harness.scratch,
+                                                                   prefix="run-"),
+                         prefix_.env(display))
+        harness.programs.append(self)
+
+    def command(self):
+        return ["wine", self.exe, *self.args]
+
+    def refused(self):
+        return False
+
+    def window_search(self):
+        # Other wine programs of the test may show windows of the same title.
+        return ["--all", "--pid", str(self.proc.pid), *super().window_search()]
+
+    def wait_for_window(self, timeout=None):
+        super().wait_for_window(timeout)
+        # The window appears before the program gives it its size. Then the frame wine draws
+        # around the program's pixels: the same border left, right and below, the title bar above.
+        for _ in poll(timeout or self.window_timeout, "the window to take the program's size"):
+            check(self.running(), f"the program ended ({self.proc.returncode})")
+            geometry = dict(line.split("=", 1) for line in self.display.xdotool(
+                "getwindowgeometry", "--shell", self.window).split())
+            side = (int(geometry["WIDTH"]) - SCREEN_W) // 2
+            top = int(geometry["HEIGHT"]) - SCREEN_H - side
+            if side >= 0 and top >= 0:
+                break
+        self.shown_at = time.monotonic()
+        self.client = (side, top)
+        self.origin = (int(geometry["X"]) + side, int(geometry["Y"]) + top)
+
+    def screenshot(self):
+        """The program's 800 x 600 pixels, inside wine's frame."""
+        try:
+            frame = self.display.screenshot(self.window)
+        except Failure:
+            check(self.running(), f"the program ended ({self.proc.returncode})")
+            raise
+        x, y = self.client
+        check(frame.width >= x + SCREEN_W and frame.height >= y + SCREEN_H,
+              "the window changed its size")
+        self.last_shot = frame.crop(x, y, SCREEN_W, SCREEN_H)
+        return self.last_shot
+
+    def ready_for_input(self):
+        """Puts the pointer in the middle of the window, once wine takes input there."""
+        if self.window is None:
+            self.wait_for_window()
+        self.move_blind(400, 300)
+        time.sleep(max(0.0, self.shown_at + SETTLE - time.monotonic()))
+
+    def hold_key(self, name):
+        """Types the key `name` (xdotool's name), held long enough for a polling program."""
+        self.display.xdotool("keydown", name)
+        time.sleep(HOLD)
+        self.display.xdotool("keyup", name)
+
+    def click_at(self, x, y):
+        """Clicks the left button at (x, y) of the window, held long enough."""
+        self.move_blind(x, y)
+        self.display.xdotool("mousedown", "1")
+        time.sleep(HOLD)
+        self.display.xdotool("mouseup", "1")
+
+    def wait_for_picture(self, name, x=0, y=0, timeout=WAIT):
+        """Waits until the picture data/`name` shows at (x, y) of the window."""
+        picture = self.harness.picture(name)
+        return self.wait_for_screen(lambda img: not img.mismatches(picture, x, y),
+                                    f"{name} at ({x}, {y})", timeout)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="runs a Windows console program under wine")
+    sub = parser.add_subparsers(dest="command", required=True)
+    run = sub.add_parser("run", help="runs PROGRAM in the prefix DIR (made when missing)")
+    run.add_argument("--prefix", required=True, metavar="DIR")
+    run.add_argument("program")
+    run.add_argument("args", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    prefix_ = WinePrefix(os.path.abspath(args.prefix))
+    sys.exit(subprocess.run(["wine", args.program, *args.args], env=prefix_.env(),
+                            check=False).returncode)
+
+
+if __name__ == "__main__":
+    main()
