@@ -23,9 +23,12 @@ TEST(PictureFolderTest, OnlyALeadingDataFolderIsReplaced) {
     EXPECT_EQ(System::inPictureFolder("/abs/ptr.tga", "/pictures"), "/abs/ptr.tga");
 }
 
-TEST(PictureFolderTest, ThisBuildReadsFromData) {
-    // The tests are built without a pictures' folder, as the window tests expect.
-    EXPECT_EQ(System::picturePath("data/ptr.tga"), "data/ptr.tga");
+TEST(PictureFolderTest, ThisBuildReadsFromItsFolder) {
+    // data/ for a build that runs from the repository (the window tests), the installed folder
+    // for the package's build.
+    const std::string folder = FIVEINAROW_DATA_DIR;
+    EXPECT_EQ(System::picturePath("data/ptr.tga"),
+              folder.empty() ? "data/ptr.tga" : folder + "/ptr.tga");
 }
 
 }  // namespace
