@@ -5,13 +5,16 @@
 set -euo pipefail
 
 packages=(liballegro4-dev libpng-dev cmake ninja-build g++ pkg-config)
-package=(build-essential debhelper dpkg-dev)
+package=(build-essential debhelper dpkg-dev libgtest-dev)
 case "${1:-}" in
     package) packages+=("${package[@]}") ;;
     test)
         # nftables and iproute2: the network fault tests drop packets in a private network namespace.
+        # appstream validates the package's metadata; mmdebstrap makes the throwaway root that the
+        # package is installed into.
         packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang libclang-rt-14-dev
-            clang-format "${package[@]}" lintian desktop-file-utils nftables iproute2)
+            clang-format "${package[@]}" lintian desktop-file-utils appstream mmdebstrap nftables
+            iproute2)
         ;;
 esac
 
