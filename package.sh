@@ -7,7 +7,10 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh package
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# Interrupted, the build's processes get the signal too. The removal is not interrupted by a
+# second signal (a time limit sends its signal to the child and then to the whole group).
+trap 'trap "" INT TERM HUP; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
 version=$(dpkg-parsechangelog -SVersion)
 # The copy leaves out the big build folders; what else stays out of the source package is in
 # debian/source/options.

@@ -16,12 +16,32 @@ fail() {
     exit 1
 }
 
+# The long steps run under sudo in the background: ask for the password here, if at all.
+[ -z "$sudo" ] || sudo -v
+
+# Each long step runs under a time limit, in the background in timeout's own process group, and
+# is waited for: Ctrl+C or a signal stops the step's whole group at once, and then the folder goes.
+step=""
+bounded() {
+    local status=0
+    timeout -k 30 "$@" &
+    step=$!
+    wait "$step" || status=$?
+    step=""
+    return $status
+}
 work=$(mktemp -d)
-# The throwaway root's files belong to root. Nothing is ever mounted in this mount namespace (see
-# below), so removing the folder cannot reach beyond it.
-trap '$sudo rm -rf --one-file-system "$work"' EXIT
+cleanup() {
+    trap "" INT TERM HUP
+    if [ -n "$step" ] && kill -TERM -- -"$step" 2>/dev/null; then wait "$step" || true; fi
+    # The throwaway root's files belong to root. Nothing is ever mounted in this mount namespace
+    # (see below), so removing the folder cannot reach beyond it.
+    $sudo rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-timeout 900 ./package.sh >"$work/package.log" 2>&1 ||
+
+bounded 900 ./package.sh >"$work/package.log" 2>&1 ||
     { tail -40 "$work/package.log"; fail "./package.sh failed"; }
 debs=(dist/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "dist/ holds ${#debs[@]} packages"
@@ -71,6 +91,11 @@ grep -q "<release version=\"$version\"" "$metainfo" || fail "the metadata has no
 grep -q '<launchable type="desktop-id">fiveinarow.desktop</launchable>' "$metainfo" ||
     fail "the metadata does not launch fiveinarow.desktop"
 
+# This machine's own fiveinarow, if any, is the same at the end.
+host_state() { dpkg-query -W -f='${Status} ${Version}' fiveinarow 2>/dev/null || true; }
+host=$(host_state)
+[ -z "$host" ] || echo "fiveinarow is installed here ($host): it stays as it is"
+
 # The throwaway root: this machine's release from the sources its apt uses, with what the
 # package depends on, so that installing it there needs no network.
 sources=/etc/apt/sources.list.d/debian.sources
@@ -82,10 +107,11 @@ depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/[|(].*//; s/[[:space
 echo "throwaway $suite root from $sources, with $depends"
 # mmdebstrap, like check-in-root.sh, mounts what it needs in a mount namespace of its own: the
 # mounts end with it, however it ends.
-timeout 900 $sudo unshare --mount -- mmdebstrap --mode=root --variant=apt --include="$depends" \
+bounded 900 $sudo unshare --mount -- mmdebstrap --mode=root --variant=apt --include="$depends" \
     "$suite" "$work/root" "$sources" >"$work/mmdebstrap.log" 2>&1 ||
     { tail -20 "$work/mmdebstrap.log"; fail "mmdebstrap could not make the throwaway root"; }
-timeout 600 $sudo tests/package/check-in-root.sh "$work/root" "$deb" ||
+bounded 600 $sudo tests/package/check-in-root.sh "$work/root" "$deb" ||
     fail "in the throwaway root"
+[ "$(host_state)" = "$host" ] || fail "fiveinarow on this machine went from '$host' to '$(host_state)'"
 
 echo "passed package ($deb, $dsc)"
