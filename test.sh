@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, peer-link and window tests,
 # ./run.sh on a fresh Debian root (it must show the game's window), the Debian package (built,
-# checked, installed, started and purged again), then the unit and peer-link tests again under
-# AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests under ThreadSanitizer, the
-# fuzz corpus, and the formatting check.
+# checked, installed, started and purged again in a throwaway root), then the unit and peer-link
+# tests again under AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests under
+# ThreadSanitizer, the fuzz corpus, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test

@@ -1,11 +1,13 @@
 # What an installation holds, laid out as Debian does for games: the program in games/ under the
 # prefix, its pictures in FIVEINAROW_DATA_DIR (the folder it was built to read them from), a
-# desktop entry with icons in the usual hicolor sizes, and the manual page.
+# desktop entry with icons in the usual hicolor sizes, its AppStream metadata (for software
+# centres), and the manual page.
 include(GNUInstallDirs)
 
 install(TARGETS fiveinarow RUNTIME DESTINATION games)
 install(DIRECTORY data/ DESTINATION ${FIVEINAROW_DATA_DIR} FILES_MATCHING PATTERN "*.tga")
 install(FILES desktop/fiveinarow.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES desktop/fiveinarow.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES doc/fiveinarow.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
 # The icons are drawn by the picture generator at build time, one file per size.

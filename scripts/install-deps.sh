@@ -7,17 +7,18 @@ set -euo pipefail
 
 # The game alone; libpng only for the picture generator, which draws the package's icons.
 packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
-package=(build-essential debhelper dpkg-dev libpng-dev)
+package=(build-essential debhelper dpkg-dev libpng-dev libgtest-dev)
 for group in "$@"; do
     case "$group" in
         package) packages+=("${package[@]}") ;;
         test)
             # nftables and iproute2: the network fault tests drop packets in a private network
             # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
-            # clones into it.
+            # clones into it, and the package test installs the package into one. appstream
+            # validates the package's metadata.
             packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang
-                libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils nftables
-                iproute2 mmdebstrap debian-archive-keyring git)
+                libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
+                nftables iproute2 mmdebstrap debian-archive-keyring git)
             ;;
         windows)
             # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's

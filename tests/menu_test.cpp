@@ -309,6 +309,9 @@ TEST_F(MenuTest, WithoutItemsOrEscapeTheMenuNeverReturns) {
     std::string bg = background();
     auto show = [&] {
         Menu menu(only, bg.c_str(), false);
+        // The child process that runs this ends without TearDown: its folder goes once the menu
+        // has read its pictures.
+        std::filesystem::remove_all(dir);
         fake.onFrame([](int frame) {
             click(400, 300);
             key[KEY_ESC] = 1;
