@@ -15,8 +15,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
-from harness import (WINDOW_NAME, Failure, Harness, Program, check, die_with_parent, poll,
-                     try_tool)
+from harness import WINDOW_NAME, Failure, Harness, Program, check, die_with_parent, poll
 
 GAME = "build-game/fiveinarow"  # what ./run.sh builds and starts
 # A clean environment for the root, as a root shell on a new machine has.
@@ -66,14 +65,8 @@ class RunInRoot(Program):
                 continue
             check(self.running(), f"./run.sh ended ({self.proc.returncode}) before the "
                   "window appeared")
-            found, _ = try_tool(["xdotool", "search", "--name", f"^{WINDOW_NAME}$"],
-                                self.display.env)
-            if found and found.split():
-                self.window = found.split()[-1].decode()
+            if self.window_found():
                 break
-        geometry = dict(line.split("=", 1) for line in self.display.xdotool(
-            "getwindowgeometry", "--shell", self.window).split())
-        self.origin = (int(geometry["X"]), int(geometry["Y"]))
 
 
 class FreshHarness(Harness):

@@ -490,15 +490,21 @@ class Program:
                 continue
             check(self.running(), f"the program ended ({self.proc.returncode}) before its "
                   "window appeared")
-            # Finding no window is a failure to xdotool.
-            found, _ = try_tool(["xdotool", "search", *self.window_search()], self.display.env)
-            if found and found.split():
-                self.window = found.split()[-1].decode()
+            if self.window_found():
                 break
+
+    def window_found(self):
+        """Whether the window has appeared; once it has, self.window and self.origin say where."""
+        # Finding no window is a failure to xdotool.
+        found, _ = try_tool(["xdotool", "search", *self.window_search()], self.display.env)
+        if not (found and found.split()):
+            return False
+        self.window = found.split()[-1].decode()
         # Pointer moves use screen coordinates, which stay valid once the window has closed.
         geometry = dict(line.split("=", 1) for line in self.display.xdotool(
             "getwindowgeometry", "--shell", self.window).split())
         self.origin = (int(geometry["X"]), int(geometry["Y"]))
+        return True
 
     def screenshot(self):
         """The window's 800 x 600 pixels as they are on the display now."""
