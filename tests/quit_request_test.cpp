@@ -2,9 +2,11 @@
 // on; a second one ends the process at once with that signal's own action. Each case runs in a
 // child process of its own, as it changes the signal handlers and may end the process.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,10 +35,22 @@ void expectRequest() {
     _exit(kNoRequest);
 }
 
-// Sends signal to the whole process from a thread of its own, as a terminal or a service manager
-// does: any thread may take it.
-void sendFromAnotherThread(int signal) {
-    std::thread([signal] { kill(getpid(), signal); }).join();
+// Has signal taken by a thread other than this one, as a signal sent to the whole process (by a
+// terminal or a service manager) may be. That thread stays busy in library calls until then()
+// (what the signal should do) has been seen on this one: ThreadSanitizer hands a thread its
+// signal only at such a call.
+template <typename Then>
+void takenByAnotherThread(int signal, Then then) {
+    std::atomic<bool> seen{false};
+    std::thread taker([signal, &seen] {
+        pthread_kill(pthread_self(), signal);
+        while (!seen.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    then();
+    seen.store(true);
+    taker.join();
 }
 
 // Gives a signal on its way time to arrive; a child still here afterwards ends with kStillAlive.
@@ -78,10 +92,8 @@ TEST_F(QuitRequestDeathTest, SignalsTakenByAnyThreadCountTogether) {
     EXPECT_EXIT(
         {
             System::watchSignals();
-            sendFromAnotherThread(SIGHUP);
-            expectRequest();
-            sendFromAnotherThread(SIGTERM);
-            outliveIt();
+            takenByAnotherThread(SIGHUP, expectRequest);
+            takenByAnotherThread(SIGTERM, outliveIt);
         },
         ::testing::KilledBySignal(SIGTERM), "request: signal 1");
 }
