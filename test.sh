@@ -3,7 +3,8 @@
 # ./run.sh on a fresh Debian root (it must show the game's window), the Debian package (built,
 # checked, installed, started and purged again in a throwaway root), then the unit and peer-link
 # tests again under AddressSanitizer/UndefinedBehaviorSanitizer and the peer-link tests under
-# ThreadSanitizer, the fuzz corpus, and the formatting check.
+# ThreadSanitizer, the fuzz corpus, and the formatting check; last, the Windows build's tests
+# under wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
@@ -33,5 +34,10 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
 
 # The listener's message reader: the committed fuzz corpus, then a short fuzzing run.
 FUZZ_SECONDS=45 scripts/fuzz.sh build-fuzz
+
+# The Windows build under wine: its unit tests, its exit, its setup program, and network games
+# against the Linux build (scripts/windows/test.sh; one test at a time, those of the game's ports
+# in namespaces of their own).
+scripts/windows/test.sh
 
 echo "All tests passed."

@@ -2,7 +2,7 @@
 // the menu picture and the exit button drawn once, then a wait for a key, a click on the exit
 // button or the close button, and the library's shutdown. It measures what the library and the
 // platform cost before the game adds anything (start-up to the first frame, the executable's
-// size), and it stands in for the game where the game does not build yet (the Windows package).
+// size), on Linux and on Windows.
 //
 // Usage: bare_allegro [PICTURE_FOLDER]. Without one, the pictures are read from data/ beside the
 // executable, so that an installed copy finds them from any working directory.

@@ -1,13 +1,14 @@
 """Start-up to the first frame, on Linux and under wine side by side: from starting the program
-(the `wine` command for the Windows build) to its first frame on the display, found by polling
-screenshots for the menu picture's pixels, repeated a few times. Prints every run, the medians and
-the ratio of wine to Linux, and the sizes of the Windows program and zip. Asserts nothing.
+(the `wine` command for a Windows build) to its first frame on the display, found by polling
+screenshots for the menu pictures' pixels, repeated a few times. The bare graphics program
+(bench/bare_allegro.cpp) and the game are measured in turn on each round, so that both see the
+same load of the machine; both Windows programs are started the same way, from a folder of their
+own with the pictures in data\\ beside them. Prints every run, the medians, the ratios of wine to
+Linux and of the game to the bare program under wine (target: at most GAME_TARGET), and the sizes
+of the Windows game and zip beside their targets. Asserts nothing.
 
 Usage: start_bench.py --linux BARE --windows BARE.EXE --data DATA [--runs N]
-           [--exe FIVEINAROW.EXE] [--zip ZIP]
-
-The programs are the bare graphics program (bench/bare_allegro.cpp) of each build. The game's own
-figures go beside them once the game builds for Windows (see GAME below).
+           [--linux-game GAME --windows-game GAME.EXE] [--exe FIVEINAROW.EXE] [--zip ZIP]
 """
 
 import argparse
@@ -20,17 +21,18 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import Harness, Program
+from harness import MAIN_MENU, Harness, Program
 
-EXIT_BUTTON = {"mi_exit.tga": (616, 500)}
-# The game's figures, once it builds for Windows (FIVEINAROW_WINDOWS_GAME in cmake/windows.cmake):
-# its main menu on Linux and under wine, measured the same way, to go in this list as
-# (name, Linux program, Windows program, the buttons its first frame shows). Empty until then.
-GAME = []
+EXIT_BUTTON = {"mi_exit.tga": MAIN_MENU["mi_exit.tga"]}
+# The game's start-up under wine against the bare program's, and the sizes, at most.
+GAME_TARGET = 1.2
+MIB = 1024 * 1024
+SIZE_TARGETS = {"Windows program": 4 * MIB, "Windows zip": 3 * MIB}
 
 
 class LinuxProgram(Program):
-    """A Linux program given its picture folder as its argument."""
+    """A Linux program given its picture folder as its argument (the game reads data/ of its
+    working folder instead, which has it too)."""
 
     def __init__(self, harness, display, exe, data):
         self.exe, self.data = exe, data
@@ -52,26 +54,30 @@ def end(program):
     program.wait_for_exit()
 
 
-def measure(h, display, prefix, linux, windows, buttons, runs):
-    """Lists of start-up times: Linux, wine (one start of each in turn, so that both see the same
-    load of the machine)."""
-    times = ([], [])
+def measure(h, display, prefix, subjects, runs):
+    """{name: ([Linux times], [wine times])} of the subjects (name, Linux program, Windows
+    program, the buttons of its first frame), each started once on Linux and once under wine in
+    turn on every round."""
+    times = {name: ([], []) for name, *_ in subjects}
     for _ in range(runs):
-        program = LinuxProgram(h, display, linux, h.data)
-        times[0].append(first_frame(program, buttons))
-        end(program)
-        program = wine.WineProgram(h, display, prefix, windows, cwd=h.workdir(), args=["data"])
-        times[1].append(first_frame(program, buttons))
-        end(program)
+        for name, linux, windows, buttons in subjects:
+            program = LinuxProgram(h, display, linux, h.data)
+            times[name][0].append(first_frame(program, buttons))
+            end(program)
+            program = wine.WineProgram(h, display, prefix, windows)
+            times[name][1].append(first_frame(program, buttons))
+            end(program)
     return times
 
 
 def report(name, times):
+    """Prints the figures of one subject; returns its median under wine."""
     linux, windows = (statistics.median(t) for t in times)
     print(f"{name}, start to first frame (s), {len(times[0])} runs each:")
     print(f"  Linux:      median {linux:.3f}  runs {' '.join(f'{t:.3f}' for t in times[0])}")
     print(f"  wine:       median {windows:.3f}  runs {' '.join(f'{t:.3f}' for t in times[1])}")
     print(f"  wine/Linux: {windows / linux:.1f}x")
+    return windows
 
 
 def main():
@@ -80,6 +86,8 @@ def main():
     parser.add_argument("--windows", required=True)
     parser.add_argument("--data", required=True)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--linux-game", help="the game built for Linux")
+    parser.add_argument("--windows-game", help="the game built for Windows")
     parser.add_argument("--exe", help="the packaged Windows program, for its size")
     parser.add_argument("--zip", help="the Windows zip, for its size")
     args = parser.parse_args()
@@ -92,22 +100,33 @@ def main():
         prefix = wine.prefix(h)
         print(f"wine prefix ready in {time.monotonic() - started:.1f} s (copied from the "
               "booted template in the cache)")
-        # One start first that is not counted: the first wine program of a prefix starts its
-        # wineserver and services, which later starts find running.
-        warm_up = wine.WineProgram(h, display, prefix, os.path.abspath(args.windows),
-                                   cwd=h.workdir(), args=["data"])
-        first_frame(warm_up, EXIT_BUTTON)
-        end(warm_up)
-        report("bare graphics program", measure(h, display, prefix, os.path.abspath(args.linux),
-                                                os.path.abspath(args.windows), EXIT_BUTTON,
-                                                args.runs))
-        for name, linux, windows, buttons in GAME:
-            report(name, measure(h, display, prefix, linux, windows, buttons, args.runs))
-        if not GAME:
-            print("game: not built for Windows yet (FIVEINAROW_WINDOWS_GAME)")
+        subjects = [("bare graphics program", os.path.abspath(args.linux),
+                     wine.beside_pictures(h, os.path.abspath(args.windows)), EXIT_BUTTON)]
+        if args.linux_game and args.windows_game:
+            subjects.append(("game", os.path.abspath(args.linux_game),
+                             wine.beside_pictures(h, os.path.abspath(args.windows_game)),
+                             MAIN_MENU))
+        # One start of each first that is not counted: the first wine program of a prefix starts
+        # its wineserver and services, which later starts find running, and each program's
+        # first start reads it from the disk.
+        for _, _, windows, buttons in subjects:
+            warm_up = wine.WineProgram(h, display, prefix, windows)
+            first_frame(warm_up, buttons)
+            end(warm_up)
+        times = measure(h, display, prefix, subjects, args.runs)
+        medians = {name: report(name, times[name]) for name in times}
+        if "game" in medians:
+            ratio = medians["game"] / medians["bare graphics program"]
+            print(f"game/bare program under wine: {ratio:.2f}x (target at most "
+                  f"{GAME_TARGET:g}x: {'met' if ratio <= GAME_TARGET else 'MISSED'})")
+        else:
+            print("game: not measured (--linux-game and --windows-game name it)")
     for what, path in (("Windows program", args.exe), ("Windows zip", args.zip)):
         if path:
-            print(f"{what}: {os.path.getsize(path)} bytes ({os.path.basename(path)})")
+            size, target = os.path.getsize(path), SIZE_TARGETS[what]
+            print(f"{what}: {size} bytes, {size / MIB:.2f} MiB (target at most "
+                  f"{target // MIB} MiB: {'met' if size <= target else 'MISSED'}; "
+                  f"{os.path.basename(path)})")
 
 
 if __name__ == "__main__":

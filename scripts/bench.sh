@@ -57,8 +57,8 @@ else
 fi
 echo
 
-# The start-up of the bare graphics program on Linux and, built for Windows, under wine (the
-# game's figures join them once it builds for Windows). Needs the mingw-w64 compilers and wine.
+# The start-up of the bare graphics program and of the game on Linux and, built for Windows, under
+# wine. Needs the mingw-w64 compilers and wine.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
     scripts/windows/bench.sh "$dir"
 else

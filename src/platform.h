@@ -44,7 +44,7 @@ void shutdownSocket(int socket);
 // gives an error, never a signal that would end the program.
 long sendSome(int socket, const char* data, int size);
 // One receive of at most size bytes; the count received, 0 at the end of the connection, or -1
-// (lastError()).
+// (lastError()). A socket that shutdownSocket has shut down reads as ended.
 long receiveSome(int socket, char* data, int size);
 // Whether a receive would return at once: data, the end of the connection or an error waits.
 // Never blocks.

@@ -188,7 +188,16 @@ long sendSome(int socket, const char* data, int size) {
 }
 
 long receiveSome(int socket, char* data, int size) {
-    return recv(handle(socket), data, size, 0);
+    long ret = recv(handle(socket), data, size, 0);
+    if (ret < 0) {
+        // A receive that shutdownSocket cancelled, or one after it: this side has ended the
+        // connection, which reads as its end, as it does on POSIX systems.
+        int error = WSAGetLastError();
+        if (error == WSA_OPERATION_ABORTED || error == WSAESHUTDOWN) {
+            return 0;
+        }
+    }
+    return ret;
 }
 
 bool readableNow(int socket) {

@@ -67,6 +67,10 @@ void init() {
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, kScreenW, kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
+    // With another window in front the game runs on, as it always does under X: a network game
+    // goes on, and a request to close the window (from the taskbar) is seen. Windows' window
+    // drivers would stop the program there until it came back to the front.
+    set_display_switch_mode(SWITCH_BACKGROUND);
     _screen = create_bitmap(SCREEN_W, SCREEN_H);
     if (_screen == nullptr) {
         throw Exception("Cannot create the back buffer");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Start-up to the first frame of the bare graphics program, built for Linux (into the folder $1,
-# default build-bench/) and for Windows (build-windows/, run under wine), side by side
-# (bench/start_bench.py, on a private Xvfb display), and the sizes of the Windows program and
+# Start-up to the first frame of the bare graphics program and of the game, built for Linux (into
+# the folder $1, default build-bench/) and for Windows (build-windows/, run under wine), side by
+# side (bench/start_bench.py, on a private Xvfb display), and the sizes of the Windows program and
 # zip. Prints figures; asserts nothing. Usage: scripts/windows/bench.sh [build folder] [runs]
 set -euo pipefail
 # shellcheck source=env.sh
@@ -11,7 +11,7 @@ dir=${1:-build-bench}
 runs=${2:-5}
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" --target bare_allegro >/dev/null
+cmake --build "$dir" --target bare_allegro fiveinarow >/dev/null
 "$windows_dir/build.sh" build-windows >/dev/null
 packed=$(mktemp -d)
 trap 'rm -rf "$packed"' EXIT
@@ -19,4 +19,5 @@ trap 'rm -rf "$packed"' EXIT
 
 timeout 900 python3 -B bench/start_bench.py --linux "$dir/bench/bare_allegro" \
     --windows build-windows/cross/bare_allegro.exe --data data --runs "$runs" \
+    --linux-game "$dir/fiveinarow" --windows-game build-windows/cross/fiveinarow.exe \
     --exe build-windows/cross/fiveinarow.exe --zip "$(ls "$packed"/*.zip)"

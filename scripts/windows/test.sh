@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # The Windows build's tests, under wine on private Xvfb displays (each test makes its own wine
 # prefix from a template booted once into the cache): cross-builds (build.sh) and packs into a
-# scratch folder (pack.sh), then runs
+# scratch folder (pack.sh), builds the Linux game and the text helper of the window tests into
+# build/, then runs
 # - the unit tests that build for Windows, under CTest in build-windows/cross;
-# - tests/windows/test_exit.py: the program ends promptly after a focus change and in the
+# - tests/windows/test_exit.py: the game ends promptly after focus changes and in the
 #   background, whichever way it is asked to;
-# - tests/windows/test_installer.py: the setup program installs silently, the installed program
-#   starts from another folder, and the silent uninstall leaves nothing behind.
-# About 3 minutes once the libraries are in the cache (their first build takes 3 to 5 more).
+# - tests/windows/test_installer.py: the setup program installs silently, the installed game
+#   starts from another folder, and the silent uninstall leaves nothing behind;
+# - tests/windows/test_cross_play.py: the Windows game under wine plays whole network games
+#   against the Linux game, as slave and as master, and its close button ends it mid-game.
+# The tests that use the game's ports run one after the other, each in a private network
+# namespace of its own (they need root). About 2 minutes once the libraries are in the cache
+# (their first build takes 3 to 5 more).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh windows test
@@ -15,10 +20,14 @@ scripts/windows/build.sh build-windows
 packed=$(mktemp -d)
 trap 'rm -rf "$packed"' EXIT
 scripts/windows/pack.sh build-windows "$packed"
+scripts/build.sh build -DBUILD_TESTING=ON --target fiveinarow --target window_text_mask
+text_mask=build/tests/window/window_text_mask
 
 ctest --test-dir build-windows/cross --output-on-failure -j2 -L unit
-timeout 900 python3 -B tests/windows/test_exit.py build-windows/cross/bare_allegro.exe \
-    --data data --text-mask /dev/null
+timeout 900 python3 -B tests/windows/test_exit.py build-windows/cross/fiveinarow.exe \
+    --data data --text-mask "$text_mask"
 timeout 600 python3 -B tests/windows/test_installer.py "$packed"/fiveinarow-*-setup.exe \
     --data data --text-mask /dev/null
+timeout 900 python3 -B tests/windows/test_cross_play.py build/fiveinarow --data data \
+    --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
 echo "All Windows tests passed."

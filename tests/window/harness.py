@@ -861,14 +861,20 @@ class Harness:
         self.scratch = tempfile.mkdtemp(prefix=f"fiveinarow-{name}-")
 
     @classmethod
-    def from_args(cls, name):
+    def from_args(cls, name, options=()):
+        """The harness for the command line's program, pictures and text_mask helper; further
+        required file options `options` ((flag, help) pairs) go to h.options as absolute paths."""
         parser = argparse.ArgumentParser(description=f"window test {name}")
         parser.add_argument("program", help="the fiveinarow executable")
         parser.add_argument("--data", required=True, help="the folder of the game's pictures")
         parser.add_argument("--text-mask", required=True, help="the text_mask helper")
+        for flag, text in options:
+            parser.add_argument(flag, required=True, type=os.path.abspath, help=text)
         args = parser.parse_args()
-        return cls(name, os.path.abspath(args.program), os.path.abspath(args.data),
-                   os.path.abspath(args.text_mask))
+        h = cls(name, os.path.abspath(args.program), os.path.abspath(args.data),
+                os.path.abspath(args.text_mask))
+        h.options = args
+        return h
 
     def __enter__(self):
         return self
@@ -937,8 +943,9 @@ class Harness:
         return self._texts[text]
 
 
-def main(name, test):
-    """Runs test(harness) as a test program: exit status 0 when it passes, 1 when it fails."""
+def main(name, test, options=()):
+    """Runs test(harness) as a test program: exit status 0 when it passes, 1 when it fails.
+    `options`: further file options of the command line (see Harness.from_args)."""
     started = time.monotonic()
 
     def terminated(signum, frame):
@@ -946,7 +953,7 @@ def main(name, test):
 
     signal.signal(signal.SIGTERM, terminated)
     try:
-        with Harness.from_args(name) as h:
+        with Harness.from_args(name, options) as h:
             test(h)
     except Exception as e:  # pylint: disable=broad-except
         traceback.print_exc()

@@ -12,8 +12,11 @@ every other user of the ports (their CTest RESOURCE_LOCK game_ports).
 """
 
 import contextlib
+import os
 import socket
 import struct
+import subprocess
+import sys
 
 from harness import (BOARD_X, BOARD_Y, CELL, MAIN_MENU, MARK, PARK, SCREEN_H, SCREEN_W,
                      STATUS_GREY, SUB_MENU, WAIT, WHITE, WIN_TEXT, Failure, cell_centre, cell_mark,
@@ -38,6 +41,24 @@ RECEIVED_BOARD = "Listener: recieved message: type 1 size: 256"
 
 
 # ---- Programs ----
+
+
+def private_network(name, mount=False):
+    """Runs this test again in a private network namespace (and, with `mount`, a private mount
+    namespace), unless it runs there already; there, brings its loopback up. Its ports are then
+    its own, and so are those of everything it starts: Xvfb, the programs, wine and its
+    wineserver. A kernel that refuses the namespaces fails the test, saying so."""
+    namespaces = ["--net", "--mount"] if mount else ["--net"]
+    if os.environ.get("FIVEINAROW_PRIVATE_NETWORK") != "1":
+        probe = subprocess.run(["unshare", *namespaces, "true"], capture_output=True, text=True,
+                               check=False)
+        if probe.returncode != 0:
+            print(f"FAILED {name}: the kernel refused a private namespace "
+                  f"({probe.stderr.strip()})", file=sys.stderr)
+            sys.exit(1)
+        os.environ["FIVEINAROW_PRIVATE_NETWORK"] = "1"
+        os.execvp("unshare", ["unshare", *namespaces, sys.executable, "-B", *sys.argv])
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
 def net_display(h):
@@ -107,10 +128,10 @@ def turn_shown(program, img, turn):
 
 def wait_parked(program, condition, what):
     """Parks the pointer off the grid and waits for a redrawn screen that shows it there and
-    satisfies condition(img)."""
-    program.move_blind(*PARK)
+    satisfies condition(img). The pointer is moved there again now and then (see
+    Program.wait_for_screen)."""
     return program.wait_for_screen(
-        lambda img: program.pointer_drawn_at(img, *PARK) and condition(img), what)
+        lambda img: program.pointer_drawn_at(img, *PARK) and condition(img), what, pointer=PARK)
 
 
 def wait_for_turn(program, turn, what):

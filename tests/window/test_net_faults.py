@@ -20,12 +20,11 @@ refuses the namespaces fails the test, saying so."""
 
 import os
 import subprocess
-import sys
 import time
 
 from harness import MAIN_MENU, PARK, WAIT, cell_centre, check, main, poll
 from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, NetGame, dismiss, leave,
-                     port_free, turn_shown, wait_for_waiting)
+                     port_free, private_network, turn_shown, wait_for_waiting)
 from peer import (WAITING, Peer, Transcript, escape_here, nick_message, notice_shown,
                   start_as_master, start_as_slave, wait_for_turn)
 
@@ -42,22 +41,7 @@ VANISHED_LIMIT = 60.0
 NO_NAME_SERVER = "ClinetSocket: Cannot connect to server - Temporary failure in name resolution"
 
 
-def private_network():
-    """Runs this test again in private network and mount namespaces, unless it runs there."""
-    if os.environ.get("FIVEINAROW_PRIVATE_NETWORK") == "1":
-        return
-    probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True,
-                           text=True, check=False)
-    if probe.returncode != 0:
-        print(f"FAILED {NAME}: the kernel refused a private network or mount namespace "
-              f"({probe.stderr.strip()})", file=sys.stderr)
-        sys.exit(1)
-    os.environ["FIVEINAROW_PRIVATE_NETWORK"] = "1"
-    os.execvp("unshare", ["unshare", "--net", "--mount", sys.executable, "-B", *sys.argv])
-
-
 def set_up_namespace(h):
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     for name, text in (("hosts", HOSTS), ("resolv.conf", RESOLV_CONF)):
         private = os.path.join(h.scratch, name)
         with open(private, "w", encoding="ascii") as f:
@@ -237,5 +221,5 @@ def test(h):
 
 
 if __name__ == "__main__":
-    private_network()
+    private_network(NAME, mount=True)
     main(NAME, test)

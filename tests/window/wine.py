@@ -8,7 +8,10 @@ takes 15-25 s, so one is booted once into the cache (a template) and copied for 
 A WineProgram is a harness Program (window title, screenshots, xdotool input) started with wine in
 such a prefix. Input reaches a wine window as it does a Linux one, keys going to the window under
 the pointer; wine wants the pointer in the window and half a second after the window shows before
-the first key, and a button held for about 0.1 s.
+the first key, and a button held for about 0.1 s. On a busy machine wine now and then drops an
+input or passes it on late: WineProgram makes a key or click that shows no effect again, moves the
+pointer again by way of a pixel next to its place, and lets go at once of the keys that the game
+reads from its key buffer (the library repeats a held key itself).
 
     def test(h):
         prefix = wine.prefix(h)
@@ -46,7 +49,14 @@ RUN_TIMEOUT = 120
 # wine takes 1-6 s to show a window here, more on a busy machine.
 WINDOW_TIMEOUT = 40.0
 SETTLE = 0.5
+# How long a button is held: long enough for a polling loop.
 HOLD = 0.1
+# How long an input may take to show its effect before it is taken for lost and made again, and
+# how often.
+RETRY = 3.0
+INPUT_ATTEMPTS = 3
+# The keys the game polls in its loops rather than reads from its key buffer.
+POLLED_KEYS = ("Escape",)
 OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 XDG = ("CONFIG", "DATA", "CACHE", "STATE")
 
@@ -166,6 +176,28 @@ def prefix(h, name="prefix"):
     return p
 
 
+def beside_pictures(h, exe, name=None):
+    """A copy of the Windows program `exe` (named `name`, default its own name) in a folder of its
+    own in the scratch folder of the harness `h`, with the pictures in data\\ beside it, where
+    the packages put them and the game reads them wherever it is started from."""
+    folder = tempfile.mkdtemp(dir=h.scratch, prefix="program-")
+    os.symlink(h.data, os.path.join(folder, "data"))
+    copy = os.path.join(folder, name or os.path.basename(exe))
+    shutil.copy(exe, copy)
+    return copy
+
+
+def within(condition, timeout):
+    """Whether condition() holds within `timeout` seconds."""
+    end = time.monotonic() + timeout
+    while True:
+        if condition():
+            return True
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.01)
+
+
 class WineProgram(Program):
     """The Windows program `exe` (a path wine understands) run with wine in `prefix` on
     `display`, in the folder `cwd` (default: a fresh one in the scratch folder)."""
@@ -229,18 +261,67 @@ class WineProgram(Program):
         self.move_blind(400, 300)
         time.sleep(max(0.0, self.shown_at + SETTLE - time.monotonic()))
 
-    def hold_key(self, name):
-        """Types the key `name` (xdotool's name), held long enough for a polling program."""
-        self.display.xdotool("keydown", name)
-        time.sleep(HOLD)
-        self.display.xdotool("keyup", name)
+    def key(self, name, seen=None, what=None):
+        """Presses a key until the program has taken it: until seen(screenshot) holds, or else
+        until the screen changes (see retried). Keys the game polls (POLLED_KEYS) are held until
+        taken, as Program.key does; the others, which it reads from its key buffer, are pressed
+        and let go at once: the library repeats a held key itself, from a quarter of a second
+        on, and a repeated Enter would answer the next prompt too. How long a key is held is
+        not up to the test: wine may pass its press on hundreds of milliseconds late."""
+        before = self.steady_screen()
+        condition = seen or (lambda shot: self.changed(before, shot))
 
-    def click_at(self, x, y):
-        """Clicks the left button at (x, y) of the window, held long enough."""
-        self.move_blind(x, y)
-        self.display.xdotool("mousedown", "1")
-        time.sleep(HOLD)
-        self.display.xdotool("mouseup", "1")
+        def taken():
+            shot = self.try_screenshot(what or f"the key {name}")
+            return shot is not None and condition(shot)
+
+        def press():
+            if name not in POLLED_KEYS:
+                self.display.xdotool("key", name)
+                return False
+            self.display.xdotool("keydown", name)
+            try:
+                return within(taken, RETRY)
+            finally:
+                self.display.xdotool("keyup", name)
+
+        self.retried(press, taken, what or f"the key {name}")
+
+    def click_at(self, x, y, taken=None):
+        """Clicks the left button at (x, y) of the window, held long enough; with taken, until
+        taken() holds (see retried)."""
+        def press():
+            self.move_blind(x, y)
+            self.display.xdotool("mousedown", "1")
+            time.sleep(HOLD)
+            self.display.xdotool("mouseup", "1")
+            return False
+
+        if taken is None:
+            press()
+        else:
+            self.retried(press, taken, f"a click at ({x}, {y})")
+
+    @staticmethod
+    def retried(act, taken, what):
+        """Does act() until it, or taken() within RETRY s of it, holds: an input that shows no
+        effect by then is taken for lost (wine drops one now and then on a busy machine) and
+        made again, INPUT_ATTEMPTS times at most."""
+        for _ in range(INPUT_ATTEMPTS):
+            if act() or within(taken, RETRY):
+                return
+        raise Failure(f"the program did not take {what} in {INPUT_ATTEMPTS} tries")
+
+    def move_blind(self, x, y):
+        """Moves the pointer without looking; where it is there already, by way of a pixel next
+        to it, so that a move that wine dropped is made again."""
+        if self.pointer_at == (x, y):
+            step = self.neighbour(x, y)
+            super().move_blind(*step)
+            super().move_blind(x, y)
+            self.trail = [step, (x, y)]
+        else:
+            super().move_blind(x, y)
 
     def wait_for_picture(self, name, x=0, y=0, timeout=WAIT):
         """Waits until the picture data/`name` shows at (x, y) of the window."""

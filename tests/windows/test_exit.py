@@ -1,41 +1,60 @@
-"""The Windows program ends promptly under wine whichever way it is asked to, also after the
-window's focus changed and while another window is in front: each ask is answered with its line
-on standard output, then "Done" after the graphics library has shut down, status 0, and the end of
-the process within END seconds of the answer. Each way is tried ROUNDS times, as an exit that hangs did so
-in most tries, not all.
+"""The Windows game ends promptly under wine whichever way it is asked to, also after its window's
+focus changed and while another window is in front: Exit in the main menu, the close button, a
+network game that the peer interrupts followed by Exit, and the close message that the taskbar
+sends to a window in the background. Each ask is answered with its line on standard output, and
+the process ends with status 0 within END seconds of the answer. Each way is tried ROUNDS times,
+as an exit that hangs did so in most tries, not all.
 
-Usage: test_exit.py PROGRAM --data DATA --text-mask /dev/null [--rounds N], where PROGRAM is a
-Windows build of the bare graphics program (bench/bare_allegro.cpp) or a program that behaves the
-same way at its main menu.
+The peer is a scripted one of the tests' own (peer.py) on the game's ports, in a private network
+namespace of the test's own where wine's server runs too.
+
+Usage: [EXIT_ROUNDS=N] test_exit.py PROGRAM.EXE --data DATA --text-mask TEXT_MASK
 """
 
 import os
-import shutil
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import WAIT, Failure, check, main
+from harness import MAIN_MENU, WAIT, Failure, check, main
+from netplay import private_network
+from peer import Board, Peer, leave_end_screen, start_as_slave, wait_for_end, wait_for_turn
 
+NAME = "windows_exit"
 END = 2.0
 ROUNDS = int(os.environ.get("EXIT_ROUNDS", "3"))
-EXIT_BUTTON = (616, 500)
+EXIT_BUTTON = (MAIN_MENU["mi_exit.tga"][0] + 80, MAIN_MENU["mi_exit.tga"][1] + 24)
+START = ["Initing net"]
+LEFT = ["Choice: 2", "End", "system done"]
+CLOSED = ["End: close button", "system done"]
 
 
 def start(h, display, prefix, exe):
-    """The program on `display`, its first frame shown and ready for input."""
-    program = wine.WineProgram(h, display, prefix, exe, cwd=h.workdir(), args=["data"])
-    program.wait_for_menu({"mi_exit.tga": EXIT_BUTTON}, "the menu picture and the exit button")
-    program.wait_for_line("First frame")
+    """The game on `display`, its main menu shown and ready for input."""
+    program = wine.WineProgram(h, display, prefix, exe)
+    program.wait_for_menu()
     program.ready_for_input()
     return program
 
 
-def ask_and_time(program, way, ask, answer):
-    """Asks the program to end with ask(); checks its answer, its clean end and how soon after
-    the answer it ended."""
+def focus(program):
+    program.display.xdotool("windowfocus", program.window)
+
+
+def leave(program):
+    """Exit in the main menu, clicked again should wine have dropped the click."""
+    program.click_at(*EXIT_BUTTON, taken=lambda: "End" in program.lines())
+
+
+def close(program):
+    program.display.close_window(program.window)
+
+
+def ask_and_time(program, way, ask, answer, lines):
+    """Asks the program to end with ask(); checks its answer, its clean end with `lines` on
+    standard output, and how soon after the answer it ended."""
     ask()
     program.wait_for_line(answer)
     answered = time.monotonic()
@@ -44,44 +63,65 @@ def ask_and_time(program, way, ask, answer):
                       f"{answer!r}; output {program.lines()}")
     took = time.monotonic() - answered
     check(program.proc.returncode == 0, f"{way}: exit status {program.proc.returncode}")
-    check(program.lines() == ["First frame", answer, "Done"], f"{way}: output {program.lines()}")
+    check(program.lines() == lines, f"{way}: output {program.lines()}")
+    errors = [line for line in program.lines("stderr") if line.startswith("Error: ")
+              and not line.startswith("Error: Keep-alive: the system refused ")]
+    check(not errors, f"{way}: error output {errors}")
     return took
+
+
+def interrupted_by_peer(h, display, prefix, exe):
+    """The game joins a scripted master, which interrupts in its own first turn: the game shows
+    "Game interrupted"; a key brings its main menu back, after focus changes."""
+    program = start(h, display, prefix, exe)
+    with Peer("master") as peer:
+        peer.listen()
+        start_as_slave(program, "bert")
+        peer.take_slave("bert")
+        wait_for_turn(program, Board(), local=False)
+        focus(program)
+        peer.interrupt()
+        wait_for_end(program, peer.board, 0)
+        focus(program)
+        leave_end_screen(program, peer)
+    focus(program)
+    return program
 
 
 def test(h):
     display = h.display()
     prefix = wine.prefix(h)
+    exe = wine.beside_pictures(h, h.exe)
     # A copy under another name: the program in front, while the first one is asked to end.
-    front = os.path.join(h.scratch, "in-front.exe")
-    shutil.copy(h.exe, front)
-    name = os.path.basename(h.exe)
+    front = wine.beside_pictures(h, h.exe, "in-front.exe")
+    name = os.path.basename(exe)
     figures = {}
 
     def record(way, took):
         figures.setdefault(way, []).append(took)
 
     for _ in range(ROUNDS):
-        for way, answer in (("key", "Key"), ("close button", "Close button"),
-                            ("exit button", "Exit button")):
-            program = start(h, display, prefix, h.exe)
-            display.xdotool("windowfocus", program.window)
-            ask = {
-                "key": lambda p=program: p.hold_key("space"),
-                "close button": lambda p=program: display.close_window(p.window),
-                "exit button": lambda p=program: p.click_at(
-                    EXIT_BUTTON[0] + 80, EXIT_BUTTON[1] + 24),
-            }[way]
+        for way, ask, answer, lines in (("Exit", leave, "End", START + LEFT),
+                                        ("close button", close, CLOSED[0], START + CLOSED)):
+            program = start(h, display, prefix, exe)
+            focus(program)
             way = f"{way} after a focus change"
-            record(way, ask_and_time(program, way, ask, answer))
+            record(way, ask_and_time(program, way, lambda p=program, a=ask: a(p), answer, lines))
+
+        program = interrupted_by_peer(h, display, prefix, exe)
+        way = "Exit after the peer's interrupt"
+        record(way, ask_and_time(program, way, lambda p=program: leave(p), "End",
+                                 START + ["Choice: 1", "Remote interrupt"] + LEFT))
 
         # Closed while another window is in front, as from the taskbar: WM_CLOSE without the
         # window coming to the front first.
-        program = start(h, display, prefix, h.exe)
+        program = start(h, display, prefix, exe)
         other = start(h, display, prefix, front)
         way = "close in the background"
         record(way, ask_and_time(program, way, lambda: prefix.run(["taskkill", "/im", name],
-                                                                  timeout=30), "Close button"))
-        display.close_window(other.window)
+                                                                  timeout=30),
+                                 CLOSED[0], START + CLOSED))
+        close(other)
         check(other.ends_within(WAIT), "the program in front did not end")
 
     for way, times in figures.items():
@@ -89,4 +129,5 @@ def test(h):
 
 
 if __name__ == "__main__":
-    main("windows_exit", test)
+    private_network(NAME)
+    main(NAME, test)

@@ -1,7 +1,8 @@
 """The Windows setup program under wine: a silent install puts the program, its pictures, README
 and LICENSE into Program Files, a Start-menu shortcut and a complete entry among the installed
-programs; the installed program, started from another folder, shows its window and ends from its
-exit button; the entry's silent uninstall leaves no file, shortcut or registry key behind.
+programs; the installed game, started from another folder, shows its main menu with the pictures
+installed beside it and ends from Exit; the entry's silent uninstall leaves no file, shortcut or
+registry key behind.
 
 Usage: test_installer.py SETUP.EXE --data DATA --text-mask /dev/null
 """
@@ -15,7 +16,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import check, main, poll
+from harness import MAIN_MENU, check, main, poll
 
 INSTALL_DIR = "C:\\Program Files\\Five in a row"
 PROGRAM = INSTALL_DIR + "\\fiveinarow.exe"
@@ -23,10 +24,8 @@ SHORTCUT = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Five in a
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 ENTRY = UNINSTALL + "\\fiveinarow"
 PICTURES = ("menu", "mi_local", "mi_net", "mi_exit", "net_slave", "net_master", "ptr")
-# What the packaged program writes when its exit button is clicked at once. It is the bare
-# graphics program standing in for the game until the game builds for Windows; the game writes
-# "Initing net", "Choice: 2", "End", "system done".
-PACKAGED_LINES = ["First frame", "Exit button", "Done"]
+# What the installed game writes when Exit is clicked in its main menu.
+PACKAGED_LINES = ["Initing net", "Choice: 2", "End", "system done"]
 # Installing and uninstalling: a few seconds, more on a busy machine.
 SETUP_TIMEOUT = 120
 
@@ -103,15 +102,18 @@ def test(h):
           and 'VALUE "ProductName", "Five in a row"' in resources
           and '"ALLEGRO_ICON" 14' in resources, "the program lacks its version or its icon")
 
-    # Started from a folder without pictures, as from the shortcut of another working folder.
+    # Started from a folder without pictures, as from the shortcut of another working folder:
+    # the pictures of its main menu come from data\ beside the program.
     elsewhere = os.path.join(h.scratch, "elsewhere")
     os.mkdir(elsewhere)
     program = wine.WineProgram(h, h.display(), prefix, PROGRAM, cwd=elsewhere)
-    program.wait_for_menu({"mi_exit.tga": (616, 500)}, "the installed program's window")
+    program.wait_for_menu(MAIN_MENU, "the installed game's main menu")
     program.ready_for_input()
-    program.click_at(616 + 80, 500 + 24)
+    x, y = MAIN_MENU["mi_exit.tga"]
+    program.click_at(x + 80, y + 24, taken=lambda: "End" in program.lines())
     check(program.wait_for_exit() == 0, f"exit status {program.proc.returncode}")
     check(program.lines() == PACKAGED_LINES, f"output: {program.lines()}")
+    check(program.lines("stderr") == [], f"error output: {program.lines('stderr')}")
 
     # As the list of installed programs does it. The uninstaller goes on from a copy of itself
     # after the started one has returned.
