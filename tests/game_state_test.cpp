@@ -191,6 +191,9 @@ TEST(SendMessageTest, UnknownTypeWritesNothing) {
 }
 
 TEST(SendMessageTest, FailedPayloadWriteReleasesTheBuffer) {
+    if (underWine()) {
+        GTEST_SKIP() << "wine may leave a send waiting for room when the peer resets";
+    }
     // A board far larger than the socket's buffers (loopback TCP's grow to a few MiB): the
     // payload's write is still under way when the peer goes away after the header.
     constexpr int kHuge = 1 << 24;

@@ -17,9 +17,10 @@ extern const int kConnectionReset;
 // Whether error says that the peer of a connection has gone: it reset the connection, or it had
 // closed it when this side sent.
 bool peerGone(int error);
-// Whether a receive on a connection that the peer has reset reads the end of the connection
-// rather than failing with kConnectionReset: wine loses the reset, Windows and Linux report it.
-bool resetReadsAsEnd();
+// Whether this is the Windows build run by wine, whose sockets (wine 8) differ from Windows' and
+// Linux's where the peer resets a connection: a receive reads the end of the connection rather
+// than failing with kConnectionReset, and a send that waits for room may never return.
+bool underWine();
 
 // ---- Sockets ----
 

@@ -19,7 +19,7 @@ bool peerGone(int error) {
     return error == ECONNRESET || error == EPIPE;
 }
 
-bool resetReadsAsEnd() {
+bool underWine() {
     return false;
 }
 

@@ -17,8 +17,8 @@ bool peerGone(int error) {
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN;
 }
 
-bool resetReadsAsEnd() {
-    // Only wine has this function.
+bool underWine() {
+    // Only wine's ntdll has this function.
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
