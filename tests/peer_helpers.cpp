@@ -29,7 +29,7 @@ sockaddr_in loopbackAddress(unsigned port) {
 
 // A connection to 127.0.0.1:port, or -1 with error set to the reason.
 int tryConnect(unsigned port, int& error) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address = loopbackAddress(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         error = Platform::lastError();
@@ -81,7 +81,7 @@ bool refused(unsigned port) {
 
 SocketPair::SocketPair() : first(-1), second(-1) {
     // Over loopback, on a port the system picks.
-    int server = socket(AF_INET, SOCK_STREAM, 0);
+    int server = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address = loopbackAddress(0);
     socklen_t length = sizeof address;
     if (bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
