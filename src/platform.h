@@ -59,7 +59,9 @@ void sendAtOnce(int socket);
 // interval seconds apart, count of them unanswered end the connection. userTimeoutMs, when not 0,
 // is how long sent data may stay unacknowledged before the connection is given up. False when the
 // system refuses one of them: refused then names that setting, its value and the system's reason,
-// e.g. "TCP_KEEPCNT 200 (Invalid argument)"; the settings before it stay in force.
+// e.g. "TCP_KEEPCNT 200 (Invalid argument)"; the settings before it stay in force. A system
+// that lacks an option altogether is no refusal: Windows before 10 (1709) and wine take idle and
+// interval only together and keep their own count, and wine has no user time-out.
 bool setKeepAlive(int socket, int idle, int interval, int count, unsigned userTimeoutMs,
                   std::string& refused);
 

@@ -6,6 +6,7 @@
 #include "net_stdafx.h"
 
 #include <io.h>
+#include <mstcpip.h>
 #include <signal.h>
 #include <windows.h>
 
@@ -259,32 +260,50 @@ bool setKeepAlive(int socket, int idle, int interval, int count, unsigned userTi
     const int kMaxRetransmitTime = 5;
     const int kKeepCount = 16;
     const int kKeepInterval = 17;
-    DWORD on = 1;
-    DWORD seconds[] = {static_cast<DWORD>(idle), static_cast<DWORD>(interval),
-                       static_cast<DWORD>(count), (userTimeoutMs + 999) / 1000};
-    struct Option {
-        int level;
-        int name;
-        const DWORD* value;
-        const char* text;
-    } options[] = {
-        {SOL_SOCKET, SO_KEEPALIVE, &on, "SO_KEEPALIVE"},
-        {IPPROTO_TCP, kKeepIdle, &seconds[0], "TCP_KEEPIDLE"},
-        {IPPROTO_TCP, kKeepInterval, &seconds[1], "TCP_KEEPINTVL"},
-        {IPPROTO_TCP, kKeepCount, &seconds[2], "TCP_KEEPCNT"},
-        {IPPROTO_TCP, kMaxRetransmitTime, &seconds[3], "TCP_MAXRT"},
-    };
-    for (const Option& o : options) {
-        if (o.name == kMaxRetransmitTime && userTimeoutMs == 0) {
-            continue;
+    SOCKET s = handle(socket);
+    // Sets one option; on a refusal, names it with its value and the system's reason.
+    auto set = [s, &refused](int level, int name, const char* text, DWORD value) {
+        if (setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0) {
+            return true;
         }
-        if (setsockopt(handle(socket), o.level, o.name, reinterpret_cast<const char*>(o.value),
-                       sizeof *o.value) != 0) {
-            int error = lastError();
-            refused = std::string(o.text) + " " + std::to_string(*o.value) + " (" +
-                      errorText(error) + ")";
+        int error = lastError();
+        refused = std::string(text) + " " + std::to_string(value) + " (" + errorText(error) + ")";
+        WSASetLastError(error);
+        return false;
+    };
+    // A system that does not know an option at all, rather than refusing its value.
+    auto unknown = [] { return lastError() == WSAENOPROTOOPT; };
+
+    if (!set(SOL_SOCKET, SO_KEEPALIVE, "SO_KEEPALIVE", 1)) {
+        return false;
+    }
+    if (set(IPPROTO_TCP, kKeepIdle, "TCP_KEEPIDLE", static_cast<DWORD>(idle))) {
+        if (!set(IPPROTO_TCP, kKeepInterval, "TCP_KEEPINTVL", static_cast<DWORD>(interval)) ||
+            !set(IPPROTO_TCP, kKeepCount, "TCP_KEEPCNT", static_cast<DWORD>(count))) {
             return false;
         }
+    } else if (unknown()) {
+        // Older Windows, and wine, take the idle time and the interval only together, in
+        // milliseconds, and keep their own count of probes: 10 on Windows, and under wine the
+        // host's (9 on Linux).
+        tcp_keepalive times = {1, static_cast<ULONG>(idle) * 1000,
+                               static_cast<ULONG>(interval) * 1000};
+        DWORD returned = 0;
+        if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &times, sizeof times, nullptr, 0, &returned, nullptr,
+                     nullptr) != 0) {
+            refused = "SIO_KEEPALIVE_VALS " + std::to_string(idle) + "," +
+                      std::to_string(interval) + " (" + errorText(lastError()) + ")";
+            return false;
+        }
+    } else {
+        return false;
+    }
+    // Wine has no TCP_MAXRT (every Windows since Vista has): sent data then waits as long as the
+    // system retransmits it.
+    if (userTimeoutMs != 0 &&
+        !set(IPPROTO_TCP, kMaxRetransmitTime, "TCP_MAXRT", (userTimeoutMs + 999) / 1000) &&
+        !unknown()) {
+        return false;
     }
     return true;
 }

@@ -4,13 +4,10 @@
 #include <allegro.h>
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 
 #include "system.h"
@@ -38,30 +35,6 @@ void freshBackBuffer() {
 Rgb pixel(BITMAP* bmp, int x, int y) {
     int c = getpixel(bmp, x, y);
     return {getr32(c), getg32(c), getb32(c)};
-}
-
-bool canLimitAddressSpace() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return false;
-#else
-    return true;
-#endif
-}
-
-bool limitAddressSpace(long room) {
-    long pages = 0;
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr) {
-        return false;
-    }
-    bool read = fscanf(statm, "%ld", &pages) == 1;
-    fclose(statm);
-    if (!read) {
-        return false;
-    }
-    rlim_t limit = pages * sysconf(_SC_PAGESIZE) + room;
-    struct rlimit rl = {limit, limit};
-    return setrlimit(RLIMIT_AS, &rl) == 0;
 }
 
 // ---- Stand-ins for the window and the keyboard ----

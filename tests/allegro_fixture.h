@@ -28,13 +28,6 @@ struct Rgb {
 };
 Rgb pixel(BITMAP* bmp, int x, int y);
 
-// Whether a capped address space makes allocations return null: not under a sanitizer, whose
-// allocator aborts instead.
-bool canLimitAddressSpace();
-// For a death test's child only: caps the address space at what the process maps now plus
-// `room` bytes, so that a larger allocation fails. False when it could not.
-bool limitAddressSpace(long room);
-
 // ---- Stand-ins for the window and the keyboard ----
 
 // Lets flip() run without a display: while it lives, the library reports an 800 x 600 screen,

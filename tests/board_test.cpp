@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
-#include <unistd.h>
 #include <vector>
 
 #include "allegro_fixture.h"
 #include "board.h"
 #include "system.h"
+#include "test_platform.h"
 
 namespace Games {
 
@@ -426,19 +426,19 @@ constexpr int kNoCap = 2;
 // 1024 x 1024 x 4 bytes per picture; `room` decides how many of the two fit.
 [[noreturn]] void constructWithRoomFor(long room) {
     if (!Testing::limitAddressSpace(room)) {
-        _exit(kNoCap);
+        std::_Exit(kNoCap);
     }
     try {
         Board b(2, 2, 0, 0, 1024);
     } catch (System::Exception e) {
-        _exit(e.message() == "Cannot create mark pictures" ? kThrewAsExpected : 3);
+        std::_Exit(e.message() == "Cannot create mark pictures" ? kThrewAsExpected : 3);
     }
-    _exit(4);
+    std::_Exit(4);
 }
 
 TEST(BoardPictures, MissingPicturesThrowInsteadOfBeingUsed) {
     if (!Testing::canLimitAddressSpace()) {
-        GTEST_SKIP() << "the sanitizer's allocator does not return null";
+        GTEST_SKIP() << "allocations cannot be made to fail here";
     }
     Testing::startAllegroWithoutDisplay();
     GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -14,9 +14,15 @@ namespace {
 
 constexpr int kCells = 256;
 
-// Everything that was written to the other end of the pair, without waiting for more.
-Bytes sent(int fd) {
-    return receive(fd, pendingBytes(fd));
+// Everything that was written to the first end of the pair: that end is closed, and the second
+// read to the end of the connection.
+Bytes sent(SocketPair& pair) {
+    pair.closeFirst();
+    Bytes all;
+    for (Bytes more; !(more = receive(pair.second, 4096)).empty();) {
+        all = all + more;
+    }
+    return all;
 }
 
 // What sendMessage writes for type, and its trace.
@@ -28,7 +34,7 @@ Bytes sendAndCollect(Games::GameState& state, unsigned char type, std::string* t
     if (trace != nullptr) {
         *trace = err;
     }
-    return sent(pair.second);
+    return sent(pair);
 }
 
 Bytes pattern() {
@@ -185,9 +191,12 @@ TEST(SendMessageTest, UnknownTypeWritesNothing) {
 }
 
 TEST(SendMessageTest, FailedPayloadWriteReleasesTheBuffer) {
-    // A board far larger than the socket's buffers: the payload's write is still under way when
-    // the peer goes away after the header.
-    constexpr int kHuge = 1 << 22;
+    if (underWine()) {
+        GTEST_SKIP() << "wine may leave a send waiting for room when the peer resets";
+    }
+    // A board far larger than the socket's buffers (loopback TCP's grow to a few MiB): the
+    // payload's write is still under way when the peer goes away after the header.
+    constexpr int kHuge = 1 << 24;
     Games::GameState state(kHuge);
     SocketPair pair;
     Bytes head;

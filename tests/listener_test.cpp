@@ -9,6 +9,7 @@
 
 #include "listener.h"
 #include "peer_helpers.h"
+#include "platform.h"
 
 using namespace Testing;
 
@@ -41,7 +42,7 @@ public:
     bool send(const Bytes& bytes) { return sendAll(peer, bytes); }
     void closePeer() {
         if (peer != -1) {
-            close(peer);
+            Platform::closeSocket(peer);
             peer = -1;
         }
     }
@@ -76,7 +77,7 @@ TEST(ListenerTest, AcceptsOnePeerAndReadsItsNick) {
     EXPECT_TRUE(refused(kPort));
     EXPECT_FALSE(*listener.state.newData || *listener.state.localInterrupt ||
                  *listener.state.remoteInterrupt);
-    close(peer);
+    Platform::closeSocket(peer);
     listener.stop();
     std::string err = capture.take();
     EXPECT_EQ(countLines(err, "Listner: accepted socket from 127.0.0.1"), 1);
@@ -219,7 +220,7 @@ TEST_P(RefusalTest, RefusesAndAppliesNothing) {
         message(Games::NickMessage, text("late")) + message(Games::DataMessage, board({{0, 1}}));
     ASSERT_TRUE(link.send(refusal.peerCloses ? refusal.bytes : refusal.bytes + late));
     if (refusal.peerCloses) {
-        shutdown(link.peer, SHUT_WR);
+        shutdownSending(link.peer);
     }
     ASSERT_TRUE(waitUntil([&] { return *state.remoteInterrupt; }));
     EXPECT_EQ(*state.failure, refusal.failure);
@@ -388,7 +389,7 @@ TEST(ListenerTest, TakenPortIsReportedToTheOpener) {
         ADD_FAILURE() << "opened a taken port";
     } catch (Net::ConnectionException& e) {
         EXPECT_EQ(e.message(), "ServerSocket: cannot bind to port " + std::to_string(kPort) +
-                                   " - " + strerror(EADDRINUSE));
+                                   " - " + Platform::errorText(Platform::kAddressInUse));
     }
     blocker.destroy();
 }
@@ -400,8 +401,8 @@ TEST(ListenerTest, TakenPortOnTheThreadBecomesAFailure) {
     System::Listener listener(kPort, kCells);
     listener.start(nullptr);
     ASSERT_TRUE(waitUntil([&] { return *listener.state.remoteInterrupt; }));
-    std::string expected =
-        "ServerSocket: cannot bind to port " + std::to_string(kPort) + " - " + strerror(EADDRINUSE);
+    std::string expected = "ServerSocket: cannot bind to port " + std::to_string(kPort) + " - " +
+                           Platform::errorText(Platform::kAddressInUse);
     EXPECT_EQ(*listener.state.failure, expected);
     listener.stop();
     blocker.destroy();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "peer_helpers.h"
+#include "platform.h"
 
 using namespace Testing;
 
@@ -26,7 +27,7 @@ Net::Host loopback(unsigned port) {
 
 // Listens on 127.0.0.1:port but answers no connection request: its accept queue is full.
 struct Silent {
-    explicit Silent(unsigned port) : server(socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit Silent(unsigned port) : server(static_cast<int>(socket(AF_INET, SOCK_STREAM, 0))) {
         sockaddr_in sin;
         loopback(port).getSin(&sin);
         bind(server, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
@@ -34,8 +35,8 @@ struct Silent {
         filler = connectLoopback(port);
     }
     ~Silent() {
-        close(filler);
-        close(server);
+        Platform::closeSocket(filler);
+        Platform::closeSocket(server);
     }
     int server;
     int filler;
@@ -69,14 +70,14 @@ std::string dial(Net::Dialer& dialer, std::string& err) {
 TEST(DialerTest, LastAddressesReasonAndTheSameOnEveryLaterPoll) {
     Silent silent(kSilentPort);
     ASSERT_TRUE(refused(kRefusedPort));
-    for (auto [port, error] :
-         {std::make_pair(kRefusedPort, ECONNREFUSED), std::make_pair(kSilentPort, ETIMEDOUT)}) {
+    for (auto [port, error] : {std::make_pair(kRefusedPort, Platform::kConnectionRefused),
+                               std::make_pair(kSilentPort, Platform::kTimedOut)}) {
         Net::Dialer dialer({loopback(port)}, "127.0.0.1", kShort);
         std::string err;
-        EXPECT_EQ(dial(dialer, err), kCannot + strerror(error));
+        EXPECT_EQ(dial(dialer, err), kCannot + Platform::errorText(error));
         EXPECT_EQ(err, "Found host 127.0.0.1\n");
         for (int i = 0; i < 3; i++) {
-            EXPECT_EQ(dial(dialer, err), kCannot + strerror(error));
+            EXPECT_EQ(dial(dialer, err), kCannot + Platform::errorText(error));
             EXPECT_EQ(err, "");
         }
     }
@@ -101,18 +102,18 @@ TEST(DialerTest, NextAddressAfterOnesThatFail) {
 
 TEST(DialerTest, NameThatDoesNotResolve) {
     // A configured name server that does not answer gets one short try.
-    setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+    setEnvironment("RES_OPTIONS", "timeout:1 attempts:1");
     Net::Dialer unknown("no-such-host.invalid", kRefusedPort);
     std::string err;
     // No name server here says "not known"; none reachable, "temporary failure".
     std::string message = dial(unknown, err);
-    EXPECT_TRUE(message == kCannot + gai_strerror(EAI_NONAME) ||
-                message == kCannot + gai_strerror(EAI_AGAIN))
+    EXPECT_TRUE(message == kCannot + Platform::lookupErrorText(EAI_NONAME) ||
+                message == kCannot + Platform::lookupErrorText(EAI_AGAIN))
         << message;
     EXPECT_EQ(err, "Trying IP adrress no-such-host.invalid\n");
 
     // A dotted address that the resolver refuses is still connected to.
     Net::Dialer dotted("127.0.0.1 x", kRefusedPort);
-    EXPECT_EQ(dial(dotted, err), kCannot + strerror(ECONNREFUSED));
+    EXPECT_EQ(dial(dotted, err), kCannot + Platform::errorText(Platform::kConnectionRefused));
     EXPECT_EQ(err, "Trying IP adrress 127.0.0.1 x\n");
 }

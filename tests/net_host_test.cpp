@@ -50,7 +50,7 @@ TEST(HostTest, DottedAddressResolvesThroughTheLookup) {
 
 TEST(HostTest, NameThatDoesNotResolveBecomesAllOnes) {
     // Where a resolver is configured but does not answer, one short try is enough.
-    setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+    setEnvironment("RES_OPTIONS", "timeout:1 attempts:1");
     auto err = std::make_shared<std::string>();
     auto s = std::make_shared<sockaddr_in>();
     ASSERT_TRUE(finishesWithin(

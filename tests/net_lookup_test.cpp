@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "peer_helpers.h"
+#include "platform.h"
 
 using namespace Testing;
 
@@ -21,7 +22,7 @@ TEST(HostLookupTest, AddressesOrTheResolversReason) {
     EXPECT_EQ(ntohs(sin.sin_port), 31211);
     EXPECT_EQ(dotted.error(), "");
     EXPECT_TRUE(invalid.addresses(31211).empty());
-    EXPECT_EQ(invalid.error(), gai_strerror(EAI_NONAME));
+    EXPECT_EQ(invalid.error(), Platform::lookupErrorText(EAI_NONAME));
 }
 
 TEST(HostLookupTest, DroppedWhileItRuns) {

@@ -4,17 +4,14 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 
 #include "allegro_fixture.h"
+#include "net_stdafx.h"
 #include "network_game.h"
 #include "peer_helpers.h"
+#include "platform.h"
 
 using namespace Testing;
 
@@ -38,15 +35,14 @@ int cell(int c, int r) {
 }
 
 int listenLoopback(unsigned port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+    Platform::reuseAddress(fd);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(port);
     sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 1) != 0) {
-        close(fd);
+        Platform::closeSocket(fd);
         return -1;
     }
     return fd;
@@ -83,8 +79,8 @@ protected:
         int server = listenLoopback(kPeerPort);
         ASSERT_NE(server, -1) << "port " << kPeerPort << " is taken";
         game = std::make_unique<LinkedGame>();
-        fromGame = accept(server, nullptr, nullptr);
-        close(server);
+        fromGame = static_cast<int>(accept(server, nullptr, nullptr));
+        Platform::closeSocket(server);
         toGame = connectLoopback(kGamePort);
         ASSERT_NE(fromGame, -1);
         ASSERT_NE(toGame, -1);
@@ -101,7 +97,7 @@ protected:
 
     static void closeFd(int& fd) {
         if (fd != -1) {
-            close(fd);
+            Platform::closeSocket(fd);
             fd = -1;
         }
     }
@@ -355,7 +351,7 @@ TEST_F(NetworkGameTest, DestroyingTheGameEndsItsListenerAndFreesItsPort) {
     int server = listenLoopback(kPeerPort);
     ASSERT_NE(server, -1);
     EXPECT_NO_THROW(game = std::make_unique<LinkedGame>());
-    close(server);
+    Platform::closeSocket(server);
 }
 
 }  // namespace

@@ -5,45 +5,38 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "net_stdafx.h"
+#include "platform.h"
+
 namespace Testing {
 
 namespace {
 constexpr int kBoardCells = 256;
 
-void boundReceives(int fd) {
-    timeval tv{};
-    tv.tv_sec = kDeadline.count() / 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-}
-
-int tryConnect(unsigned port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in loopbackAddress(unsigned port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A connection to 127.0.0.1:port, or -1 with error set to the reason.
+int tryConnect(unsigned port, int& error) {
+    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = loopbackAddress(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        int error = errno;
-        close(fd);
-        errno = error;
+        error = Platform::lastError();
+        Platform::closeSocket(fd);
         return -1;
     }
-    boundReceives(fd);
+    boundReceives(fd, kDeadline);
     return fd;
 }
 }  // namespace
@@ -71,27 +64,36 @@ bool finishesWithin(const std::function<void()>& work, std::chrono::milliseconds
 
 int connectLoopback(unsigned port) {
     int fd = -1;
-    waitUntil([&] { return (fd = tryConnect(port)) != -1; });
+    int error = 0;
+    waitUntil([&] { return (fd = tryConnect(port, error)) != -1; });
     return fd;
 }
 
 bool refused(unsigned port) {
-    int fd = tryConnect(port);
+    int error = 0;
+    int fd = tryConnect(port, error);
     if (fd != -1) {
-        close(fd);
+        Platform::closeSocket(fd);
         return false;
     }
-    return errno == ECONNREFUSED;
+    return error == Platform::kConnectionRefused;
 }
 
 SocketPair::SocketPair() : first(-1), second(-1) {
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0) {
-        first = fds[0];
-        second = fds[1];
-        boundReceives(first);
-        boundReceives(second);
+    // Over loopback, on a port the system picks.
+    int server = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = loopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(server, 1) == 0 &&
+        getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        first = connectLoopback(ntohs(address.sin_port));
+        second = first == -1 ? -1 : static_cast<int>(accept(server, nullptr, nullptr));
+        if (second != -1) {
+            boundReceives(second, kDeadline);
+        }
     }
+    Platform::closeSocket(server);
 }
 
 SocketPair::~SocketPair() {
@@ -101,14 +103,14 @@ SocketPair::~SocketPair() {
 
 void SocketPair::closeFirst() {
     if (first != -1) {
-        close(first);
+        Platform::closeSocket(first);
         first = -1;
     }
 }
 
 void SocketPair::closeSecond() {
     if (second != -1) {
-        close(second);
+        Platform::closeSocket(second);
         second = -1;
     }
 }
@@ -116,7 +118,8 @@ void SocketPair::closeSecond() {
 bool sendAll(int fd, const Bytes& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        long n = Platform::sendSome(fd, reinterpret_cast<const char*>(bytes.data()) + sent,
+                                    static_cast<int>(bytes.size() - sent));
         if (n <= 0) {
             return false;
         }
@@ -129,7 +132,8 @@ Bytes receive(int fd, size_t n) {
     Bytes bytes(n);
     size_t got = 0;
     while (got < n) {
-        ssize_t r = recv(fd, bytes.data() + got, n - got, 0);
+        long r = Platform::receiveSome(fd, reinterpret_cast<char*>(bytes.data()) + got,
+                                       static_cast<int>(n - got));
         if (r <= 0) {
             break;
         }
@@ -140,29 +144,21 @@ Bytes receive(int fd, size_t n) {
 }
 
 bool nothingPending(int fd) {
-    unsigned char byte;
-    ssize_t r = recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
-    return r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    return !Platform::readableNow(fd);
 }
 
 bool closedByPeer(int fd) {
-    unsigned char buffer[256];
+    char buffer[256];
     for (;;) {
-        ssize_t r = recv(fd, buffer, sizeof buffer, 0);
+        long r = Platform::receiveSome(fd, buffer, sizeof buffer);
         if (r == 0) {
             return true;
         }
         if (r < 0) {
-            // ECONNRESET also means the other end has gone; a time-out does not.
-            return errno == ECONNRESET;
+            // A reset also means the other end has gone; a time-out does not.
+            return peerGone(Platform::lastError());
         }
     }
-}
-
-int pendingBytes(int fd) {
-    int n = 0;
-    ioctl(fd, FIONREAD, &n);
-    return n;
 }
 
 Bytes header(unsigned char type, uint32_t length) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_platform.h"
+
 namespace Games {
 class GameState;
 }
@@ -51,8 +53,6 @@ Bytes receive(int fd, size_t n);
 bool nothingPending(int fd);
 // True when the peer of fd has closed its end (a receive ends) before the deadline.
 bool closedByPeer(int fd);
-// The count of bytes that fd has received and nobody has read yet.
-int pendingBytes(int fd);
 
 // A message as it travels: type, length (big-endian), payload.
 Bytes message(unsigned char type, const Bytes& payload);

@@ -2,14 +2,15 @@
 // shows, with scripted keys and a stand-in screen.
 #include <allegro.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "allegro_fixture.h"
 #include "system.h"
+#include "test_platform.h"
 
 namespace {
 
@@ -293,21 +294,21 @@ constexpr int kNoCap = 2;
 
 TEST_F(TextEntry, MissingSnapshotIsAnError) {
     if (!Testing::canLimitAddressSpace()) {
-        GTEST_SKIP() << "the sanitizer's allocator does not return null";
+        GTEST_SKIP() << "allocations cannot be made to fail here";
     }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto edit = [this] {
         keyboard.type({kEnter});
         // The 800 x 600 x 4-byte snapshot cannot fit in 1 MiB.
         if (!Testing::limitAddressSpace(1 << 20)) {
-            _exit(kNoCap);
+            std::_Exit(kNoCap);
         }
         try {
             System::readText(0, 0, 100);
         } catch (System::Exception e) {
-            _exit(e.message() == "Cannot create the editor's snapshot" ? kThrewAsExpected : 3);
+            std::_Exit(e.message() == "Cannot create the editor's snapshot" ? kThrewAsExpected : 3);
         }
-        _exit(4);
+        std::_Exit(4);
     };
     EXPECT_EXIT(edit(), ::testing::ExitedWithCode(kThrewAsExpected), "");
     keyboard.type({kEnter});

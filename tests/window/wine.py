@@ -31,6 +31,7 @@ build's CTest starts its tests so.
 import argparse
 import fcntl
 import os
+import selectors
 import shutil
 import subprocess
 import sys
@@ -330,6 +331,40 @@ class WineProgram(Program):
                                     f"{name} at ({x}, {y})", timeout)
 
 
+def run_console(prefix_, args):
+    """Runs the console program args[0] in `prefix_` and returns its exit status, passing its
+    output on as it comes. The output goes through pipes of this script's own: the wineserver and
+    the system processes that the first program of a prefix starts keep that program's standard
+    descriptors open for as long as they live, and a caller that reads to their end (CTest) would
+    wait for them."""
+    proc = subprocess.Popen(["wine", *args], env=prefix_.env(), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    with selectors.DefaultSelector() as pipes:
+        for pipe, to in ((proc.stdout, sys.stdout.buffer), (proc.stderr, sys.stderr.buffer)):
+            os.set_blocking(pipe.fileno(), False)
+            pipes.register(pipe, selectors.EVENT_READ, to)
+
+        def pass_on(pipe, to):
+            while True:
+                try:
+                    data = os.read(pipe.fileno(), 65536)
+                except BlockingIOError:
+                    return
+                if not data:
+                    pipes.unregister(pipe)
+                    return
+                to.write(data)
+                to.flush()
+
+        while proc.poll() is None:
+            for key, _ in pipes.select(timeout=0.1):
+                pass_on(key.fileobj, key.data)
+        # All it wrote is in the pipes now.
+        for key in list(pipes.get_map().values()):
+            pass_on(key.fileobj, key.data)
+    return proc.returncode
+
+
 def main():
     parser = argparse.ArgumentParser(description="runs a Windows console program under wine")
     sub = parser.add_subparsers(dest="command", required=True)
@@ -339,8 +374,7 @@ def main():
     run.add_argument("args", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     prefix_ = WinePrefix(os.path.abspath(args.prefix))
-    sys.exit(subprocess.run(["wine", args.program, *args.args], env=prefix_.env(),
-                            check=False).returncode)
+    sys.exit(run_console(prefix_, [args.program, *args.args]))
 
 
 if __name__ == "__main__":
