@@ -57,8 +57,8 @@ TEST(LoadBitmapTest, MissingPictureThrowsWithThePathLookedFor) {
         System::loadBitmap("data/no_such_picture.tga");
         FAIL() << "no exception";
     } catch (System::Exception e) {
-        // data/... from the repository's build, the installed folder from the package's, data\
-        // beside the executable on Windows.
+        // data/... from the repository's build, the installed folder from the package's, the
+        // data folder beside the executable on Windows.
         EXPECT_EQ(e.message(), "Load bitmap " + System::picturePath("data/no_such_picture.tga"));
     }
 }
