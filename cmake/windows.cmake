@@ -85,6 +85,8 @@ if(BUILD_TESTING)
     enable_testing()
     find_package(GTest CONFIG REQUIRED)
     set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+    # The first listing may have to boot the cache's wine prefix (tests/window/wine.py).
+    set(FIVEINAROW_TEST_DISCOVERY_TIMEOUT 300)
     # quit_request_test: the signals it sends (SIGHUP, kill() from another thread) and the ends
     # by a signal it expects are POSIX's; Windows asks a program to end by console events.
     set(FIVEINAROW_TESTS_LEFT_OUT quit_request_test)

@@ -2,8 +2,6 @@
 #include "net_lookup.h"
 
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "platform.h"
 
@@ -57,9 +55,7 @@ HostLookup::HostLookup(const std::string& name) : result(std::make_shared<Result
         share->error = error;
         share->done = true;
     };
-    try {
-        std::thread(work).detach();
-    } catch (std::system_error&) {
+    if (!Platform::startDetachedThread(work)) {
         work();
     }
 }

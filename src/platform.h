@@ -1,8 +1,9 @@
 // The few calls that differ between the systems the game runs on: the sockets library's start and
-// end, the socket calls whose names, flags or error reporting differ, the signals or console
-// events that ask the program to end, raw writes to the standard descriptors, and where the
-// program's files are. Each system has one source behind this header (platform_posix.cpp,
-// platform_win32.cpp); everything else in the program is written once for all of them.
+// end, the socket calls whose names, flags or error reporting differ, threads nobody waits for,
+// the signals or console events that ask the program to end, raw writes to the standard
+// descriptors, and where the program's files are. Each system has one source behind this header
+// (platform_posix.cpp, platform_win32.cpp); everything else in the program is written once for all
+// of them.
 //
 // Sockets are plain ints here as everywhere in the program, -1 for none. Windows socket handles
 // fit: the system keeps handles below 2^32 so that 32-bit and 64-bit programs can share them, and
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace Platform {
@@ -84,6 +86,10 @@ bool connectFinished(int socket);
 int connectError(int socket);
 
 // ---- The program and its files ----
+
+// Runs work on a thread of its own that nobody waits for: it ends by itself, and may outlive
+// whoever started it. False, with work not run, when no thread could be made.
+bool startDetachedThread(std::function<void()> work);
 
 // Makes the events that ask a program to end from outside call handler with a signal number:
 // SIGINT, SIGTERM and SIGHUP on POSIX systems; on Windows the console's Ctrl+C (SIGINT),

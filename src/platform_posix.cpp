@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <system_error>
+#include <thread>
 
 #include "net_stdafx.h"
 
@@ -128,6 +130,15 @@ bool readDotted(const char* text, unsigned long& address) {
 
 std::string lookupErrorText(int status) {
     return status == EAI_SYSTEM ? strerror(errno) : gai_strerror(status);
+}
+
+bool startDetachedThread(std::function<void()> work) {
+    try {
+        std::thread(std::move(work)).detach();
+    } catch (std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 void watchSignals(void (*handler)(int)) {

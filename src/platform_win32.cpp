@@ -7,12 +7,14 @@
 
 #include <io.h>
 #include <mstcpip.h>
+#include <process.h>
 #include <signal.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <memory>
 #include <vector>
 
 namespace Platform {
@@ -104,6 +106,12 @@ void knock(SOCKET listening) {
     // The connection waits in the listening socket's queue even once this end is closed.
     connect(knocker, reinterpret_cast<sockaddr*>(&address), sizeof address);
     closesocket(knocker);
+}
+
+unsigned __stdcall runDetached(void* job) noexcept {
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(job));
+    (*work)();
+    return 0;
 }
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
@@ -324,6 +332,20 @@ bool readDotted(const char* text, unsigned long& address) {
 std::string lookupErrorText(int status) {
     // Winsock's look-up statuses are its error numbers.
     return errorText(status);
+}
+
+bool startDetachedThread(std::function<void()> work) {
+    // The system's own thread, not std::thread: with mingw's threads library (winpthreads 10), a
+    // thread started while a detached one ends now and then runs without its argument (and
+    // crashes), or not at all.
+    auto job = std::make_unique<std::function<void()>>(std::move(work));
+    uintptr_t thread = _beginthreadex(nullptr, 0, runDetached, job.get(), 0, nullptr);
+    if (thread == 0) {
+        return false;
+    }
+    job.release();
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 void watchSignals(void (*handler)(int)) {

@@ -13,7 +13,8 @@ TEST(HostLookupTest, AddressesOrTheResolversReason) {
     Net::HostLookup dotted("127.0.0.1");
     // A name with an empty label: no resolver asks a server about it.
     Net::HostLookup invalid("a..b");
-    ASSERT_TRUE(waitUntil([&] { return dotted.done() && invalid.done(); }));
+    ASSERT_TRUE(waitUntil([&] { return dotted.done() && invalid.done(); }))
+        << "done: 127.0.0.1 " << dotted.done() << ", a..b " << invalid.done();
     std::vector<Net::Host> found = dotted.addresses(31211);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].address(), "127.0.0.1");

@@ -55,11 +55,17 @@ bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds dead
 bool finishesWithin(const std::function<void()>& work, std::chrono::milliseconds deadline) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
-    std::thread([work, done] {
+    std::thread thread([work, done] {
         work();
         done->set_value();
-    }).detach();
-    return finished.wait_for(deadline) == std::future_status::ready;
+    });
+    if (finished.wait_for(deadline) == std::future_status::ready) {
+        // Ended before the program: wine can crash when a thread ends while its process does.
+        thread.join();
+        return true;
+    }
+    thread.detach();
+    return false;
 }
 
 int connectLoopback(unsigned port) {
