@@ -166,33 +166,54 @@ TEST(ListenerTest, UnknownTypesAreSkippedWhole) {
     EXPECT_EQ(countLines(err, "Listener: recieved message: type 200 size: 4096"), 1);
 }
 
+// The flag can only be set while the listener waits for the peer, not known to be waiting: now
+// and then it still sees the flag right after the nick and ends there (the peer then finds the
+// connection closed with the board unread). Such a try is made again on a link of its own; a
+// listener that drops a message taken after the flag went up fails every try.
 TEST(ListenerTest, FlagSetWhileWaitingTakesEffectAfterTheNextMessage) {
-    Link link(24205);
-    Games::GameState& state = link.state();
-    ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
-    ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
-    state.localInterrupt = true;
     Bytes cells = board({{5, 1}});
-    ASSERT_TRUE(link.send(message(Games::DataMessage, cells)));
-    ASSERT_TRUE(waitUntil([&] { return *state.newData; }));
-    EXPECT_EQ(bufferOf(state), cells);
-    EXPECT_TRUE(closedByPeer(link.peer));
-    EXPECT_EQ(*state.failure, "");
-    EXPECT_FALSE(*state.remoteInterrupt);
+    bool taken = false;
+    for (unsigned port = 24250; port < 24253 && !taken; port++) {
+        Link link(port);
+        Games::GameState& state = link.state();
+        ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
+        ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+        state.localInterrupt = true;
+        link.send(message(Games::DataMessage, cells));
+        // The loop ends either way; whatever it took is in the state by then.
+        ASSERT_TRUE(closedByPeer(link.peer));
+        taken = *state.newData;
+        if (taken) {
+            EXPECT_EQ(bufferOf(state), cells);
+        }
+        EXPECT_EQ(*state.failure, "");
+        EXPECT_FALSE(*state.remoteInterrupt);
+    }
+    EXPECT_TRUE(taken);
 }
 
+// The same race as above: a try in which the loop ended on the flag before the close (no failure
+// at all) is made again.
 TEST(ListenerTest, PeerClosingAfterThisSideEndedIsNoInterrupt) {
-    Link link(24206);
-    Games::GameState& state = link.state();
-    ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
-    ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
-    state.localInterrupt = true;
-    link.closePeer();
-    ASSERT_TRUE(waitUntil([&] { return !state.failure.get().empty(); }));
-    EXPECT_EQ(*state.failure, "Socket::get: connection closed by peer");
-    EXPECT_FALSE(*state.remoteInterrupt);
-    std::string err = link.trace();
-    EXPECT_EQ(countLines(err, "Listener: connection closed by peer"), 1);
+    bool closeSeen = false;
+    for (unsigned port = 24253; port < 24256 && !closeSeen; port++) {
+        Link link(port);
+        Games::GameState& state = link.state();
+        ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
+        ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+        state.localInterrupt = true;
+        link.closePeer();
+        ASSERT_TRUE(finishesWithin([&] { link.listener.wait4(); }));
+        EXPECT_FALSE(*state.remoteInterrupt);
+        std::string failure = *state.failure;
+        std::string err = link.trace();
+        closeSeen = !failure.empty();
+        if (closeSeen) {
+            EXPECT_EQ(failure, "Socket::get: connection closed by peer");
+            EXPECT_EQ(countLines(err, "Listener: connection closed by peer"), 1);
+        }
+    }
+    EXPECT_TRUE(closeSeen);
 }
 
 // A message the listener must refuse: the link fails with a text naming what was wrong, the
