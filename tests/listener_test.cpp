@@ -40,6 +40,10 @@ public:
     }
     Games::GameState& state() { return listener.state; }
     bool send(const Bytes& bytes) { return sendAll(peer, bytes); }
+    // Sends bytes holding a nick and waits until the listener has taken it.
+    bool sendUntilReady(const Bytes& bytes) {
+        return send(bytes) && waitUntil([&] { return *state().ready; });
+    }
     void closePeer() {
         if (peer != -1) {
             Platform::closeSocket(peer);
@@ -87,8 +91,7 @@ TEST(ListenerTest, AcceptsOnePeerAndReadsItsNick) {
 TEST(ListenerTest, NickVariants) {
     Link link(24201);
     Games::GameState& state = link.state();
-    ASSERT_TRUE(link.send(message(Games::NickMessage, {})));
-    ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+    ASSERT_TRUE(link.sendUntilReady(message(Games::NickMessage, {})));
     EXPECT_EQ(*state.remoteNick, "");
     // A zero byte ends the text.
     ASSERT_TRUE(link.send(message(Games::NickMessage, text(std::string("ab\0cd", 5)))));
@@ -176,8 +179,7 @@ TEST(ListenerTest, FlagSetWhileWaitingTakesEffectAfterTheNextMessage) {
     for (unsigned port = 24250; port < 24253 && !taken; port++) {
         Link link(port);
         Games::GameState& state = link.state();
-        ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
-        ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+        ASSERT_TRUE(link.sendUntilReady(message(Games::NickMessage, text("p"))));
         state.localInterrupt = true;
         link.send(message(Games::DataMessage, cells));
         // The loop ends either way; whatever it took is in the state by then.
@@ -199,8 +201,7 @@ TEST(ListenerTest, PeerClosingAfterThisSideEndedIsNoInterrupt) {
     for (unsigned port = 24253; port < 24256 && !closeSeen; port++) {
         Link link(port);
         Games::GameState& state = link.state();
-        ASSERT_TRUE(link.send(message(Games::NickMessage, text("p"))));
-        ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+        ASSERT_TRUE(link.sendUntilReady(message(Games::NickMessage, text("p"))));
         state.localInterrupt = true;
         link.closePeer();
         ASSERT_TRUE(finishesWithin([&] { link.listener.wait4(); }));
@@ -369,8 +370,8 @@ TEST(ListenerTest, StopEndsAWaitInAReadPromptly) {
     Link link(24241);
     Games::GameState& state = link.state();
     // Half a message: the listener waits in the middle of it.
-    ASSERT_TRUE(link.send(message(Games::NickMessage, text("p")) + Bytes{Games::DataMessage}));
-    ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+    ASSERT_TRUE(
+        link.sendUntilReady(message(Games::NickMessage, text("p")) + Bytes{Games::DataMessage}));
     System::Listener* listener = &link.listener;
     auto before = std::chrono::steady_clock::now();
     ASSERT_TRUE(finishesWithin([listener] { listener->stop(); }));
@@ -445,7 +446,6 @@ TEST(ListenerTest, SetupRebuildsAUsedListener) {
     link.listener.open();
     link.listener.start(nullptr);
     link.peer = connectLoopback(24247);
-    ASSERT_TRUE(link.send(message(Games::NickMessage, text("again"))));
-    ASSERT_TRUE(waitUntil([&] { return *state.ready; }));
+    ASSERT_TRUE(link.sendUntilReady(message(Games::NickMessage, text("again"))));
     EXPECT_EQ(*state.remoteNick, "again");
 }

@@ -47,14 +47,7 @@ fetch_source() {
 }
 
 build() {
-    if [ -f "$allegro_prefix/lib/liballeg.a" ]; then
-        return
-    fi
-    local work
-    work=$(mktemp -d "$cache/allegro-build.XXXXXX")
-    # shellcheck disable=SC2064
-    trap "rm -rf '$work'" EXIT
-    local tarball
+    local work=$1 tarball
     tarball=$(fetch_source "$work" "$work/apt")
     mkdir "$work/src"
     tar -xf "$tarball" -C "$work/src" --strip-components=1
@@ -67,10 +60,7 @@ build() {
     # Its licence, which goes with every program that has the library inside.
     mkdir -p "$work/install/share/doc/allegro"
     cp "$work/src/docs/txt/license.txt" "$work/install/share/doc/allegro/"
-    mv "$work/install" "$allegro_prefix"
-    rm -rf "$work"
-    trap - EXIT
 }
 
-with_cache_lock build
+with_cache_lock build_once "$allegro_prefix" lib/liballeg.a build
 echo "$allegro_prefix"

@@ -29,6 +29,24 @@ with_cache_lock() {
     ) 9>"$cache/.lock"
 }
 
+# Makes the cache folder $1 once, unless it holds the file $2: runs the function $3 with a scratch
+# folder, which it leaves holding an install/ folder, and moves that into place. The scratch folder
+# goes whatever happens. Run it holding the cache's lock.
+build_once() {
+    local prefix=$1 marker=$2 step=$3
+    if [ -f "$prefix/$marker" ]; then
+        return
+    fi
+    local work
+    work=$(mktemp -d "$cache/$(basename "$prefix").build.XXXXXX")
+    # shellcheck disable=SC2064
+    trap "rm -rf '$work'" EXIT
+    "$step" "$work"
+    mv "$work/install" "$prefix"
+    rm -rf "$work"
+    trap - EXIT
+}
+
 # Cross-builds the CMake project in the folder $2 (further arguments go to its cmake) in the
 # scratch folder $1 and installs it into $1/install; shows the log of a step that fails.
 cross_build() {

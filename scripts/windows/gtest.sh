@@ -7,19 +7,9 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 build() {
-    if [ -f "$gtest_prefix/lib/libgtest.a" ]; then
-        return
-    fi
-    local work
-    work=$(mktemp -d "$cache/googletest-build.XXXXXX")
-    # shellcheck disable=SC2064
-    trap "rm -rf '$work'" EXIT
     echo "Building GoogleTest for Windows" >&2
-    cross_build "$work" /usr/src/googletest -DBUILD_GMOCK=OFF
-    mv "$work/install" "$gtest_prefix"
-    rm -rf "$work"
-    trap - EXIT
+    cross_build "$1" /usr/src/googletest -DBUILD_GMOCK=OFF
 }
 
-with_cache_lock build
+with_cache_lock build_once "$gtest_prefix" lib/libgtest.a build
 echo "$gtest_prefix"
