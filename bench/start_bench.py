@@ -37,7 +37,6 @@ class LinuxProgram(Program):
     def __init__(self, harness, display, exe, data):
         self.exe, self.data = exe, data
         super().__init__(harness, display, harness.workdir(), dict(display.env))
-        harness.programs.append(self)
 
     def command(self):
         return [self.exe, self.data]

@@ -16,7 +16,7 @@ for group in "$@"; do
             # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
             # clones into it, and the package test installs the package into one. appstream
             # validates the package's metadata.
-            packages+=(libgtest-dev xvfb xdotool x11-apps imagemagick python3 clang
+            packages+=(xvfb xdotool x11-apps imagemagick python3 clang
                 libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
                 nftables iproute2 mmdebstrap debian-archive-keyring git)
             ;;

@@ -6,10 +6,6 @@
 
 namespace Net {
 
-namespace {
-const char* const kCannotConnect = "ClinetSocket: Cannot connect to server - %s";
-}  // namespace
-
 Dialer::Dialer(const std::string& name, unsigned port, std::chrono::milliseconds timeout)
     : text(name),
       port(port),

@@ -190,8 +190,7 @@ bool ClientSocket::connectDone() {
 }
 
 void ClientSocket::connectFailed(int error) {
-    ConnectionException e("ClinetSocket: Cannot connect to server - %s",
-                          Platform::errorText(error).c_str());
+    ConnectionException e(kCannotConnect, Platform::errorText(error).c_str());
     destroy();
     throw e;
 }

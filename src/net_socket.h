@@ -73,6 +73,9 @@ protected:
     int sockId;
 };
 
+// How every failure to reach the peer reads, with the reason after the dash.
+inline constexpr char kCannotConnect[] = "ClinetSocket: Cannot connect to server - %s";
+
 // A socket connected to a server, by its constructor or by a connect that its owner polls.
 // Connected sockets carry the link options (setLinkOptions(true)).
 class ClientSocket : public Socket {

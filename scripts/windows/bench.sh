@@ -10,8 +10,8 @@ cd "$root"
 dir=${1:-build-bench}
 runs=${2:-5}
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" --target bare_allegro fiveinarow >/dev/null
+scripts/build.sh "$dir" -DCMAKE_BUILD_TYPE=Release --target bare_allegro --target fiveinarow \
+    >/dev/null
 "$windows_dir/build.sh" build-windows >/dev/null
 packed=$(mktemp -d)
 trap 'rm -rf "$packed"' EXIT

@@ -13,8 +13,8 @@ shift || true
 allegro=$("$windows_dir/allegro.sh" | tail -n 1)
 gtest=$("$windows_dir/gtest.sh" | tail -n 1)
 
-cmake -S . -B "$dir/host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir/host" --target make_pictures >/dev/null
+scripts/build.sh "$dir/host" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF --target make_pictures \
+    >/dev/null
 
 # Unit tests run under wine in a prefix of the build's own (tests/window/wine.py makes it).
 emulator="$(command -v python3);-B;$root/tests/window/wine.py;run;--prefix;$dir/cross/wineprefix"

@@ -12,7 +12,7 @@ out=$(realpath -m "${2:-dist}")
 # version and version_numbers (a.b.c.d), from debian/changelog
 # shellcheck disable=SC1091
 source "$dir/cross/windows_version.sh"
-allegro=$("$windows_dir/allegro.sh" | tail -n 1)
+allegro=$allegro_prefix
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -66,9 +66,8 @@ sed "s/@VERSION@/$version/" "$windows_dir/README.txt" | crlf >"$stage/README.txt
     echo '!macroend'
 } >"$work/files.nsh"
 
-"$dir/host/make_pictures" --ico "$work/fiveinarow.ico" >/dev/null
 makensis -V2 -NOCD -DVERSION="$version" -DVERSION_NUMBERS="$version_numbers" -DSTAGE="$stage" \
-    -DFILES="$work/files.nsh" -DICON="$work/fiveinarow.ico" \
+    -DFILES="$work/files.nsh" -DICON="$dir/cross/fiveinarow.ico" \
     -DOUTFILE="$work/$name-setup.exe" "$windows_dir/installer.nsi"
 
 rm -rf "$out"

@@ -9,13 +9,12 @@ root, mounts what it needs and removes everything again."""
 
 import argparse
 import os
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
-from harness import WINDOW_NAME, Failure, Harness, Program, check, die_with_parent, poll
+from harness import Failure, Harness, Program, check
 
 GAME = "build-game/fiveinarow"  # what ./run.sh builds and starts
 # A clean environment for the root, as a root shell on a new machine has.
@@ -29,7 +28,14 @@ TAIL = 40
 
 class RunInRoot(Program):
     """./run.sh started in the root's checkout. Should the display refuse the game's connection
-    (see harness.DISPLAY_REFUSED), the game it built is started again by itself."""
+    (see harness.DISPLAY_REFUSED), the game it built is started again by itself, its output added
+    to that of ./run.sh. A slow window is no reason to start again: the packages and the build
+    take their time."""
+
+    window_timeout = 300.0
+    stuck = float("inf")
+    window_step = 0.25
+    output_mode = "ab"
 
     def __init__(self, h, display, root, checkout):
         self.root, self.checkout = root, checkout
@@ -39,34 +45,28 @@ class RunInRoot(Program):
     def inside(self, path):
         return os.path.join(self.root, self.checkout.lstrip("/"), path)
 
-    def start(self):
-        self.starts += 1
-        self.synced = False
-        self.started_at = time.monotonic()
+    def command(self):
         command = "./run.sh" if self.starts == 1 else "./" + GAME
+        return ["chroot", self.root, "/bin/sh", "-c", f'cd "$1" && exec {command}', "sh",
+                self.checkout]
+
+    def start(self):
+        super().start()
         if self.run_started is None:
             self.run_started = self.started_at
-        # Appended to: the output of ./run.sh stays when the game is started again.
-        with open(self.out_path, "ab") as out, open(self.err_path, "ab") as err:
-            self.proc = subprocess.Popen(
-                ["chroot", self.root, "/bin/sh", "-c", f'cd "$1" && exec {command}', "sh",
-                 self.checkout], env=self.env, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                preexec_fn=die_with_parent)
 
     def since_run(self):
         return time.monotonic() - self.run_started
 
-    def wait_for_window(self, timeout=300.0):
-        for _ in poll(timeout, f"the window {WINDOW_NAME!r} after ./run.sh", step=0.25):
-            # The build folder appears once the packages are there.
-            if self.installed is None and os.path.isdir(self.inside(os.path.dirname(GAME))):
-                self.installed = self.since_run()
-            if os.path.exists(self.inside(GAME)) and self.start_again_if_refused():
-                continue
-            check(self.running(), f"./run.sh ended ({self.proc.returncode}) before the "
-                  "window appeared")
-            if self.window_found():
-                break
+    def refused(self):
+        # Only the game it built talks to the display.
+        return os.path.exists(self.inside(GAME)) and super().refused()
+
+    def window_found(self):
+        # The build folder appears once the packages are there.
+        if self.installed is None and os.path.isdir(self.inside(os.path.dirname(GAME))):
+            self.installed = self.since_run()
+        return super().window_found()
 
 
 class FreshHarness(Harness):
@@ -91,7 +91,6 @@ def main():
     try:
         with FreshHarness("fresh_run", None, data, None) as h:
             game = RunInRoot(h, h.display(), root, args.checkout)
-            h.programs.append(game)
             game.wait_for_window(args.timeout)
             window_after = game.since_run()
             game.wait_for_menu()

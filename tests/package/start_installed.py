@@ -12,7 +12,6 @@ from harness import Program, main  # pylint: disable=wrong-import-position
 def test(h):
     display = h.display()
     game = Program(h, display, tempfile.mkdtemp(dir=h.scratch, prefix="run-"), display.env)
-    h.programs.append(game)
     game.wait_for_menu()
     game.choose("mi_exit.tga")
     game.expect_clean_exit(["Initing net", "Choice: 2", "End", "system done"])

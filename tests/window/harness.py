@@ -378,6 +378,10 @@ class Program:
     # taken to hang in a connection to the display and started again.
     window_timeout = WAIT
     stuck = STUCK
+    # How often to look for the window meanwhile.
+    window_step = 0.02
+    # How a start opens the output files ("ab": what earlier starts wrote stays).
+    output_mode = "wb"
 
     def __init__(self, harness, display, cwd, env):
         self.harness, self.display, self.cwd = harness, display, cwd
@@ -391,13 +395,16 @@ class Program:
         self.synced = False  # whether the program's pointer follows the real one
         self.last_shot = None
         self.starts = 0
+        # Registered before it starts: the harness stops it however the test ends.
+        harness.programs.append(self)
         self.start()
 
     def start(self):
         self.starts += 1
         self.synced = False
         self.started_at = time.monotonic()
-        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+        with open(self.out_path, self.output_mode) as out, \
+                open(self.err_path, self.output_mode) as err:
             self.proc = subprocess.Popen(self.command(), cwd=self.cwd, env=self.env,
                                          stdout=out, stderr=err, stdin=subprocess.DEVNULL,
                                          preexec_fn=die_with_parent)
@@ -478,7 +485,8 @@ class Program:
     # -- window and screen --
 
     def wait_for_window(self, timeout=None):
-        for _ in poll(timeout or self.window_timeout, f"the window {WINDOW_NAME!r} on {self.display.name}"):
+        for _ in poll(timeout or self.window_timeout,
+                      f"the window {WINDOW_NAME!r} on {self.display.name}", step=self.window_step):
             if self.start_again_if_refused():
                 continue
             if (self.running() and time.monotonic() - self.started_at > self.stuck
@@ -501,10 +509,15 @@ class Program:
             return False
         self.window = found.split()[-1].decode()
         # Pointer moves use screen coordinates, which stay valid once the window has closed.
-        geometry = dict(line.split("=", 1) for line in self.display.xdotool(
-            "getwindowgeometry", "--shell", self.window).split())
-        self.origin = (int(geometry["X"]), int(geometry["Y"]))
+        geometry = self.window_geometry()
+        self.origin = (geometry["X"], geometry["Y"])
         return True
+
+    def window_geometry(self):
+        """The window's place and size on the screen: X, Y, WIDTH and HEIGHT."""
+        return {name: int(value) for name, value in (line.split("=", 1) for line in
+                self.display.xdotool("getwindowgeometry", "--shell", self.window).split())
+                if name in ("X", "Y", "WIDTH", "HEIGHT")}
 
     def screenshot(self):
         """The window's 800 x 600 pixels as they are on the display now."""
@@ -926,9 +939,7 @@ class Harness:
         if env is None:
             env = dict(display.env) if display else {
                 k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        p = Program(self, display, self.workdir(without), env)
-        self.programs.append(p)
-        return p
+        return Program(self, display, self.workdir(without), env)
 
     def picture(self, name):
         if name not in self._pictures:

@@ -38,7 +38,7 @@ import sys
 import tempfile
 import time
 
-from harness import SCREEN_H, SCREEN_W, WAIT, Failure, Program, check, poll
+from harness import MAIN_MENU, SCREEN_H, SCREEN_W, Failure, Program, check, poll
 
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
                      "fiveinarow")
@@ -214,7 +214,6 @@ class WineProgram(Program):
         super().__init__(harness, display, cwd or tempfile.mkdtemp(dir=harness.scratch,
                                                                    prefix="run-"),
                          prefix_.env(display))
-        harness.programs.append(self)
 
     def command(self):
         return ["wine", self.exe, *self.args]
@@ -232,15 +231,14 @@ class WineProgram(Program):
         # around the program's pixels: the same border left, right and below, the title bar above.
         for _ in poll(timeout or self.window_timeout, "the window to take the program's size"):
             check(self.running(), f"the program ended ({self.proc.returncode})")
-            geometry = dict(line.split("=", 1) for line in self.display.xdotool(
-                "getwindowgeometry", "--shell", self.window).split())
-            side = (int(geometry["WIDTH"]) - SCREEN_W) // 2
-            top = int(geometry["HEIGHT"]) - SCREEN_H - side
+            geometry = self.window_geometry()
+            side = (geometry["WIDTH"] - SCREEN_W) // 2
+            top = geometry["HEIGHT"] - SCREEN_H - side
             if side >= 0 and top >= 0:
                 break
         self.shown_at = time.monotonic()
         self.client = (side, top)
-        self.origin = (int(geometry["X"]) + side, int(geometry["Y"]) + top)
+        self.origin = (geometry["X"] + side, geometry["Y"] + top)
 
     def screenshot(self):
         """The program's 800 x 600 pixels, inside wine's frame."""
@@ -261,6 +259,17 @@ class WineProgram(Program):
             self.wait_for_window()
         self.move_blind(400, 300)
         time.sleep(max(0.0, self.shown_at + SETTLE - time.monotonic()))
+
+    def focus(self):
+        """Gives the window the keyboard focus, as a click on the taskbar or Alt+Tab does."""
+        self.display.xdotool("windowfocus", self.window)
+
+    def leave(self):
+        """Clicks Exit in the main menu, again should wine have dropped the click."""
+        x, y = MAIN_MENU["mi_exit.tga"]
+        picture = self.harness.picture("mi_exit.tga")
+        self.click_at(x + picture.width // 2, y + picture.height // 2,
+                      taken=lambda: "End" in self.lines())
 
     def key(self, name, seen=None, what=None):
         """Presses a key until the program has taken it: until seen(screenshot) holds, or else
@@ -323,12 +332,6 @@ class WineProgram(Program):
             self.trail = [step, (x, y)]
         else:
             super().move_blind(x, y)
-
-    def wait_for_picture(self, name, x=0, y=0, timeout=WAIT):
-        """Waits until the picture data/`name` shows at (x, y) of the window."""
-        picture = self.harness.picture(name)
-        return self.wait_for_screen(lambda img: not img.mismatches(picture, x, y),
-                                    f"{name} at ({x}, {y})", timeout)
 
 
 def run_console(prefix_, args):

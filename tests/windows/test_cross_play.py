@@ -34,11 +34,6 @@ ROW = [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0), (2, 1), (3, 0), (3, 1)]
 DIAGONAL = [(0, 15), (10, 10), (2, 15), (11, 11), (4, 15), (12, 12), (6, 15), (13, 13), (8, 15)]
 
 
-def focus(program):
-    """Gives the window the keyboard focus, as a click on a taskbar or Alt+Tab does."""
-    program.display.xdotool("windowfocus", program.window)
-
-
 def two_games(linux, windows, linux_hosts):
     """A win for the master, then one for the slave; returns each side's lines afterwards."""
     master, slave = (linux, windows) if linux_hosts else (windows, linux)
@@ -46,7 +41,7 @@ def two_games(linux, windows, linux_hosts):
     game.start(master_nick="anna", slave_nick="bert")
     game.play(ROW)
     game.win((4, 0), ((0, 0), (4, 0)))
-    focus(windows)
+    windows.focus()
     game = NetGame(master, slave)
     game.start(master_nick="anna", slave_nick="bert")
     game.play(DIAGONAL)
@@ -70,8 +65,8 @@ def close_mid_game(linux, windows):
     game = NetGame(windows, linux)
     game.start(master_nick="anna", slave_nick="bert")
     game.play([(7, 7), (8, 8)])
-    focus(windows)
-    focus(windows)
+    windows.focus()
+    windows.focus()
     before, asked = windows.lines(), time.monotonic()
     windows.close()
     windows.wait_for_line("End: close button", timeout=END * 5)

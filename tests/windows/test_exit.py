@@ -18,14 +18,13 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import MAIN_MENU, WAIT, Failure, check, main
+from harness import WAIT, Failure, check, main
 from netplay import private_network
 from peer import Board, Peer, leave_end_screen, start_as_slave, wait_for_end, wait_for_turn
 
 NAME = "windows_exit"
 END = 2.0
 ROUNDS = int(os.environ.get("EXIT_ROUNDS", "3"))
-EXIT_BUTTON = (MAIN_MENU["mi_exit.tga"][0] + 80, MAIN_MENU["mi_exit.tga"][1] + 24)
 START = ["Initing net"]
 LEFT = ["Choice: 2", "End", "system done"]
 CLOSED = ["End: close button", "system done"]
@@ -37,19 +36,6 @@ def start(h, display, prefix, exe):
     program.wait_for_menu()
     program.ready_for_input()
     return program
-
-
-def focus(program):
-    program.display.xdotool("windowfocus", program.window)
-
-
-def leave(program):
-    """Exit in the main menu, clicked again should wine have dropped the click."""
-    program.click_at(*EXIT_BUTTON, taken=lambda: "End" in program.lines())
-
-
-def close(program):
-    program.display.close_window(program.window)
 
 
 def ask_and_time(program, way, ask, answer, lines):
@@ -78,12 +64,12 @@ def interrupted_by_peer(h, display, prefix, exe):
         start_as_slave(program, "bert")
         peer.take_slave("bert")
         wait_for_turn(program, Board(), local=False)
-        focus(program)
+        program.focus()
         peer.interrupt()
         wait_for_end(program, peer.board, 0)
-        focus(program)
+        program.focus()
         leave_end_screen(program, peer)
-    focus(program)
+    program.focus()
     return program
 
 
@@ -100,16 +86,17 @@ def test(h):
         figures.setdefault(way, []).append(took)
 
     for _ in range(ROUNDS):
-        for way, ask, answer, lines in (("Exit", leave, "End", START + LEFT),
-                                        ("close button", close, CLOSED[0], START + CLOSED)):
+        for way, ask, answer, lines in (("Exit", wine.WineProgram.leave, "End", START + LEFT),
+                                        ("close button", wine.WineProgram.close, CLOSED[0],
+                                         START + CLOSED)):
             program = start(h, display, prefix, exe)
-            focus(program)
+            program.focus()
             way = f"{way} after a focus change"
             record(way, ask_and_time(program, way, lambda p=program, a=ask: a(p), answer, lines))
 
         program = interrupted_by_peer(h, display, prefix, exe)
         way = "Exit after the peer's interrupt"
-        record(way, ask_and_time(program, way, lambda p=program: leave(p), "End",
+        record(way, ask_and_time(program, way, program.leave, "End",
                                  START + ["Choice: 1", "Remote interrupt"] + LEFT))
 
         # Closed while another window is in front, as from the taskbar: WM_CLOSE without the
@@ -120,7 +107,7 @@ def test(h):
         record(way, ask_and_time(program, way, lambda: prefix.run(["taskkill", "/im", name],
                                                                   timeout=30),
                                  CLOSED[0], START + CLOSED))
-        close(other)
+        other.close()
         check(other.ends_within(WAIT), "the program in front did not end")
 
     for way, times in figures.items():

@@ -109,11 +109,8 @@ def test(h):
     program = wine.WineProgram(h, h.display(), prefix, PROGRAM, cwd=elsewhere)
     program.wait_for_menu(MAIN_MENU, "the installed game's main menu")
     program.ready_for_input()
-    x, y = MAIN_MENU["mi_exit.tga"]
-    program.click_at(x + 80, y + 24, taken=lambda: "End" in program.lines())
-    check(program.wait_for_exit() == 0, f"exit status {program.proc.returncode}")
-    check(program.lines() == PACKAGED_LINES, f"output: {program.lines()}")
-    check(program.lines("stderr") == [], f"error output: {program.lines('stderr')}")
+    program.leave()
+    program.expect_clean_exit(PACKAGED_LINES)
 
     # As the list of installed programs does it. The uninstaller goes on from a copy of itself
     # after the started one has returned.
