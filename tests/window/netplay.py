@@ -1,8 +1,9 @@
 """Network games between two real fiveinarow programs, each on its own display, for the window
 tests of network play (see harness.py for the displays, programs and screens).
 
-The programs meet over loopback on the game's fixed ports, so these tests run one at a time with
-every other user of the ports (their CTest RESOURCE_LOCK game_ports).
+The programs meet over loopback on the game's fixed ports, in the private network namespace that
+every window test runs in (see harness.private_network): a game hosted on this machine's own
+network is neither disturbed nor reached.
 
     master, slave = two_programs(h)
     game = NetGame(master, slave)
@@ -43,24 +44,6 @@ RECEIVED_BOARD = "Listener: recieved message: type 1 size: 256"
 # ---- Programs ----
 
 
-def private_network(name, mount=False):
-    """Runs this test again in a private network namespace (and, with `mount`, a private mount
-    namespace), unless it runs there already; there, brings its loopback up. Its ports are then
-    its own, and so are those of everything it starts: Xvfb, the programs, wine and its
-    wineserver. A kernel that refuses the namespaces fails the test, saying so."""
-    namespaces = ["--net", "--mount"] if mount else ["--net"]
-    if os.environ.get("FIVEINAROW_PRIVATE_NETWORK") != "1":
-        probe = subprocess.run(["unshare", *namespaces, "true"], capture_output=True, text=True,
-                               check=False)
-        if probe.returncode != 0:
-            print(f"FAILED {name}: the kernel refused a private namespace "
-                  f"({probe.stderr.strip()})", file=sys.stderr)
-            sys.exit(1)
-        os.environ["FIVEINAROW_PRIVATE_NETWORK"] = "1"
-        os.execvp("unshare", ["unshare", *namespaces, sys.executable, "-B", *sys.argv])
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-
-
 def net_display(h):
     """A display for one of the two programs."""
     return h.display()
@@ -87,7 +70,6 @@ def port_free(port):
 
 def net_programs(h, count=2):
     """`count` programs, each on a display of its own, all in their main menus."""
-    wait_for_free_ports()
     programs = [h.program(net_display(h)) for _ in range(count)]
     for program in programs:
         program.wait_for_menu()

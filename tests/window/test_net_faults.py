@@ -24,7 +24,7 @@ import time
 
 from harness import MAIN_MENU, PARK, WAIT, cell_centre, check, main, poll
 from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, NetGame, dismiss, leave,
-                     port_free, private_network, turn_shown, wait_for_waiting)
+                     port_free, turn_shown, wait_for_waiting)
 from peer import (WAITING, Peer, Transcript, escape_here, nick_message, notice_shown,
                   start_as_master, start_as_slave, wait_for_turn)
 
@@ -221,5 +221,4 @@ def test(h):
 
 
 if __name__ == "__main__":
-    private_network(NAME, mount=True)
-    main(NAME, test)
+    main(NAME, test, mount=True)

@@ -23,8 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 # pylint: disable=wrong-import-position
 import wine
 from harness import Failure, check, main
-from netplay import (NetGame, dismiss, leave, private_network, wait_for_free_ports,
-                     wait_parked)
+from netplay import NetGame, dismiss, leave, wait_for_free_ports, wait_parked
 
 NAME = "cross_play"
 END = 2.0
@@ -122,5 +121,4 @@ def test(h):
 
 
 if __name__ == "__main__":
-    private_network(NAME)
     main(NAME, test, options=[("--windows", "the Windows build of the game")])

@@ -19,7 +19,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 # pylint: disable=wrong-import-position
 import wine
 from harness import WAIT, Failure, check, main
-from netplay import private_network
 from peer import Board, Peer, leave_end_screen, start_as_slave, wait_for_end, wait_for_turn
 
 NAME = "windows_exit"
@@ -115,5 +114,4 @@ def test(h):
 
 
 if __name__ == "__main__":
-    private_network(NAME)
     main(NAME, test)
