@@ -38,13 +38,12 @@ void Listener::setup(unsigned port, int size, unsigned char peerPlayer) {
 }
 
 void Listener::open() {
-    Net::ServerSocket s(port);
+    Net::Owner<Net::ServerSocket> opened{Net::ServerSocket(port)};
     Lock lock(descriptors);
-    if (stopping || server.isOpen()) {
-        s.destroy();
-        return;
+    // Stopped meanwhile, or opened already: the new socket closes as it goes.
+    if (!stopping && !server->isOpen()) {
+        server = std::move(opened);
     }
-    server = s;
 }
 
 void Listener::stop() {
@@ -53,8 +52,8 @@ void Listener::stop() {
         stopping = true;
         // Wakes the thread from its accept or receive. The thread closes what it has opened or
         // accepted; what remains (an opened socket of a thread never started) is closed below.
-        server.shutdown();
-        socket.shutdown();
+        server->shutdown();
+        socket->shutdown();
     }
     wait4();
     Lock lock(descriptors);
@@ -64,16 +63,16 @@ void Listener::stop() {
 
 std::string Listener::peerName() {
     Lock lock(descriptors);
-    return socket.peerName();
+    return socket->peerName();
 }
 
 Net::Host Listener::peerHost() {
     Lock lock(descriptors);
-    return socket.host;
+    return socket->host;
 }
 
 void* Listener::tmain(void*) {
-    Net::AcceptedSocket accepted;
+    Net::Owner<Net::AcceptedSocket> accepted;
     bool connected = guarded([&] { accepted = acceptPeer(); });
     {
         // One connection only (or none, after a failure): nobody else may connect to this
@@ -82,13 +81,13 @@ void* Listener::tmain(void*) {
         server.destroy();
     }
     if (connected) {
-        serve(accepted);
+        serve(std::move(accepted));
     }
     return nullptr;
 }
 
-void Listener::serve(Net::AcceptedSocket connection) {
-    if (!adopt(connection)) {
+void Listener::serve(Net::Owner<Net::AcceptedSocket> connection) {
+    if (!adopt(std::move(connection))) {
         return;
     }
     guarded([&] {
@@ -101,27 +100,27 @@ void Listener::serve(Net::AcceptedSocket connection) {
     socket.destroy();
 }
 
-Net::AcceptedSocket Listener::acceptPeer() {
+Net::Owner<Net::AcceptedSocket> Listener::acceptPeer() {
     bool opened;
     {
         Lock lock(descriptors);
-        opened = server.isOpen();
+        opened = server->isOpen();
     }
     if (!opened) {
         open();
     }
     // A stop() meanwhile has shut the socket down (or kept open() from opening it): the accept
     // then fails at once.
-    return server.wait();
+    return Net::Owner<Net::AcceptedSocket>(server->wait());
 }
 
-bool Listener::adopt(Net::AcceptedSocket connection) {
+bool Listener::adopt(Net::Owner<Net::AcceptedSocket> connection) {
     Lock lock(descriptors);
+    // When the owner is stopping, connection closes as it goes.
     if (stopping) {
-        connection.destroy();
         return false;
     }
-    socket = connection;
+    socket = std::move(connection);
     return true;
 }
 
@@ -231,9 +230,9 @@ void Listener::checkBoard(const unsigned char* cells) {
 
 void Listener::dispatchMessage() {
     unsigned char msgType = 0;
-    socket.get(reinterpret_cast<char*>(&msgType), 1);
+    socket->get(reinterpret_cast<char*>(&msgType), 1);
     uint32_t msgSize = 0;
-    socket.get(reinterpret_cast<char*>(&msgSize), sizeof msgSize);
+    socket->get(reinterpret_cast<char*>(&msgSize), sizeof msgSize);
     msgSize = ntohl(msgSize);
     // Before anything is allocated from a length that came from the network.
     checkLength(msgType, msgSize);
@@ -244,7 +243,7 @@ void Listener::dispatchMessage() {
         bodySize = std::max(bodySize, kEvalCells);
     }
     std::vector<unsigned char> msgBody(bodySize, 0);
-    socket.get(reinterpret_cast<char*>(msgBody.data()), msgSize);
+    socket->get(reinterpret_cast<char*>(msgBody.data()), msgSize);
     System::err() << "Listener: recieved message: type " << static_cast<int>(msgType)
                   << " size: " << msgSize;
     switch (msgType) {

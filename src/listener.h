@@ -45,7 +45,7 @@ public:
     Net::Host peerHost();
 
 private:
-    Net::AcceptedSocket socket;
+    Net::Owner<Net::AcceptedSocket> socket;
     unsigned port;
     int size;
 
@@ -59,13 +59,13 @@ protected:
     void dispatchMessage();
     // Reads messages from connection until an interrupt flag is up or the link fails, then closes
     // it. The second half of tmain, after the accept.
-    void serve(Net::AcceptedSocket connection);
+    void serve(Net::Owner<Net::AcceptedSocket> connection);
 
 private:
     // Opens the server socket unless the owner has, and waits for the peer.
-    Net::AcceptedSocket acceptPeer();
+    Net::Owner<Net::AcceptedSocket> acceptPeer();
     // Makes connection the listener's own, unless the owner is stopping (it is then closed).
-    bool adopt(Net::AcceptedSocket connection);
+    bool adopt(Net::Owner<Net::AcceptedSocket> connection);
     bool isStopping();
     // Runs work; an exception from it ends up as a failure in state. False when one came.
     template <typename Work>
@@ -76,9 +76,9 @@ private:
     // Throws unless cells (getDataSize() of them) form a board this listener may accept.
     void checkBoard(const unsigned char* cells);
 
-    Net::ServerSocket server;
-    // Guards the descriptors of server and socket and stopping, so that stop() never shuts down
-    // a descriptor that the thread has closed meanwhile.
+    Net::Owner<Net::ServerSocket> server;
+    // Guards server, socket and stopping, so that stop() never shuts down a descriptor that the
+    // thread has closed meanwhile.
     std::mutex descriptors;
     bool stopping;
     unsigned char peerPlayer;

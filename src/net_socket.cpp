@@ -96,7 +96,7 @@ std::string Socket::leftBecause() {
     }
     // Something waits, so the peek returns at once.
     char byte;
-    long ret = recv(sockId, &byte, 1, MSG_PEEK);
+    long ret = Platform::peekSome(sockId, &byte, 1);
     if (ret == 0) {
         return ConnectionClosedException().message();
     }
@@ -251,30 +251,6 @@ AcceptedSocket::AcceptedSocket() {}
 
 AcceptedSocket::AcceptedSocket(Host h, int fd) : host(h) {
     sockId = fd;
-}
-
-SocketOwner::SocketOwner() {}
-
-SocketOwner::SocketOwner(const ClientSocket& connection) : connection(connection) {}
-
-SocketOwner::SocketOwner(SocketOwner&& other) noexcept : connection(other.release()) {}
-
-SocketOwner& SocketOwner::operator=(SocketOwner&& other) noexcept {
-    if (this != &other) {
-        connection.destroy();
-        connection = other.release();
-    }
-    return *this;
-}
-
-SocketOwner::~SocketOwner() {
-    connection.destroy();
-}
-
-ClientSocket SocketOwner::release() {
-    ClientSocket handle = connection;
-    connection = ClientSocket();
-    return handle;
 }
 
 }  // namespace Net

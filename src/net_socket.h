@@ -127,32 +127,46 @@ public:
     Host host;
 };
 
-// The one owner of a connection this side has made: it closes the descriptor when it goes (or on
-// destroy()), unless the descriptor has been handed on, by moving the owner or by release().
-// Interfaces take the plain handle (*owner): such copies share the descriptor and must not be
-// used after the owner has closed it. Owner's thread only.
-class SocketOwner {
+// The one owner of a socket's descriptor: it closes the descriptor when it goes (or on destroy()),
+// unless the descriptor has been handed on, by moving the owner or by release(). Interfaces take
+// the plain handle (*owner): such copies share the descriptor and must not be used after the
+// owner has closed it. Owner's thread only, unless the owner's holder guards it.
+template <typename Handle>
+class Owner {
 public:
     // Owns nothing.
-    SocketOwner();
-    // Owns connection's descriptor from now on.
-    explicit SocketOwner(const ClientSocket& connection);
-    SocketOwner(SocketOwner&& other) noexcept;
+    Owner() {}
+    // Owns handle's descriptor from now on.
+    explicit Owner(const Handle& handle) : handle(handle) {}
+    Owner(Owner&& other) noexcept : handle(other.release()) {}
     // Closes what this owner held, then takes other's descriptor.
-    SocketOwner& operator=(SocketOwner&& other) noexcept;
-    SocketOwner(const SocketOwner&) = delete;
-    SocketOwner& operator=(const SocketOwner&) = delete;
-    ~SocketOwner();
+    Owner& operator=(Owner&& other) noexcept {
+        if (this != &other) {
+            handle.destroy();
+            handle = other.release();
+        }
+        return *this;
+    }
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+    ~Owner() { handle.destroy(); }
 
-    ClientSocket& operator*() { return connection; }
-    ClientSocket* operator->() { return &connection; }
+    Handle& operator*() { return handle; }
+    Handle* operator->() { return &handle; }
     // Closes the descriptor now; the owner then holds none.
-    void destroy() { connection.destroy(); }
+    void destroy() { handle.destroy(); }
     // Hands the descriptor on without closing it: the caller closes it. The owner holds none.
-    ClientSocket release();
+    Handle release() {
+        Handle handed = handle;
+        handle = Handle();
+        return handed;
+    }
 
 private:
-    ClientSocket connection;
+    Handle handle;
 };
+
+// The connection this side writes on.
+using SocketOwner = Owner<ClientSocket>;
 
 }  // namespace Net

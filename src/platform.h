@@ -48,6 +48,8 @@ long sendSome(int socket, const char* data, int size);
 // One receive of at most size bytes; the count received, 0 at the end of the connection, or -1
 // (lastError()). A socket that shutdownSocket has shut down reads as ended.
 long receiveSome(int socket, char* data, int size);
+// The same, but what it reads stays waiting for the next receive.
+long peekSome(int socket, char* data, int size);
 // Whether a receive would return at once: data, the end of the connection or an error waits.
 // Never blocks.
 bool readableNow(int socket);

@@ -48,6 +48,10 @@ long receiveSome(int socket, char* data, int size) {
     return recv(socket, data, size, 0);
 }
 
+long peekSome(int socket, char* data, int size) {
+    return recv(socket, data, size, MSG_PEEK);
+}
+
 bool readableNow(int socket) {
     pollfd p = {socket, POLLIN, 0};
     return poll(&p, 1, 0) > 0;

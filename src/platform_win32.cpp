@@ -196,8 +196,9 @@ long sendSome(int socket, const char* data, int size) {
     return send(handle(socket), data, size, 0);
 }
 
-long receiveSome(int socket, char* data, int size) {
-    long ret = recv(handle(socket), data, size, 0);
+namespace {
+long receive(int socket, char* data, int size, int flags) {
+    long ret = recv(handle(socket), data, size, flags);
     if (ret < 0) {
         // A receive that shutdownSocket cancelled, or one after it: this side has ended the
         // connection, which reads as its end, as it does on POSIX systems.
@@ -207,6 +208,15 @@ long receiveSome(int socket, char* data, int size) {
         }
     }
     return ret;
+}
+}  // namespace
+
+long receiveSome(int socket, char* data, int size) {
+    return receive(socket, data, size, 0);
+}
+
+long peekSome(int socket, char* data, int size) {
+    return receive(socket, data, size, MSG_PEEK);
 }
 
 bool readableNow(int socket) {

@@ -45,11 +45,6 @@ void Mutexed<T>::lock() {
 }
 
 template <typename T>
-bool Mutexed<T>::try_lock() {
-    return pthread_mutex_trylock(&mutex) == 0;
-}
-
-template <typename T>
 void Mutexed<T>::unlock() {
     pthread_mutex_unlock(&mutex);
 }

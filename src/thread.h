@@ -10,10 +10,9 @@ namespace System {
 
 // A value with its own non-recursive mutex. Each read and assignment locks for exactly that one
 // access. For a pointer value the mutex also guards the bytes behind it: read the pointer with
-// operator*, then hold the value's mutex with a scope lock (std::lock_guard hold(value); it is
-// Lockable) while working on the bytes; never read or assign the same value while holding it (the
-// thread would wait on itself). Not copyable: a copy would share or duplicate a mutex that may be
-// held.
+// operator*, then hold the value's mutex with a scope lock (std::lock_guard hold(value)) while
+// working on the bytes; never read or assign the same value while holding it (the thread would
+// wait on itself). Not copyable: a copy would share or duplicate a mutex that may be held.
 template <typename T>
 class Mutexed {
 public:
@@ -30,8 +29,6 @@ public:
     T get();
     T operator*();
     void lock();
-    // Takes the mutex only if it is free: true when it did.
-    bool try_lock();
     void unlock();
 
 private:

@@ -449,3 +449,57 @@ TEST(ListenerTest, SetupRebuildsAUsedListener) {
     ASSERT_TRUE(link.sendUntilReady(message(Games::NickMessage, text("again"))));
     EXPECT_EQ(*state.remoteNick, "again");
 }
+
+TEST(ListenerTest, EveryDescriptorIsClosedWhereverTheListenerEnds) {
+    constexpr unsigned kPort = 24248;
+    StderrCapture capture;
+    int before = openDescriptors();
+    if (before < 0) {
+        GTEST_SKIP() << "the system does not count open descriptors";
+    }
+    {
+        System::Listener listener(kPort, kCells);
+        auto join = [&](bool closeFirst) {
+            int peer = connectLoopback(kPort);
+            EXPECT_TRUE(sendAll(peer, message(Games::NickMessage, text("p"))));
+            EXPECT_TRUE(waitUntil([&] { return *listener.state.ready; }));
+            if (closeFirst) {
+                Platform::closeSocket(peer);
+                EXPECT_TRUE(waitUntil([&] { return *listener.state.remoteInterrupt; }));
+            }
+            listener.stop();
+            if (!closeFirst) {
+                Platform::closeSocket(peer);
+            }
+        };
+        // Opened, never started.
+        listener.open();
+        listener.stop();
+        // Stopped in the accept.
+        listener.setup(kPort, kCells);
+        listener.open();
+        listener.start(nullptr);
+        listener.stop();
+        // Stopped in a read, on a port the thread opened itself.
+        listener.setup(kPort, kCells);
+        listener.start(nullptr);
+        join(false);
+        // Ended by the peer.
+        listener.setup(kPort, kCells);
+        listener.open();
+        listener.start(nullptr);
+        join(true);
+        // The port taken, for the opener and for the thread.
+        Net::ServerSocket blocker(kPort);
+        listener.setup(kPort, kCells);
+        EXPECT_THROW(listener.open(), Net::ConnectionException);
+        listener.start(nullptr);
+        EXPECT_TRUE(waitUntil([&] { return *listener.state.remoteInterrupt; }));
+        blocker.destroy();
+        // Destroyed while in the accept.
+        listener.setup(kPort, kCells);
+        listener.open();
+        listener.start(nullptr);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}

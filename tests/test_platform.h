@@ -53,6 +53,9 @@ bool keepAliveTimes(int socket, KeepAliveTimes& times);
 // Sets the environment variable name to value, or removes it when value is null.
 void setEnvironment(const char* name, const char* value);
 
+// How many descriptors the process has open, sockets included; -1 where the system does not say.
+int openDescriptors();
+
 // Whether limitAddressSpace can make large allocations return null here: not under a sanitizer,
 // whose allocator aborts instead, nor where the system has no such limit.
 bool canLimitAddressSpace();

@@ -1,6 +1,7 @@
 // The tests' system calls on POSIX systems (Linux).
 #include "test_platform.h"
 
+#include <dirent.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -69,6 +70,20 @@ void setEnvironment(const char* name, const char* value) {
     } else {
         setenv(name, value, 1);
     }
+}
+
+int openDescriptors() {
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (dirent* entry = readdir(fds)) {
+        count += entry->d_name[0] != '.';
+    }
+    closedir(fds);
+    // Less the one the count itself had open.
+    return count - 1;
 }
 
 bool canLimitAddressSpace() {

@@ -81,6 +81,11 @@ void setEnvironment(const char* name, const char* value) {
     _putenv_s(name, value == nullptr ? "" : value);
 }
 
+int openDescriptors() {
+    // Sockets are handles among all the others here, and wine counts those its own way.
+    return -1;
+}
+
 bool canLimitAddressSpace() {
     // A job's memory limit would come closest, but wine does not enforce it.
     return false;

@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzListener listener;
     listener.setup(0, kCells, peer);
-    listener.serve(Net::AcceptedSocket(Net::Host(), fds[0]));
+    listener.serve(Net::Owner<Net::AcceptedSocket>(Net::AcceptedSocket(Net::Host(), fds[0])));
 
     Expected e = predict(stream, length, peer);
     Games::GameState& state = listener.state;
