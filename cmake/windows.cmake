@@ -24,12 +24,20 @@ if(NOT ALLEGRO_INCLUDE_DIR OR NOT ALLEGRO_LIBRARY)
     message(FATAL_ERROR "The graphics library for Windows is missing: scripts/windows/allegro.sh "
         "builds it; name its folder in CMAKE_FIND_ROOT_PATH")
 endif()
-add_library(allegro_static INTERFACE)
-target_include_directories(allegro_static SYSTEM INTERFACE ${ALLEGRO_INCLUDE_DIR})
-target_compile_definitions(allegro_static INTERFACE ALLEGRO_STATICLINK)
-target_link_libraries(allegro_static INTERFACE ${ALLEGRO_LIBRARY}
+add_library(allegro INTERFACE)
+target_include_directories(allegro SYSTEM INTERFACE ${ALLEGRO_INCLUDE_DIR})
+target_compile_definitions(allegro INTERFACE ALLEGRO_STATICLINK)
+target_link_libraries(allegro INTERFACE ${ALLEGRO_LIBRARY}
     dinput ddraw dxguid dsound winmm gdi32 ole32 user32 kernel32 comdlg32)
 add_link_options(-static)
+# The programs players see (no console window: the game, and the bare graphics program of the
+# start-up benchmark) go without their symbols.
+add_link_options($<$<BOOL:$<TARGET_PROPERTY:WIN32_EXECUTABLE>>:-s>)
+
+set(FIVEINAROW_PLATFORM_SOURCE src/platform_win32.cpp)
+set(FIVEINAROW_PLATFORM_LIBRARIES ws2_32)
+# The program's icon and version.
+set(FIVEINAROW_PROGRAM_SOURCES src/fiveinarow.rc)
 
 # The version, kept in one place: the top entry of the Debian changelog. The resource's numeric
 # version is its numbers, padded to four.
@@ -56,39 +64,20 @@ add_custom_command(OUTPUT ${icon}
     COMMENT "Drawing the Windows icon"
     VERBATIM)
 set_source_files_properties(src/fiveinarow.rc PROPERTIES
+    INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR}
     OBJECT_DEPENDS "${icon};${CMAKE_BINARY_DIR}/windows_version.h")
 
-# The program players get: a GUI program (no console window) with the icon and version resource.
-find_package(Threads REQUIRED)
-add_library(fiveinarow_core STATIC ${FIVEINAROW_CORE_SOURCES} src/platform_win32.cpp)
-target_include_directories(fiveinarow_core PUBLIC src)
-# The library's WinMain wrapper belongs to the entry alone (winmain.cpp); elsewhere its
-# declaration of WinMain clashes with the one Winsock's headers bring.
-target_compile_definitions(fiveinarow_core PRIVATE ALLEGRO_NO_MAGIC_MAIN)
-target_link_libraries(fiveinarow_core PUBLIC allegro_static Threads::Threads ws2_32)
-add_executable(fiveinarow WIN32 src/winmain.cpp src/fiveinarow.rc)
-target_link_libraries(fiveinarow PRIVATE fiveinarow_core)
-target_include_directories(fiveinarow PRIVATE ${CMAKE_BINARY_DIR})
-set_target_properties(fiveinarow PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_options(fiveinarow PRIVATE -s)
-
-# The bare graphics program of the start-up benchmark, as on Linux.
-add_executable(bare_allegro WIN32 bench/bare_allegro.cpp)
-target_link_libraries(bare_allegro PRIVATE allegro_static)
-set_target_properties(bare_allegro PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_options(bare_allegro PRIVATE -s)
-
-# The unit and peer-link tests, the same list as on Linux (tests/CMakeLists.txt), run under wine:
-# CMAKE_CROSSCOMPILING_EMULATOR (scripts/windows/build.sh sets it) starts them there, for CTest
-# and for the listing of their cases, which waits for CTest rather than running at build time.
-if(BUILD_TESTING)
-    enable_testing()
-    find_package(GTest CONFIG REQUIRED)
-    set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
-    # The first listing may have to boot the cache's wine prefix (tests/window/wine.py).
-    set(FIVEINAROW_TEST_DISCOVERY_TIMEOUT 300)
-    # quit_request_test: the signals it sends (SIGHUP, kill() from another thread) and the ends
-    # by a signal it expects are POSIX's; Windows asks a program to end by console events.
-    set(FIVEINAROW_TESTS_LEFT_OUT quit_request_test)
-    add_subdirectory(tests)
-endif()
+# Tests and benchmarks that cannot run here. The window tests drive an X display.
+# quit_request_test: the signals it sends (SIGHUP, kill() from another thread) and the ends by a
+# signal it expects are POSIX's; Windows asks a program to end by console events. Of the
+# benchmarks, the bare graphics program alone, for the start-up figures beside Linux's
+# (scripts/windows/bench.sh): the others use POSIX sockets and signals.
+list(REMOVE_ITEM FIVEINAROW_TESTS window)
+set(FIVEINAROW_TESTS_LEFT_OUT quit_request_test)
+set(FIVEINAROW_BENCHMARKS_LEFT_OUT latency_bench turn_loop_bench connect_escape_bench)
+# The unit and peer-link tests run under wine: CMAKE_CROSSCOMPILING_EMULATOR (scripts/windows/
+# build.sh sets it) starts them there, for CTest and for the listing of their cases, which waits
+# for CTest rather than running at build time.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+# The first listing may have to boot the cache's wine prefix (tests/window/wine.py).
+set(FIVEINAROW_TEST_DISCOVERY_TIMEOUT 300)

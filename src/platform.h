@@ -30,10 +30,8 @@ int lastError();
 // The system's text for an error number of lastError(): one line without a final full stop,
 // e.g. "Connection refused".
 std::string errorText(int error);
-// Error numbers the program names, in the system's numbering.
+// An error number the program names, in the system's numbering: a connect that timed out.
 extern const int kTimedOut;
-extern const int kConnectionRefused;
-extern const int kAddressInUse;
 
 // Closes a socket.
 void closeSocket(int socket);

@@ -14,8 +14,6 @@
 namespace Platform {
 
 const int kTimedOut = ETIMEDOUT;
-const int kConnectionRefused = ECONNREFUSED;
-const int kAddressInUse = EADDRINUSE;
 
 bool startSockets() {
     return true;

@@ -20,8 +20,6 @@
 namespace Platform {
 
 const int kTimedOut = WSAETIMEDOUT;
-const int kConnectionRefused = WSAECONNREFUSED;
-const int kAddressInUse = WSAEADDRINUSE;
 
 namespace {
 

@@ -411,7 +411,7 @@ TEST(ListenerTest, TakenPortIsReportedToTheOpener) {
         ADD_FAILURE() << "opened a taken port";
     } catch (Net::ConnectionException& e) {
         EXPECT_EQ(e.message(), "ServerSocket: cannot bind to port " + std::to_string(kPort) +
-                                   " - " + Platform::errorText(Platform::kAddressInUse));
+                                   " - " + Platform::errorText(kAddressInUse));
     }
     blocker.destroy();
 }
@@ -424,7 +424,7 @@ TEST(ListenerTest, TakenPortOnTheThreadBecomesAFailure) {
     listener.start(nullptr);
     ASSERT_TRUE(waitUntil([&] { return *listener.state.remoteInterrupt; }));
     std::string expected = "ServerSocket: cannot bind to port " + std::to_string(kPort) + " - " +
-                           Platform::errorText(Platform::kAddressInUse);
+                           Platform::errorText(kAddressInUse);
     EXPECT_EQ(*listener.state.failure, expected);
     listener.stop();
     blocker.destroy();

@@ -70,7 +70,7 @@ std::string dial(Net::Dialer& dialer, std::string& err) {
 TEST(DialerTest, LastAddressesReasonAndTheSameOnEveryLaterPoll) {
     Silent silent(kSilentPort);
     ASSERT_TRUE(refused(kRefusedPort));
-    for (auto [port, error] : {std::make_pair(kRefusedPort, Platform::kConnectionRefused),
+    for (auto [port, error] : {std::make_pair(kRefusedPort, kConnectionRefused),
                                std::make_pair(kSilentPort, Platform::kTimedOut)}) {
         Net::Dialer dialer({loopback(port)}, "127.0.0.1", kShort);
         std::string err;
@@ -114,6 +114,6 @@ TEST(DialerTest, NameThatDoesNotResolve) {
 
     // A dotted address that the resolver refuses is still connected to.
     Net::Dialer dotted("127.0.0.1 x", kRefusedPort);
-    EXPECT_EQ(dial(dotted, err), kCannot + Platform::errorText(Platform::kConnectionRefused));
+    EXPECT_EQ(dial(dotted, err), kCannot + Platform::errorText(kConnectionRefused));
     EXPECT_EQ(err, "Trying IP adrress 127.0.0.1 x\n");
 }

@@ -327,7 +327,7 @@ TEST(ServerSocketTest, PortWithAListenerCannotBeBound) {
     Net::ServerSocket first(kBindErrorPort);
     std::string message = bindError(kBindErrorPort);
     EXPECT_EQ(message, "ServerSocket: cannot bind to port " + std::to_string(kBindErrorPort) +
-                           " - " + Platform::errorText(Platform::kAddressInUse));
+                           " - " + Platform::errorText(kAddressInUse));
     first.destroy();
     EXPECT_EQ(bindError(kBindErrorPort), "");
 }
@@ -364,7 +364,7 @@ TEST(ClientSocketTest, NothingListeningIsRefused) {
         ADD_FAILURE() << "connected";
     } catch (Net::ConnectionException& e) {
         EXPECT_EQ(e.message(), "ClinetSocket: Cannot connect to server - " +
-                                   Platform::errorText(Platform::kConnectionRefused));
+                                   Platform::errorText(kConnectionRefused));
     }
 }
 
@@ -465,7 +465,7 @@ TEST(ClientSocketTest, PolledConnectToNothingIsRefusedWithTheSystemsText) {
         FAIL() << "connected";
     } catch (Net::ConnectionException& e) {
         EXPECT_EQ(e.message(), "ClinetSocket: Cannot connect to server - " +
-                                   Platform::errorText(Platform::kConnectionRefused));
+                                   Platform::errorText(kConnectionRefused));
     }
     EXPECT_FALSE(client.isOpen());
 }

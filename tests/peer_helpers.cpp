@@ -82,7 +82,7 @@ bool refused(unsigned port) {
         Platform::closeSocket(fd);
         return false;
     }
-    return error == Platform::kConnectionRefused;
+    return error == kConnectionRefused;
 }
 
 SocketPair::SocketPair() : first(-1), second(-1) {

@@ -7,20 +7,22 @@
 #include <fstream>
 #include <string>
 
+#include "test_platform.h"
+
 namespace {
 
 TEST(PlatformTest, ErrorTextsAreTheSystemsOneLineWithoutAFullStop) {
 #ifdef _WIN32
     // Windows' own text, or wine's.
-    const std::string refused = Platform::errorText(Platform::kConnectionRefused);
+    const std::string refused = Platform::errorText(Testing::kConnectionRefused);
     EXPECT_TRUE(refused ==
                     "No connection could be made because the target machine actively refused it" ||
                 refused == "Connection refused")
         << refused;
 #else
-    EXPECT_EQ(Platform::errorText(Platform::kConnectionRefused), "Connection refused");
+    EXPECT_EQ(Platform::errorText(Testing::kConnectionRefused), "Connection refused");
 #endif
-    for (int error : {Platform::kTimedOut, Platform::kConnectionRefused, Platform::kAddressInUse}) {
+    for (int error : {Platform::kTimedOut, Testing::kConnectionRefused, Testing::kAddressInUse}) {
         std::string text = Platform::errorText(error);
         ASSERT_FALSE(text.empty()) << error;
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;

@@ -14,6 +14,10 @@ namespace Testing {
 extern const int kNoSocket;
 // The peer reset the connection.
 extern const int kConnectionReset;
+// Nothing listens where a connect went.
+extern const int kConnectionRefused;
+// Another socket listens on the port a bind asked for.
+extern const int kAddressInUse;
 // Whether error says that the peer of a connection has gone: it reset the connection, or it had
 // closed it when this side sent.
 bool peerGone(int error);

@@ -15,6 +15,8 @@ namespace Testing {
 
 const int kNoSocket = EBADF;
 const int kConnectionReset = ECONNRESET;
+const int kConnectionRefused = ECONNREFUSED;
+const int kAddressInUse = EADDRINUSE;
 
 bool peerGone(int error) {
     return error == ECONNRESET || error == EPIPE;

@@ -10,6 +10,8 @@ namespace Testing {
 
 const int kNoSocket = WSAENOTSOCK;
 const int kConnectionReset = WSAECONNRESET;
+const int kConnectionRefused = WSAECONNREFUSED;
+const int kAddressInUse = WSAEADDRINUSE;
 
 bool peerGone(int error) {
     // Windows aborts the connection where Linux reports a broken pipe; wine passes on Linux's

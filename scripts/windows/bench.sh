@@ -18,6 +18,6 @@ trap 'rm -rf "$packed"' EXIT
 "$windows_dir/pack.sh" build-windows "$packed" >/dev/null
 
 timeout 900 python3 -B bench/start_bench.py --linux "$dir/bench/bare_allegro" \
-    --windows build-windows/cross/bare_allegro.exe --data data --runs "$runs" \
+    --windows build-windows/cross/bench/bare_allegro.exe --data data --runs "$runs" \
     --linux-game "$dir/fiveinarow" --windows-game build-windows/cross/fiveinarow.exe \
     --exe build-windows/cross/fiveinarow.exe --zip "$(ls "$packed"/*.zip)"
