@@ -1,13 +1,14 @@
 // The tests' system calls on POSIX systems (Linux).
 #include "test_platform.h"
 
-#include <dirent.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 
 #include "net_stdafx.h"
 
@@ -75,17 +76,13 @@ void setEnvironment(const char* name, const char* value) {
 }
 
 int openDescriptors() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (fds == nullptr) {
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/self/fd", error);
+    if (error) {
         return -1;
     }
-    int count = 0;
-    while (dirent* entry = readdir(fds)) {
-        count += entry->d_name[0] != '.';
-    }
-    closedir(fds);
-    // Less the one the count itself had open.
-    return count - 1;
+    // Less the one the listing itself holds open.
+    return static_cast<int>(std::distance(fds, std::filesystem::directory_iterator())) - 1;
 }
 
 bool canLimitAddressSpace() {
