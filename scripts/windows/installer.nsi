@@ -60,17 +60,22 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 
 ; Runs netsh with the arguments ARGS without a console window; its own output goes to the log. When
-; it cannot run, or fails, the log says so and what that means for the player (CONSEQUENCE); setup
-; goes on either way.
+; it cannot run, or fails, the log says so and what that means for the player (CONSEQUENCE), and
+; stays on the screen with its details shown rather than closing by itself; setup goes on either
+; way.
 !macro Netsh ARGS CONSEQUENCE
     nsExec::ExecToLog /TIMEOUT=${NETSH_TIMEOUT} '${NETSH} ${ARGS}'
     Pop $0
-    ${If} $0 == "error"
-        DetailPrint `Could not run $SYSDIR\netsh.exe. ${CONSEQUENCE}`
-    ${ElseIf} $0 == "timeout"
-        DetailPrint `netsh did not answer within ${NETSH_TIMEOUT} ms. ${CONSEQUENCE}`
-    ${ElseIf} $0 != 0
-        DetailPrint `netsh failed (exit code $0). ${CONSEQUENCE}`
+    ${If} $0 != 0
+        ${If} $0 == "error"
+            DetailPrint `Could not run $SYSDIR\netsh.exe. ${CONSEQUENCE}`
+        ${ElseIf} $0 == "timeout"
+            DetailPrint `netsh did not answer within ${NETSH_TIMEOUT} ms. ${CONSEQUENCE}`
+        ${Else}
+            DetailPrint `netsh failed (exit code $0). ${CONSEQUENCE}`
+        ${EndIf}
+        SetDetailsView show
+        SetAutoClose false
     ${EndIf}
 !macroend
 

@@ -73,14 +73,17 @@ def stand_in_netsh(prefix):
 
 
 def netsh_calls(prefix):
-    """The stand-in netsh's calls (each a list of its arguments) since the last look."""
+    """The arguments of each of the stand-in netsh's calls since the last look; each call must
+    have failed while the flag file was there, and only then."""
     path = prefix.unix_path(NETSH_CALLS)
     if not os.path.exists(path):
         return []
     with open(path, encoding="utf-8") as f:
         calls = [line.rstrip("\n").split("\t") for line in f]
     os.remove(path)
-    return calls
+    status = str(int(os.path.exists(prefix.unix_path(NETSH_FAILS))))
+    check(all(call[0] == status for call in calls), f"netsh calls: {calls}, not all with {status}")
+    return [call[1:] for call in calls]
 
 
 def rule_of(call, verb):
@@ -116,11 +119,11 @@ def install(h, prefix, files):
               f"before adding its rule, netsh was called with {call}")
 
 
-def play(h, display, prefix):
+def play(h, prefix):
     """Started from a folder without pictures, as from the shortcut of another working folder:
     the pictures of its main menu come from data\\ beside the program."""
     elsewhere = tempfile.mkdtemp(dir=h.scratch, prefix="elsewhere-")
-    program = wine.WineProgram(h, display, prefix, PROGRAM, cwd=elsewhere)
+    program = wine.WineProgram(h, h.display(), prefix, PROGRAM, cwd=elsewhere)
     program.wait_for_menu(MAIN_MENU, "the installed game's main menu")
     program.ready_for_input()
     program.leave()
@@ -152,7 +155,6 @@ def uninstall(prefix, quiet):
 def test(h):
     prefix = wine.prefix(h)
     stand_in_netsh(prefix)
-    display = h.display()
     installed = prefix.unix_path(INSTALL_DIR)
     files = ["fiveinarow.exe", "README.txt", "LICENSE.txt", "uninstall.exe"] + [
         os.path.join("data", f"{name}.tga") for name in PICTURES]
@@ -200,14 +202,14 @@ def test(h):
           and 'VALUE "ProductName", "Five in a row"' in resources
           and '"ALLEGRO_ICON" 14' in resources, "the program lacks its version or its icon")
 
-    play(h, display, prefix)
+    play(h, prefix)
     uninstall(prefix, values["QuietUninstallString"])
 
     # Where netsh fails, the game is installed, plays and is removed all the same.
     with open(prefix.unix_path(NETSH_FAILS), "w", encoding="utf-8"):
         pass
     install(h, prefix, files)
-    play(h, display, prefix)
+    play(h, prefix)
     uninstall(prefix, values["QuietUninstallString"])
 
 
