@@ -1,7 +1,8 @@
 # What an installation holds, laid out as Debian does for games: the program in games/ under the
 # prefix, its pictures in FIVEINAROW_DATA_DIR (the folder it was built to read them from), a
 # desktop entry with icons in the usual hicolor sizes, its AppStream metadata (for software
-# centres), and the manual page.
+# centres), the manual page, and an application profile for ufw, so that `ufw allow fiveinarow`
+# opens the game's two ports where a player has turned that firewall on.
 include(GNUInstallDirs)
 
 install(TARGETS fiveinarow RUNTIME DESTINATION games)
@@ -9,6 +10,9 @@ install(DIRECTORY data/ DESTINATION ${FIVEINAROW_DATA_DIR} FILES_MATCHING PATTER
 install(FILES desktop/fiveinarow.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES desktop/fiveinarow.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES doc/fiveinarow.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+# ufw reads its profiles from /etc, not from under the /usr prefix: the full form of the folder.
+install(FILES desktop/fiveinarow.ufw
+    DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/ufw/applications.d RENAME fiveinarow)
 
 # The icons are drawn by the picture generator at build time, one file per size.
 if(NOT TARGET make_pictures)

@@ -1,6 +1,11 @@
 ; The setup program of the game for 64-bit Windows: installs it for every user of the computer into
 ; Program Files, with a Start-menu shortcut and an entry in the list of installed programs; its
 ; uninstaller removes all of it again. /S installs (and uninstalls) silently.
+; Both players' computers must accept a connection (the host on 31211, the joining player on 31212
+; for the host's connection back), so the installer also lets the installed program through
+; Windows' firewall on private and domain networks, and the uninstaller takes that rule away again.
+; Without it Windows asks on the game's first network game, and on a network it counts as public
+; the answer it offers leaves the game blocked.
 ; pack.sh builds it: makensis -DVERSION=... -DVERSION_NUMBERS=a.b.c.d -DSTAGE=<folder of the files>
 ;   -DFILES=<files.nsh> -DICON=<.ico> -DOUTFILE=<setup.exe> installer.nsi
 ; FILES defines the macros InstallFiles and UninstallFiles (File and Delete lines for every file
@@ -16,6 +21,14 @@ Target amd64-unicode
 !define PUBLISHER "The fiveinarow developers"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\fiveinarow"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+!define PROGRAM "$INSTDIR\fiveinarow.exe"
+; netsh finds the rule again by its name and program; public networks stay closed on purpose.
+!define FIREWALL_RULE 'name="${PRODUCT}" program="${PROGRAM}"'
+!define ALLOWED 'dir=in action=allow protocol=TCP profile=private,domain enable=yes'
+!define NETSH '"$SYSDIR\netsh.exe" advfirewall firewall'
+; nsExec gives up on a netsh that stays silent for this long (ms), say one stuck behind a firewall
+; service that does not answer.
+!define NETSH_TIMEOUT 60000
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -46,6 +59,26 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Runs netsh with the arguments ARGS without a console window; its own output goes to the log. When
+; it cannot run, or fails, the log says so and what that means for the player (CONSEQUENCE), and
+; stays on the screen with its details shown rather than closing by itself; setup goes on either
+; way.
+!macro Netsh ARGS CONSEQUENCE
+    nsExec::ExecToLog /TIMEOUT=${NETSH_TIMEOUT} '${NETSH} ${ARGS}'
+    Pop $0
+    ${If} $0 != 0
+        ${If} $0 == "error"
+            DetailPrint `Could not run $SYSDIR\netsh.exe. ${CONSEQUENCE}`
+        ${ElseIf} $0 == "timeout"
+            DetailPrint `netsh did not answer within ${NETSH_TIMEOUT} ms. ${CONSEQUENCE}`
+        ${Else}
+            DetailPrint `netsh failed (exit code $0). ${CONSEQUENCE}`
+        ${EndIf}
+        SetDetailsView show
+        SetAutoClose false
+    ${EndIf}
+!macroend
+
 Function .onInit
     ${IfNot} ${RunningX64}
         MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
@@ -65,12 +98,20 @@ Section "Install"
     ; The shortcut starts the game in its own folder.
     SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\uninstall.exe"
-    CreateShortCut "${SHORTCUT}" "$INSTDIR\fiveinarow.exe" "" "$INSTDIR\fiveinarow.exe" 0
+    CreateShortCut "${SHORTCUT}" "${PROGRAM}" "" "${PROGRAM}" 0
+
+    ; An install over an earlier one replaces its rule rather than adding a second one; on a
+    ; first install there is none, and netsh's complaint about that is no news.
+    nsExec::Exec /TIMEOUT=${NETSH_TIMEOUT} '${NETSH} delete rule ${FIREWALL_RULE}'
+    Pop $0
+    DetailPrint "Allowing ${PROGRAM} through Windows' firewall on private and domain networks"
+    !insertmacro Netsh 'add rule ${FIREWALL_RULE} ${ALLOWED}' \
+        `No firewall rule: Windows will ask in the first network game; allow private networks.`
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\fiveinarow.exe,0"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "${PROGRAM},0"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
@@ -81,6 +122,9 @@ Section "Install"
 SectionEnd
 
 Section "Uninstall"
+    DetailPrint "Removing the firewall rule of ${PROGRAM}"
+    !insertmacro Netsh 'delete rule ${FIREWALL_RULE}' \
+        `The rule "${PRODUCT}" may be left: remove it in Windows Defender Firewall's settings.`
     Delete "${SHORTCUT}"
     !insertmacro UninstallFiles
     Delete "$INSTDIR\uninstall.exe"

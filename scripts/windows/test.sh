@@ -6,8 +6,9 @@
 # - the unit tests that build for Windows, under CTest in build-windows/cross;
 # - tests/windows/test_exit.py: the game ends promptly after focus changes and in the
 #   background, whichever way it is asked to;
-# - tests/windows/test_installer.py: the setup program installs silently, the installed game
-#   starts from another folder, and the silent uninstall leaves nothing behind;
+# - tests/windows/test_installer.py: the setup program installs silently with the game's firewall
+#   rule, the installed game starts from another folder, and the silent uninstall leaves nothing
+#   behind, rule included; again where netsh fails;
 # - tests/windows/test_cross_play.py: the Windows game under wine plays whole network games
 #   against the Linux game, as slave and as master, and its close button ends it mid-game.
 # The tests that use the game's ports run one after the other, each in a private network

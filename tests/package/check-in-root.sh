@@ -2,7 +2,8 @@
 # Usage: check-in-root.sh ROOT DEB, as root.
 # In the throwaway Debian root ROOT: installs DEB with apt as a user does, starts the installed
 # game as its desktop entry starts it (run-in-root.sh, on an Xvfb display of start_installed.py)
-# and purges it, after which none of its files may be left.
+# and purges it, after which none of its files may be left. ufw, installed in ROOT beforehand,
+# must find the package's application profile.
 set -euo pipefail
 # It runs in a mount namespace of its own: whatever it mounts goes with it, however it ends.
 if [ -z "${FIVEINAROW_OWN_MOUNTS:-}" ]; then
@@ -37,6 +38,13 @@ before=$(present)
 cp "$deb" "$root/tmp/fiveinarow.deb"
 root_apt install /tmp/fiveinarow.deb
 rm "$root/tmp/fiveinarow.deb"
+
+# `ufw allow fiveinarow` opens the game's two ports, TCP only. ufw reads its profiles whether or
+# not it is enabled; one entry of several ports is shown under "Port:".
+info=$(chroot "$root" ufw app info fiveinarow 2>&1) || { echo "$info" >&2; fail "ufw app info"; }
+ports=$(sed -n '/^Ports\?:$/,$p' <<<"$info" | sed 1d | tr -d '[:space:]')
+[ "$ports" = 31211,31212/tcp ] || { echo "$info" >&2; fail "ufw's profile has the ports '$ports'"; }
+echo "ufw app info fiveinarow: $ports"
 
 # Started as a desktop session starts the entry's command: by name, on a user's PATH.
 command=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/fiveinarow.desktop")

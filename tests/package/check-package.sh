@@ -67,9 +67,13 @@ expected=$( (
     echo /usr/share/doc/fiveinarow/copyright
     echo /usr/share/doc/fiveinarow/changelog.gz
     echo /usr/share/lintian/overrides/fiveinarow
+    echo /etc/ufw/applications.d/fiveinarow
 ) | sort)
 [ "$files" = "$expected" ] || fail "files of the package differ: $(diff <(echo "$expected") <(echo "$files"))"
 grep -q '^-rwxr-xr-x .* \./usr/games/fiveinarow$' <<<"$listing" || fail "the game is not executable"
+# A player's changes to the firewall profile survive an upgrade.
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/ufw/applications.d/fiveinarow ] ||
+    fail "the ufw profile is not the package's one conffile"
 
 echo "lintian (binary package):"
 timeout 300 lintian --fail-on error,warning -I --pedantic --show-overrides "$deb" ||
@@ -97,7 +101,8 @@ host=$(host_state)
 [ -z "$host" ] || echo "fiveinarow is installed here ($host): it stays as it is"
 
 # The throwaway root: this machine's release from the sources its apt uses, with what the
-# package depends on, so that installing it there needs no network.
+# package depends on, so that installing it there needs no network; and with ufw, which reads
+# the package's application profile.
 sources=/etc/apt/sources.list.d/debian.sources
 [ -f "$sources" ] || sources=/etc/apt/sources.list
 [ -f "$sources" ] || fail "no apt sources to make a throwaway root from"
@@ -107,8 +112,8 @@ depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/[|(].*//; s/[[:space
 echo "throwaway $suite root from $sources, with $depends"
 # mmdebstrap, like check-in-root.sh, mounts what it needs in a mount namespace of its own: the
 # mounts end with it, however it ends.
-bounded 900 $sudo unshare --mount -- mmdebstrap --mode=root --variant=apt --include="$depends" \
-    "$suite" "$work/root" "$sources" >"$work/mmdebstrap.log" 2>&1 ||
+bounded 900 $sudo unshare --mount -- mmdebstrap --mode=root --variant=apt \
+    --include="$depends,ufw" "$suite" "$work/root" "$sources" >"$work/mmdebstrap.log" 2>&1 ||
     { tail -20 "$work/mmdebstrap.log"; fail "mmdebstrap could not make the throwaway root"; }
 bounded 600 $sudo tests/package/check-in-root.sh "$work/root" "$deb" ||
     fail "in the throwaway root"

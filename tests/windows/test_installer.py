@@ -1,8 +1,13 @@
 """The Windows setup program under wine: a silent install puts the program, its pictures, README
 and LICENSE into Program Files, a Start-menu shortcut and a complete entry among the installed
-programs; the installed game, started from another folder, shows its main menu with the pictures
-installed beside it and ends from Exit; the entry's silent uninstall leaves no file, shortcut or
-registry key behind.
+programs, and a firewall rule that lets the installed program accept connections on private and
+domain networks; the installed game, started from another folder, shows its main menu with the
+pictures installed beside it and ends from Exit; the entry's silent uninstall removes the rule and
+leaves no file, shortcut or registry key behind. All of that again where netsh fails (no firewall
+service): the game installs, plays and goes all the same.
+
+Wine's netsh does nothing, so the prefix gets a stand-in (netsh_standin.c, built here with the
+mingw compiler) that records how it is called and fails while a flag file exists.
 
 Usage: test_installer.py SETUP.EXE --data DATA --text-mask /dev/null
 """
@@ -11,12 +16,17 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
 from harness import MAIN_MENU, check, main, poll
+
+NETSH_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "netsh_standin.c")
+NETSH_CALLS = "C:\\netsh-calls.txt"
+NETSH_FAILS = "C:\\netsh-fails"
 
 INSTALL_DIR = "C:\\Program Files\\Five in a row"
 PROGRAM = INSTALL_DIR + "\\fiveinarow.exe"
@@ -26,6 +36,12 @@ ENTRY = UNINSTALL + "\\fiveinarow"
 PICTURES = ("menu", "mi_local", "mi_net", "mi_exit", "net_slave", "net_master", "ptr")
 # What the installed game writes when Exit is clicked in its main menu.
 PACKAGED_LINES = ["Initing net", "Choice: 2", "End", "system done"]
+# netsh's calls for the game's rule: the installed program alone, inbound TCP, on private and
+# domain networks but not on public ones; and for taking it away again.
+RULE = {"name=Five in a row", f"program={PROGRAM}"}
+ADD = ("advfirewall firewall add rule",
+       RULE | {"dir=in", "action=allow", "protocol=TCP", "profile=private,domain", "enable=yes"})
+DELETE = ("advfirewall firewall delete rule", RULE)
 # Installing and uninstalling: a few seconds, more on a busy machine.
 SETUP_TIMEOUT = 120
 
@@ -47,12 +63,33 @@ def version_of(setup):
     return match.group(1)
 
 
-def test(h):
-    prefix = wine.prefix(h)
-    installed = prefix.unix_path(INSTALL_DIR)
-    files = ["fiveinarow.exe", "README.txt", "LICENSE.txt", "uninstall.exe"] + [
-        os.path.join("data", f"{name}.tga") for name in PICTURES]
+def stand_in_netsh(prefix):
+    """Puts the stand-in in the place of wine's netsh.exe in `prefix`."""
+    exe = prefix.unix_path("C:\\windows\\system32\\netsh.exe")
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-municode", "-O2", "-o", exe, NETSH_SOURCE],
+                   check=True, timeout=120)
+    done = prefix.run(["reg", "add", "HKCU\\Software\\Wine\\DllOverrides", "/v", "netsh.exe",
+                       "/d", "native", "/f"])
+    check(done.returncode == 0, "could not make wine run the stand-in netsh")
 
+
+def netsh_calls(prefix):
+    """The stand-in netsh's calls since the last look, as (command, {parameters}); each call must
+    have failed while the flag file was there, and only then."""
+    path = prefix.unix_path(NETSH_CALLS)
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        calls = [line.rstrip("\n").split("\t") for line in f]
+    os.remove(path)
+    status = str(int(os.path.exists(prefix.unix_path(NETSH_FAILS))))
+    check(all(call[0] == status for call in calls), f"netsh calls: {calls}, not all with {status}")
+    return [(" ".join(call[1:5]), set(call[5:])) for call in calls]
+
+
+def install(h, prefix, files):
+    """Installs silently: exactly `files`, and the rule (any of an earlier install taken away)."""
+    installed = prefix.unix_path(INSTALL_DIR)
     started = time.monotonic()
     done = prefix.run([h.exe, "/S"], timeout=SETUP_TIMEOUT)
     check(done.returncode == 0, f"the silent install ended with {done.returncode}")
@@ -60,6 +97,50 @@ def test(h):
     check(sorted(os.path.relpath(os.path.join(folder, f), installed)
                  for folder, _, names in os.walk(installed) for f in names) == sorted(files),
           f"installed files: {list(os.walk(installed))}")
+    calls = netsh_calls(prefix)
+    check(calls[-1:] == [ADD] and all(call == DELETE for call in calls[:-1]),
+          f"the setup program called netsh with {calls}, not to add {ADD}")
+
+
+def play(h, prefix):
+    """Started from a folder without pictures, as from the shortcut of another working folder:
+    the pictures of its main menu come from data\\ beside the program."""
+    elsewhere = tempfile.mkdtemp(dir=h.scratch, prefix="elsewhere-")
+    program = wine.WineProgram(h, h.display(), prefix, PROGRAM, cwd=elsewhere)
+    program.wait_for_menu(MAIN_MENU, "the installed game's main menu")
+    program.ready_for_input()
+    program.leave()
+    program.expect_clean_exit(PACKAGED_LINES)
+
+
+def uninstall(prefix, quiet):
+    """As the list of installed programs does it, with its QuietUninstallString: nothing may be
+    left. The uninstaller goes on from a copy of itself after the started one has returned."""
+    installed = prefix.unix_path(INSTALL_DIR)
+    command = re.match(r'"([^"]+)"\s*(.*)$', quiet)
+    started = time.monotonic()
+    done = prefix.run([command.group(1), *command.group(2).split()], timeout=SETUP_TIMEOUT)
+    check(done.returncode == 0, f"the silent uninstall ended with {done.returncode}")
+    for _ in poll(SETUP_TIMEOUT, "the uninstaller to remove everything", step=0.2):
+        if not os.path.exists(installed) and prefix.registry(ENTRY) is None:
+            break
+    print(f"uninstalled in {time.monotonic() - started:.1f} s")
+    check(not os.path.exists(prefix.unix_path(SHORTCUT)), "the shortcut is left")
+    listing = prefix.registry(UNINSTALL) or ""
+    check("fiveinarow" not in listing.lower() and "Five in a row" not in listing,
+          "the list of installed programs still has the game")
+    calls = netsh_calls(prefix)
+    check(calls == [DELETE], f"the uninstaller called netsh with {calls}, not to {DELETE}")
+
+
+def test(h):
+    prefix = wine.prefix(h)
+    stand_in_netsh(prefix)
+    installed = prefix.unix_path(INSTALL_DIR)
+    files = ["fiveinarow.exe", "README.txt", "LICENSE.txt", "uninstall.exe"] + [
+        os.path.join("data", f"{name}.tga") for name in PICTURES]
+
+    install(h, prefix, files)
     for name in PICTURES:
         with open(os.path.join(installed, "data", f"{name}.tga"), "rb") as a, \
                 open(os.path.join(h.data, f"{name}.tga"), "rb") as b:
@@ -102,31 +183,15 @@ def test(h):
           and 'VALUE "ProductName", "Five in a row"' in resources
           and '"ALLEGRO_ICON" 14' in resources, "the program lacks its version or its icon")
 
-    # Started from a folder without pictures, as from the shortcut of another working folder:
-    # the pictures of its main menu come from data\ beside the program.
-    elsewhere = os.path.join(h.scratch, "elsewhere")
-    os.mkdir(elsewhere)
-    program = wine.WineProgram(h, h.display(), prefix, PROGRAM, cwd=elsewhere)
-    program.wait_for_menu(MAIN_MENU, "the installed game's main menu")
-    program.ready_for_input()
-    program.leave()
-    program.expect_clean_exit(PACKAGED_LINES)
+    play(h, prefix)
+    uninstall(prefix, values["QuietUninstallString"])
 
-    # As the list of installed programs does it. The uninstaller goes on from a copy of itself
-    # after the started one has returned.
-    quiet = values["QuietUninstallString"]
-    command = re.match(r'"([^"]+)"\s*(.*)$', quiet)
-    started = time.monotonic()
-    done = prefix.run([command.group(1), *command.group(2).split()], timeout=SETUP_TIMEOUT)
-    check(done.returncode == 0, f"the silent uninstall ended with {done.returncode}")
-    for _ in poll(SETUP_TIMEOUT, "the uninstaller to remove everything", step=0.2):
-        if not os.path.exists(installed) and prefix.registry(ENTRY) is None:
-            break
-    print(f"uninstalled in {time.monotonic() - started:.1f} s")
-    check(not os.path.exists(prefix.unix_path(SHORTCUT)), "the shortcut is left")
-    listing = prefix.registry(UNINSTALL) or ""
-    check("fiveinarow" not in listing.lower() and "Five in a row" not in listing,
-          "the list of installed programs still has the game")
+    # Where netsh fails, the game is installed, plays and is removed all the same.
+    with open(prefix.unix_path(NETSH_FAILS), "w", encoding="utf-8"):
+        pass
+    install(h, prefix, files)
+    play(h, prefix)
+    uninstall(prefix, values["QuietUninstallString"])
 
 
 if __name__ == "__main__":
