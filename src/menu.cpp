@@ -3,6 +3,7 @@
 
 #include <allegro.h>
 
+#include "input.h"
 #include "system.h"
 
 namespace System {
@@ -75,19 +76,27 @@ void Menu::draw() {
 }
 
 int Menu::exec() {
+    EscapeKey escape;
+    MousePresses presses;
     for (;;) {
         draw();
         flip();
+        int mx, my;
+        // A click made and over since the last pass counts where it was made.
+        bool pressed = presses.take(kLeftButton, mx, my);
         if (mouse_b & kLeftButton) {
-            int mx = mouse_x;
-            int my = mouse_y;
+            mx = mouse_x;
+            my = mouse_y;
+            pressed = true;
+        }
+        if (pressed) {
             for (int i = 0; !data[i].isEnd(); i++) {
                 if (data[i].inside(mx, my)) {
                     return i;
                 }
             }
         }
-        if (key[KEY_ESC] && canEscape) {
+        if (escape.pressed() && canEscape) {
             return -1;
         }
     }
