@@ -842,6 +842,15 @@ class Program:
                 return nx, ny
         raise Failure(f"no pixel next to ({x}, {y}) in the same place")
 
+    def tap_key(self, name, hold=0.005):
+        """Presses a key for `hold` seconds, in one call of xdotool, and does not wait for the
+        program to take it: a tap that may fall between two of its passes."""
+        self.display.xdotool("keydown", name, "sleep", f"{hold:g}", "keyup", name)
+
+    def tap_button(self, hold=0.005):
+        """Presses the left button where the pointer is for `hold` seconds, as tap_key does."""
+        self.display.xdotool("mousedown", "1", "sleep", f"{hold:g}", "mouseup", "1")
+
     def close(self):
         """Clicks the window's close button."""
         self.display.close_window(self.window)
