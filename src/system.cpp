@@ -34,7 +34,7 @@ const char* const kTitle = "Five in a row";
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
 // How long a loop rests when nothing announces itself: what nobody announces (a connect's
 // progress, a peer that has left) is seen within this time.
-constexpr int kIdleMs = 50;
+constexpr int kIdleMs = 100;
 // A key is announced just before the library puts it into the key buffer.
 constexpr int kKeyComingMs = 1;
 
