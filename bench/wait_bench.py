@@ -19,8 +19,10 @@ Runs in private network and mount namespaces of its own (as the window tests do)
 ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs root,
 Xvfb, xdotool, nftables. Asserts nothing; prints the figures and the goals beside them.
 
-Usage: wait_bench.py --data DATA --text-mask HELPER --bare BARE --game NAME=EXE [--game ...]
+Usage: wait_bench.py --data DATA --text-mask HELPER [--bare BARE --game NAME=EXE ...]
            [--windows-bare BARE.EXE --windows-game NAME=EXE ...] [--seconds 10] [--rounds 9]
+The Linux figures and the latencies are measured for the --game programs, the wine figures for
+the --windows-game programs.
 """
 
 import argparse
@@ -360,7 +362,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", required=True)
     parser.add_argument("--text-mask", required=True)
-    parser.add_argument("--bare", required=True)
+    parser.add_argument("--bare")
     parser.add_argument("--game", action="append", default=[], metavar="NAME=EXE")
     parser.add_argument("--windows-bare")
     parser.add_argument("--windows-game", action="append", default=[], metavar="NAME=EXE")
@@ -383,12 +385,13 @@ def main():
         display = h.display()
         games = [linux_subject(h, display, name, os.path.abspath(exe))
                  for name, exe in (g.split("=", 1) for g in args.game)]
-        bare = linux_subject(h, display, "bare", os.path.abspath(args.bare), [h.data])
-
-        print(f"\nShare of one core while waiting, {args.seconds:g} s per screen, Xvfb "
-              f"(goal: game and X server at most {GOAL_LINUX:g} % each)")
-        figures, bare_figures = idle_figures(h, display, games, bare, args.seconds)
-        report(figures, bare_figures, GOAL_LINUX, None)
+        if games:
+            check(args.bare, "--bare names the bare program to measure beside the games")
+            bare = linux_subject(h, display, "bare", os.path.abspath(args.bare), [h.data])
+            print(f"\nShare of one core while waiting, {args.seconds:g} s per screen, Xvfb "
+                  f"(goal: game and X server at most {GOAL_LINUX:g} % each)")
+            figures, bare_figures = idle_figures(h, display, games, bare, args.seconds)
+            report(figures, bare_figures, GOAL_LINUX, None)
 
         if args.windows_bare and args.windows_game:
             prefix = wine.prefix(h)
@@ -406,6 +409,8 @@ def main():
             figures, bare_figures = idle_figures(h, display, wgames, wbare, args.seconds)
             report(figures, bare_figures, GOAL_WINE, bare_figures[0])
 
+        if not games:
+            return
         print(f"\nLatency, median of {args.rounds} rounds (ms), 5 ms presses made with XTest")
         goals = {"click": GOAL_CLICK_MS, "move": GOAL_MOVE_MS, "escape": GOAL_ESCAPE_MS}
         texts = {"click": "click on a cell to the frame with the mark",

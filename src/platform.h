@@ -1,9 +1,9 @@
 // The few calls that differ between the systems the game runs on: the sockets library's start and
 // end, the socket calls whose names, flags or error reporting differ, threads nobody waits for,
-// the signals or console events that ask the program to end, the main thread's wake-up, raw writes to the standard
-// descriptors, and where the program's files are. Each system has one source behind this header
-// (platform_posix.cpp, platform_win32.cpp); everything else in the program is written once for all
-// of them.
+// the signals or console events that ask the program to end, the main thread's wake-up, raw writes
+// to the standard descriptors, and where the program's files are. Each system has one source behind
+// this header (platform_posix.cpp, platform_win32.cpp); everything else in the program is written
+// once for all of them.
 //
 // Sockets are plain ints here as everywhere in the program, -1 for none. Windows socket handles
 // fit: the system keeps handles below 2^32 so that 32-bit and 64-bit programs can share them, and
