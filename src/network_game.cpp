@@ -15,6 +15,8 @@ namespace {
 constexpr unsigned kMasterPort = 31211;
 constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
+// How often a connect in progress is looked at, in milliseconds.
+constexpr int kConnectPollMs = 40;
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -144,7 +146,8 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
     // freeze the window, and Escape abandons the connect at once.
     while (!dialer.poll()) {
         System::say("Waiting for connection");
-        System::flip();
+        // Nothing announces a connect's progress.
+        System::flip(kConnectPollMs);
         if (escape.pressed()) {
             return false;
         }

@@ -32,9 +32,8 @@ const char* const kTitle = "Five in a row";
 // At most this many frames a second reach the window: a frame that changes on every pass (the
 // pointer in motion) waits for its turn.
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
-// How long a loop rests when nothing announces itself: what nobody announces (a connect's
-// progress, a peer that has left) is seen within this time.
-constexpr int kIdleMs = 100;
+// How long a key wait rests when nothing announces itself.
+constexpr int kIdleMs = 250;
 // A key is announced just before the library puts it into the key buffer.
 constexpr int kKeyComingMs = 1;
 
@@ -48,9 +47,14 @@ bool paced = true;
 BITMAP* shown = nullptr;
 Clock::time_point shownAt;
 
+// Whether the copy of the shown frame has the back buffer's size and depth.
+bool shownFits() {
+    return shown != nullptr && shown->w == _screen->w && shown->h == _screen->h &&
+           bitmap_color_depth(shown) == bitmap_color_depth(_screen);
+}
+
 bool sameAsShown() {
-    if (shown == nullptr || shown->w != _screen->w || shown->h != _screen->h ||
-        bitmap_color_depth(shown) != bitmap_color_depth(_screen)) {
+    if (!shownFits()) {
         return false;
     }
     size_t bytes = static_cast<size_t>(_screen->w) * ((bitmap_color_depth(_screen) + 7) / 8);
@@ -63,11 +67,8 @@ bool sameAsShown() {
 }
 
 void keepShown() {
-    if (shown == nullptr || shown->w != _screen->w || shown->h != _screen->h ||
-        bitmap_color_depth(shown) != bitmap_color_depth(_screen)) {
-        if (shown != nullptr) {
-            destroy_bitmap(shown);
-        }
+    if (!shownFits()) {
+        forgetShown();
         shown = create_bitmap_ex(bitmap_color_depth(_screen), _screen->w, _screen->h);
     }
     if (shown != nullptr) {
@@ -157,10 +158,10 @@ void present() {
     clear_bitmap(_screen);
 }
 
-void flip() {
+void flip(int restMs) {
     present();
     if (paced) {
-        Platform::waitForWake(kIdleMs);
+        Platform::waitForWake(restMs);
     }
 }
 

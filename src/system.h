@@ -44,10 +44,11 @@ protected:
 void init();
 // Draws the pointer into the back buffer, shows it in the window unless the window shows that
 // frame already, and clears the back buffer; then rests until something a loop looks at happens
-// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain) or a short while has
-// passed. Frames reach the window at most 60 times a second. For the passes of a polling loop.
-// Throws System::QuitRequest instead once the program has been asked to end.
-void flip();
+// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain) or restMs milliseconds
+// have passed: a loop that also watches what nobody announces (a connect's progress) sees it
+// within that time. Frames reach the window at most 60 times a second. For the passes of a
+// polling loop. Throws System::QuitRequest instead once the program has been asked to end.
+void flip(int restMs = 250);
 // flip() without the rest: for a screen drawn once that then waits for a key.
 void present();
 // Whether flip() rests and shows only changed frames (the default). Off, every flip() shows its
