@@ -22,11 +22,12 @@ void drawStatus(const char* text, int y, int color, int right) {
 
 bool TurnInput::cell(Board* board, int& x, int& y) {
     int px, py;
-    // A press made during the turn: the button has been up since the turn opened.
+    // A press made during the turn (the button has been up since the turn opened) counts where
+    // it was made, although the pointer may have moved on since.
     bool pressed = presses.take(kAnyButton, px, py);
     released = released || pressed || mouse_b == 0;
-    if (mouse_b != 0 && released) {
-        // Still held: where the pointer is now, as it moves on with the button down.
+    if (!pressed && mouse_b != 0 && released) {
+        // Held on: where the pointer is now, as it moves on with the button down.
         px = mouse_x;
         py = mouse_y;
         pressed = true;

@@ -82,9 +82,10 @@ int Menu::exec() {
         draw();
         flip();
         int mx, my;
-        // A click made and over since the last pass counts where it was made.
+        // A press made since the last pass counts where it was made, although the pointer may
+        // have moved on since; a button held on counts where the pointer is.
         bool pressed = presses.take(kLeftButton, mx, my);
-        if (mouse_b & kLeftButton) {
+        if (!pressed && (mouse_b & kLeftButton)) {
             mx = mouse_x;
             my = mouse_y;
             pressed = true;

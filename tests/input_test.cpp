@@ -109,28 +109,38 @@ int centre(int cell) {
     return 50 + 16 * cell + 8;
 }
 
-TEST_F(InputTest, AClickOverBetweenTwoPassesPlacesTheMarkWhereItWasMade) {
+TEST_F(InputTest, APressSeenOnlyAfterThePointerMovedOnPlacesTheMarkWhereItWasMade) {
     Testing::FakeScreen fake(50);
     Turns game;
     fake.onFrame([](int frame) {
         if (frame == 3) {
             mouseAt(centre(4), centre(5), 1);
-            mouseAt(centre(4), centre(5), 0);
-            mouseAt(700, 500, 0);
+            mouseAt(700, 500, 1);
         }
     });
     ASSERT_TRUE(game.playerMove(1));
     EXPECT_EQ(game.at(4, 5), 1);
-    // The same press does not place the next player's mark; Escape ends that turn.
+    // Still held, moved onto an empty cell: nothing for the next player; released and tapped
+    // over between two passes, a mark; then Escape ends a turn.
+    mouseAt(centre(6), centre(6), 1);
     fake.onFrame([](int frame) {
+        if (frame == 8) {
+            mouseAt(centre(6), centre(6), 0);
+        }
         if (frame == 10) {
+            mouseAt(centre(7), centre(7), 1);
+            mouseAt(centre(7), centre(7), 0);
+            mouseAt(700, 500, 0);
+        }
+        if (frame == 14) {
             escapeDown(true);
             escapeDown(false);
         }
     });
-    mouseAt(centre(6), centre(6), 0);
-    EXPECT_FALSE(game.playerMove(2));
+    ASSERT_TRUE(game.playerMove(2));
     EXPECT_EQ(game.at(6, 6), 0);
+    EXPECT_EQ(game.at(7, 7), 2);
+    EXPECT_FALSE(game.playerMove(1));
 }
 
 TEST_F(InputTest, ARestingLoopShowsAFrameOnlyWhenItChangesAndWakesWhenTold) {

@@ -51,8 +51,8 @@ TEXT_X = SCREEN_W - 200
 # How long a single wait may take before the test fails. Generous: the machine may be busy with
 # other tests, and a passing wait returns as soon as its condition holds.
 WAIT = 10.0
-# How long something must stay unchanged to count as "nothing happened". The program redraws
-# thousands of times a second, so it has long reacted by then.
+# How long something must stay unchanged to count as "nothing happened". The program is woken by
+# every input and redraws within milliseconds, so it has long reacted by then.
 QUIET = 0.4
 
 
