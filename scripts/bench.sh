@@ -35,7 +35,9 @@ cleanup() {
     rm -f "$displayFile"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayFile" 2>/dev/null &
+# -noreset: the server must not reset between one benchmark program and the next (a program that
+# connects during a reset loses its connection).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$displayFile" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do
     if [ -s "$displayFile" ] || ! kill -0 "$xvfb" 2>/dev/null; then

@@ -16,7 +16,7 @@ constexpr unsigned kMasterPort = 31211;
 constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
 // How often a connect in progress is looked at, in milliseconds.
-constexpr int kConnectPollMs = 40;
+constexpr int kConnectPollMs = 100;
 }  // namespace
 
 NetworkGame::NetworkGame() {}
