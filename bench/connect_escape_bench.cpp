@@ -1,10 +1,10 @@
 // How long Escape takes to abandon a connect that gets no answer, on the slave's join and on the
-// master's connect back: from key[KEY_ESC] raised to the set-up's return with the game destroyed
-// (its listener stopped, its port free again). The host that does not answer is a listening
-// socket whose accept queue is full: the system then drops connection requests unanswered, as a
-// vanished machine does. Uses the game's fixed ports on 127.0.0.2 and 127.0.0.3 (scripts/bench.sh
-// runs it in a private network namespace) and needs a display and data/ptr.tga, like
-// turn_loop_bench.
+// master's connect back: from Escape pressed (key[KEY_ESC] and the keyboard callback) to the
+// set-up's return with the game destroyed (its listener stopped, its port free again). The host
+// that does not answer is a listening socket whose accept queue is full: the system then drops
+// connection requests unanswered, as a vanished machine does. Uses the game's fixed ports on
+// 127.0.0.2 and 127.0.0.3 (scripts/bench.sh runs it in a private network namespace) and needs a
+// display and data/ptr.tga, like turn_loop_bench.
 #include <allegro.h>
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net_stdafx.h"
+#include "input.h"
 #include "network_game.h"
 #include "silenced.h"
 #include "statistics.h"
@@ -90,13 +91,16 @@ double escapeRound(const std::function<void()>& setUp, unsigned port) {
         std::thread escape([&pressed] {
             std::this_thread::sleep_for(kConnecting);
             pressed = Clock::now();
+            // As the library's input thread does: the key's state, then its callback.
             key[KEY_ESC] = 1;
+            System::keyEvent(KEY_ESC);
         });
         setUp();
         back = Clock::now();
         escape.join();
     }
     key[KEY_ESC] = 0;
+    System::keyEvent(KEY_ESC | 0x80);
     int probe = tcpSocket();
     bindTo(probe, "0.0.0.0", port);
     close(probe);

@@ -1,8 +1,9 @@
-// Passes per second of the network game's turn loops in a real window, beside a bare loop that
-// only clears an 800 x 600 x 32 frame and copies it to the window; and how soon a turn and a key
-// wait give way to a request to quit (the close button's). Needs a display
-// (scripts/bench.sh starts Xvfb) and data/ptr.tga below the working directory: run it from the
-// repository root.
+// Passes per second of the network game's turn loops in a real window with their rests turned
+// off (what one pass costs), beside a bare loop that only clears an 800 x 600 x 32 frame and
+// copies it to the window; and how soon a resting turn and a key wait give way to a request to
+// quit (the close button's). What the loops cost while they rest is bench/wait_bench.py's. Needs a
+// display (scripts/bench.sh starts Xvfb) and data/ptr.tga below the working directory: run it from
+// the repository root.
 #include <allegro.h>
 
 #include <atomic>
@@ -176,10 +177,16 @@ int run(int rounds) {
         TurnLoops game;
         // The local turn's trace line when the peer leaves, once per round.
         Bench::Silenced quiet(std::cerr);
+        auto unpaced = [](unsigned long (TurnLoops::*turn)(), TurnLoops& g) {
+            System::setPaced(false);
+            unsigned long passes = (g.*turn)();
+            System::setPaced(true);
+            return passes;
+        };
         std::function<void()> loops[] = {
             [&] { timed(bare, bareLoop); },
-            [&] { timed(remote, [&game] { return game.remoteTurn(); }); },
-            [&] { timed(local, [&game] { return game.localTurn(); }); },
+            [&] { timed(remote, [&] { return unpaced(&TurnLoops::remoteTurn, game); }); },
+            [&] { timed(local, [&] { return unpaced(&TurnLoops::localTurn, game); }); },
             [&] { quitTurn.push_back(game.quitTurn()); },
             [&] { quitKeyWait.push_back(secondsToQuit([] { System::waitForKey(); })); },
         };
@@ -191,8 +198,10 @@ int run(int rounds) {
             }
         }
     }
-    printf("Turn loops in an %dx%dx%d window (passes per second, %d rounds of %.1f s each)\n",
-           SCREEN_W, SCREEN_H, bitmap_color_depth(screen), rounds, kPassTime.count() / 1000.0);
+    printf(
+        "Turn loops, unpaced, in an %dx%dx%d window (passes per second, %d rounds of %.1f s "
+        "each)\n",
+        SCREEN_W, SCREEN_H, bitmap_color_depth(screen), rounds, kPassTime.count() / 1000.0);
     printf("  %-44s %9s   %s\n", "", "passes/s", "over bare (median of the rounds)");
     printRow("bare clear_bitmap + blit to screen", bare, nullptr);
     printRow("NetworkGame::remotePlayer (waiting for a move)", remote, &bare);

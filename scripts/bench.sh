@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
-# window on a private Xvfb display, then Escape during connects that get no answer, then the
-# start-up on Linux and under wine (scripts/windows/bench.sh). Prints their figures; asserts
-# nothing.
+# window on a private Xvfb display, then Escape during connects that get no answer, then what the
+# waiting screens cost and how soon they answer, beside the game of the revision BASELINE (default
+# the last one whose loops never rest), then the start-up and the waiting screens under wine
+# (scripts/windows/bench.sh). Prints their figures; asserts nothing.
 # Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,8 +13,11 @@ latencyMessages=${2:-10000}
 turnRounds=${3:-12}
 deadline=300
 
+baseline=${BASELINE:-897594f95991f23273eff93fe469e936ddfb2aa0}
+
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" --target latency_bench turn_loop_bench connect_escape_bench >/dev/null
+cmake --build "$dir" --target latency_bench turn_loop_bench connect_escape_bench fiveinarow \
+    bare_allegro window_text_mask >/dev/null
 
 echo "Machine: $(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
 echo
@@ -31,7 +35,9 @@ cleanup() {
     rm -f "$displayFile"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayFile" 2>/dev/null &
+# -noreset: the server must not reset between one benchmark program and the next (a program that
+# connects during a reset loses its connection).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$displayFile" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do
     if [ -s "$displayFile" ] || ! kill -0 "$xvfb" 2>/dev/null; then
@@ -57,8 +63,21 @@ else
 fi
 echo
 
+# The waiting screens, beside the baseline's game built from a checkout of its own. Needs root
+# (private namespaces), nftables and xdotool, as the window tests do.
+baselineTree=$(mktemp -d)
+git worktree add --detach "$baselineTree/src" "$baseline" >/dev/null 2>&1
+trap 'cleanup; git worktree remove --force "$baselineTree/src"; rm -rf "$baselineTree"' EXIT
+cmake -S "$baselineTree/src" -B "$baselineTree/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$baselineTree/build" --target fiveinarow >/dev/null
+timeout 1200 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/window/window_text_mask" \
+    --bare "$dir/bench/bare_allegro" --game "paced=$dir/fiveinarow" \
+    --game "busy=$baselineTree/build/fiveinarow"
+echo
+
 # The start-up of the bare graphics program and of the game on Linux and, built for Windows, under
-# wine. Needs the mingw-w64 compilers and wine.
+# wine, and the waiting screens under wine. Needs the mingw-w64 compilers and wine.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
     scripts/windows/bench.sh "$dir"
 else

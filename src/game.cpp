@@ -13,22 +13,30 @@ constexpr int kCells = 16;
 constexpr int kBoardX = 50;
 constexpr int kBoardY = 50;
 constexpr int kCellSize = 16;
+constexpr int kAnyButton = 7;
 }  // namespace
 
 void drawStatus(const char* text, int y, int color, int right) {
     textout_ex(System::_screen, font, text, SCREEN_W - right, y, color, -1);
 }
 
-bool TurnClick::cell(Board* board, int& x, int& y) {
-    if (mouse_b == 0) {
-        released = true;
+bool TurnInput::cell(Board* board, int& x, int& y) {
+    int px, py;
+    // A press made during the turn (the button has been up since the turn opened) counts where
+    // it was made, although the pointer may have moved on since.
+    bool pressed = presses.take(kAnyButton, px, py);
+    released = released || pressed || mouse_b == 0;
+    if (!pressed && mouse_b != 0 && released) {
+        // Held on: where the pointer is now, as it moves on with the button down.
+        px = mouse_x;
+        py = mouse_y;
+        pressed = true;
+    }
+    if (!pressed) {
         return false;
     }
-    if (!released) {
-        return false;
-    }
-    x = board->atX(mouse_x);
-    y = board->atY(mouse_y);
+    x = board->atX(px);
+    y = board->atY(py);
     return x >= 0 && y >= 0;
 }
 
@@ -45,8 +53,8 @@ void Game::interrupt() {}
 
 void Game::abandon() {}
 
-bool Game::escapeDown() {
-    bool down = key[KEY_ESC] != 0;
+bool Game::escapeDown(TurnInput& input) {
+    bool down = input.escape();
     escaped = escaped || down;
     return down;
 }
@@ -90,7 +98,7 @@ int Game::run() {
     if (!escaped) {
         clear_keybuf();
     }
-    System::flip();
+    System::present();
     System::waitForKey();
 
     interrupt();
@@ -114,16 +122,16 @@ bool LocalGame::isInterrupted() {
 }
 
 bool LocalGame::playerMove(unsigned char pl) {
-    TurnClick click;
+    TurnInput input;
     for (;;) {
         board->draw();
         drawStatus(pl == 1 ? "Player one turns" : "Player two turns", 200, makecol(127, 127, 127));
         System::flip();
-        if (escapeDown()) {
+        if (escapeDown(input)) {
             return false;
         }
         int x, y;
-        if (click.cell(board, x, y) && board->move(x, y, pl)) {
+        if (input.cell(board, x, y) && board->move(x, y, pl)) {
             return true;
         }
     }

@@ -3,8 +3,11 @@
 #pragma once
 
 #include "board.h"
+#include "input.h"
 
 namespace Games {
+
+class TurnInput;
 
 // A two-player game on a 16 x 16 board. Subclasses say who the players are; run() alternates
 // them, player one first, and shows the end screen. Main thread only.
@@ -35,9 +38,9 @@ protected:
     // System::QuitRequest go on). Does nothing here.
     virtual void abandon();
 
-    // Whether Escape is down now; the turns end the game with it. Once seen, the game counts as
-    // ended by its player here.
-    bool escapeDown();
+    // Whether Escape is down or was pressed during the turn of input; the turns end the game with
+    // it. Once seen, the game counts as ended by its player here.
+    bool escapeDown(TurnInput& input);
 
     bool running;
     Board* board;
@@ -64,14 +67,20 @@ constexpr int kStatusRight = 200;
 // Writes a status text into the back buffer, right pixels left of the screen's right edge.
 void drawStatus(const char* text, int y, int color, int right = kStatusRight);
 
-// The mouse over one turn. A press counts only once the button has been seen up during the
-// turn, so that a button still held from the previous turn cannot place this turn's mark.
-class TurnClick {
+// The keyboard and the mouse over one turn, made as the turn opens: presses from before do not
+// count. A press counts only once the button has been up during the turn, so that a button still
+// held from the previous turn cannot place this turn's mark; a press and release between two
+// passes counts once, where it was made.
+class TurnInput {
 public:
+    // Whether Escape is down or has been pressed during the turn (once for each press).
+    bool escape() { return esc.pressed(); }
     // True, with the cell under the pointer, when a press of this turn is over the grid.
     bool cell(Board* board, int& x, int& y);
 
 private:
+    System::EscapeKey esc;
+    System::MousePresses presses;
     bool released = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include "board.h"
 #include "output_line.h"
+#include "platform.h"
 
 namespace System {
 
@@ -94,6 +95,8 @@ void Listener::serve(Net::Owner<Net::AcceptedSocket> connection) {
         System::err() << "Listner: accepted socket from " << peerName();
         while (!*state.remoteInterrupt && !*state.localInterrupt) {
             dispatchMessage();
+            // The game thread may rest between its passes: what the message changed shows now.
+            Platform::wakeMain();
         }
     });
     Lock lock(descriptors);
@@ -160,6 +163,7 @@ void Listener::fail(System::Exception& e, bool closed) {
     if (!*state.localInterrupt) {
         state.remoteInterrupt = true;
     }
+    Platform::wakeMain();
 }
 
 void Listener::checkLength(unsigned char type, uint32_t length) {

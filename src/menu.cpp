@@ -3,6 +3,7 @@
 
 #include <allegro.h>
 
+#include "input.h"
 #include "system.h"
 
 namespace System {
@@ -75,19 +76,28 @@ void Menu::draw() {
 }
 
 int Menu::exec() {
+    EscapeKey escape;
+    MousePresses presses;
     for (;;) {
         draw();
         flip();
-        if (mouse_b & kLeftButton) {
-            int mx = mouse_x;
-            int my = mouse_y;
+        int mx, my;
+        // A press made since the last pass counts where it was made, although the pointer may
+        // have moved on since; a button held on counts where the pointer is.
+        bool pressed = presses.take(kLeftButton, mx, my);
+        if (!pressed && (mouse_b & kLeftButton)) {
+            mx = mouse_x;
+            my = mouse_y;
+            pressed = true;
+        }
+        if (pressed) {
             for (int i = 0; !data[i].isEnd(); i++) {
                 if (data[i].inside(mx, my)) {
                     return i;
                 }
             }
         }
-        if (key[KEY_ESC] && canEscape) {
+        if (escape.pressed() && canEscape) {
             return -1;
         }
     }

@@ -54,6 +54,8 @@ HostLookup::HostLookup(const std::string& name) : result(std::make_shared<Result
         share->found = found;
         share->error = error;
         share->done = true;
+        // The owner polls between frames and may be resting.
+        Platform::wakeMain();
     };
     if (!Platform::startDetachedThread(work)) {
         work();

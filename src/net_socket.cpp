@@ -27,7 +27,7 @@ ConnectionException::~ConnectionException() {}
 
 void ConnectionException::show() {
     System::say(errorMessage);
-    System::flip();
+    System::present();
 }
 
 ConnectionClosedException::ConnectionClosedException()

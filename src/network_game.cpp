@@ -15,6 +15,8 @@ namespace {
 constexpr unsigned kMasterPort = 31211;
 constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
+// How often a connect in progress is looked at, in milliseconds.
+constexpr int kConnectPollMs = 100;
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -57,7 +59,7 @@ void NetworkGame::endHere() {
 }
 
 bool NetworkGame::localPlayer(unsigned char pl) {
-    TurnClick click;
+    TurnInput input;
     for (;;) {
         if (*listener.state.remoteInterrupt) {
             System::err() << "NetworkGame::localPlayer interrupt";
@@ -66,16 +68,16 @@ bool NetworkGame::localPlayer(unsigned char pl) {
         board->draw();
         drawStatus("Local player turns", 200, makecol(127, 127, 127));
         System::flip();
-        if (escapeDown()) {
+        if (escapeDown(input)) {
             endHere();
             return false;
         }
         int x, y;
-        if (!click.cell(board, x, y) || !board->move(x, y, pl)) {
+        if (!input.cell(board, x, y) || !board->move(x, y, pl)) {
             continue;
         }
         board->draw();
-        System::flip();
+        System::present();
         unsigned char* destPtr = *listener.state.data;
         {
             std::lock_guard hold(listener.state.data);
@@ -86,8 +88,9 @@ bool NetworkGame::localPlayer(unsigned char pl) {
 }
 
 bool NetworkGame::remotePlayer(unsigned char /*pl*/) {
+    TurnInput input;
     while (!*listener.state.remoteInterrupt) {
-        if (escapeDown()) {
+        if (escapeDown(input)) {
             System::out() << "Local interrupt";
             endHere();
             return false;
@@ -115,7 +118,7 @@ void NetworkGame::startListener(unsigned port, unsigned size, unsigned char peer
     listener.start(nullptr);
 }
 
-bool NetworkGame::waitForPeer() {
+bool NetworkGame::waitForPeer(System::EscapeKey& escape) {
     for (;;) {
         if (*listener.state.ready) {
             return true;
@@ -131,19 +134,21 @@ bool NetworkGame::waitForPeer() {
         }
         System::say("Waiting for connection");
         System::flip();
-        if (key[KEY_ESC]) {
+        if (escape.pressed()) {
             return false;
         }
     }
 }
 
-bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nick) {
+bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nick,
+                                     System::EscapeKey& escape) {
     // Drawn and polled like the waiting loop: an unanswering host or a hung resolver must not
     // freeze the window, and Escape abandons the connect at once.
     while (!dialer.poll()) {
         System::say("Waiting for connection");
-        System::flip();
-        if (key[KEY_ESC]) {
+        // Nothing announces a connect's progress.
+        System::flip(kConnectPollMs);
+        if (escape.pressed()) {
             return false;
         }
     }
@@ -159,14 +164,16 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
 }
 
 MasterGame::MasterGame(std::string /*nick*/, unsigned size) {
+    // One waiting screen from the listener's start to the connection back.
+    System::EscapeKey escape;
     startListener(kMasterPort, size, 2);
-    if (!waitForPeer()) {
+    if (!waitForPeer(escape)) {
         return;
     }
     // Back to the address the slave's connection came from, as the accept recorded it.
     Net::Host slave(listener.peerHost(), kSlavePort);
     Net::Dialer dialer({slave}, slave.address());
-    running = connectAndAnnounce(dialer, kMasterNick);
+    running = connectAndAnnounce(dialer, kMasterNick, escape);
 }
 
 MasterGame::~MasterGame() {}
@@ -181,9 +188,10 @@ bool MasterGame::playerTwo() {
 
 SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size) {
     // Listen before the nick goes out: the master connects back as soon as it has it.
+    System::EscapeKey escape;
     startListener(kSlavePort, size, 1);
     Net::Dialer dialer(host, kMasterPort);
-    running = connectAndAnnounce(dialer, nick) && waitForPeer();
+    running = connectAndAnnounce(dialer, nick, escape) && waitForPeer(escape);
 }
 
 SlaveGame::~SlaveGame() {}

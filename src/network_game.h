@@ -38,14 +38,15 @@ protected:
     // Builds the listener for port and a board of size cells, its socket listening on return,
     // and starts its thread. peerPlayer is the number the peer plays, for checking its moves.
     void startListener(unsigned port, unsigned size, unsigned char peerPlayer);
-    // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is down
+    // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is pressed
     // (false). Throws Net::ConnectionException when the listener ended before the nick came, or
     // when the peer left the connection this side has opened to it.
-    bool waitForPeer();
+    bool waitForPeer(System::EscapeKey& escape);
     // Shows "Waiting for connection" while dialer looks the peer up and connects, then sends
     // nick on the connection: true once sent, false when Escape abandoned the connect. A failure
     // is a Net::ConnectionException.
-    bool connectAndAnnounce(Net::Dialer& dialer, const std::string& nick);
+    bool connectAndAnnounce(Net::Dialer& dialer, const std::string& nick,
+                            System::EscapeKey& escape);
 
     System::Listener listener;
     // This side's outgoing connection, from the dialer of the set-up; closed with the game.

@@ -1,9 +1,9 @@
 // The few calls that differ between the systems the game runs on: the sockets library's start and
 // end, the socket calls whose names, flags or error reporting differ, threads nobody waits for,
-// the signals or console events that ask the program to end, raw writes to the standard
-// descriptors, and where the program's files are. Each system has one source behind this header
-// (platform_posix.cpp, platform_win32.cpp); everything else in the program is written once for all
-// of them.
+// the signals or console events that ask the program to end, the main thread's wake-up, raw writes
+// to the standard descriptors, and where the program's files are. Each system has one source behind
+// this header (platform_posix.cpp, platform_win32.cpp); everything else in the program is written
+// once for all of them.
 //
 // Sockets are plain ints here as everywhere in the program, -1 for none. Windows socket handles
 // fit: the system keeps handles below 2^32 so that 32-bit and 64-bit programs can share them, and
@@ -84,6 +84,17 @@ bool connectInProgress(int error);
 bool connectFinished(int socket);
 // The error that ended that connect, 0 when it succeeded.
 int connectError(int socket);
+
+// ---- Waking the main thread ----
+
+// Wakes the main thread from waitForWake(), or ends its next wait at once when it is not waiting:
+// whoever changes something that the main thread's loops look at (a key, the mouse, a message
+// from the peer, a request to end) calls it. Several calls before a wait count as one. Any
+// thread; safe in a signal handler.
+void wakeMain();
+// Sleeps until wakeMain() has been called since the last wait began, or milliseconds have passed.
+// Main thread only.
+void waitForWake(int milliseconds);
 
 // ---- The program and its files ----
 

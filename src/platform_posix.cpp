@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <system_error>
 #include <thread>
@@ -141,6 +142,47 @@ bool startDetachedThread(std::function<void()> work) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The main thread's wake-up: a pipe whose reading end it polls. Made before main() runs, so that
+// a signal handler never finds it missing; both ends never block.
+struct WakePipe {
+    int read = -1;
+    int write = -1;
+    WakePipe() {
+        int fds[2];
+        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+            read = fds[0];
+            write = fds[1];
+        }
+    }
+};
+const WakePipe wakePipe;
+
+}  // namespace
+
+void wakeMain() {
+    // A full pipe already wakes the reader: the byte that did not fit is not missed.
+    const char byte = 0;
+    int saved = errno;
+    ssize_t ignored = ::write(wakePipe.write, &byte, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+void waitForWake(int milliseconds) {
+    if (wakePipe.read == -1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return;
+    }
+    pollfd p = {wakePipe.read, POLLIN, 0};
+    if (poll(&p, 1, milliseconds) > 0) {
+        char drain[64];
+        while (::read(wakePipe.read, drain, sizeof drain) > 0) {
+        }
+    }
 }
 
 void watchSignals(void (*handler)(int)) {

@@ -356,6 +356,24 @@ bool startDetachedThread(std::function<void()> work) {
     return true;
 }
 
+namespace {
+// The main thread's wake-up: an event that resets itself when a wait takes it. Made before main()
+// runs, so that a console event or a signal never finds it missing.
+const HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}  // namespace
+
+void wakeMain() {
+    SetEvent(wakeEvent);
+}
+
+void waitForWake(int milliseconds) {
+    if (wakeEvent == nullptr) {
+        Sleep(static_cast<DWORD>(milliseconds));
+        return;
+    }
+    WaitForSingleObject(wakeEvent, static_cast<DWORD>(milliseconds));
+}
+
 void watchSignals(void (*handler)(int)) {
     signalHandler.store(handler);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);

@@ -54,6 +54,8 @@ void watchSignals() {
 void requestQuit(int cause) {
     int none = 0;
     quitCause.compare_exchange_strong(none, cause);
+    // The main thread may be resting between two passes.
+    Platform::wakeMain();
 }
 
 void checkQuit() {

@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <memory>
+#include <thread>
 
+#include "input.h"
 #include "output_line.h"
 #include "picture_folder.h"
 #include "platform.h"
@@ -26,11 +29,52 @@ constexpr int kScreenH = 600;
 constexpr int kColorDepth = 32;
 constexpr int kMaxMessage = 255;
 const char* const kTitle = "Five in a row";
-// How often a key wait looks for a key and for a request to quit, in milliseconds.
-constexpr int kKeyPoll = 10;
+// At most this many frames a second reach the window: a frame that changes on every pass (the
+// pointer in motion) waits for its turn.
+constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
+// How long a key wait rests when nothing announces itself.
+constexpr int kIdleMs = 250;
+// A key is announced just before the library puts it into the key buffer.
+constexpr int kKeyComingMs = 1;
+
+using Clock = std::chrono::steady_clock;
 
 // Main thread only, like flip() itself.
 unsigned long flips = 0;
+unsigned long shownFrames = 0;
+bool paced = true;
+// A copy of the frame on the window, pointer included; null before the first.
+BITMAP* shown = nullptr;
+Clock::time_point shownAt;
+
+// Whether the copy of the shown frame has the back buffer's size and depth.
+bool shownFits() {
+    return shown != nullptr && shown->w == _screen->w && shown->h == _screen->h &&
+           bitmap_color_depth(shown) == bitmap_color_depth(_screen);
+}
+
+bool sameAsShown() {
+    if (!shownFits()) {
+        return false;
+    }
+    size_t bytes = static_cast<size_t>(_screen->w) * ((bitmap_color_depth(_screen) + 7) / 8);
+    for (int y = 0; y < _screen->h; y++) {
+        if (memcmp(_screen->line[y], shown->line[y], bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void keepShown() {
+    if (!shownFits()) {
+        forgetShown();
+        shown = create_bitmap_ex(bitmap_color_depth(_screen), _screen->w, _screen->h);
+    }
+    if (shown != nullptr) {
+        blit(_screen, shown, 0, 0, 0, 0, _screen->w, _screen->h);
+    }
+}
 }  // namespace
 
 Exception::Exception() {}
@@ -79,6 +123,7 @@ void init() {
     install_timer();
     install_keyboard();
     install_mouse();
+    latchInput();
     // After the library, which installs signal handlers of its own that would end the program
     // without telling a peer.
     watchForQuit();
@@ -92,22 +137,58 @@ void handleMouse() {
     masked_blit(mousePtr, _screen, 0, 0, mouse_x, mouse_y, mousePtr->w, mousePtr->h);
 }
 
-void flip() {
-    // Every screen that waits polls through here, so this is where a request to quit ends them.
+void present() {
+    // Every screen polls or waits through here, so this is where a request to quit ends them.
     checkQuit();
     ++flips;
     handleMouse();
-    blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    if (!paced) {
+        blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        ++shownFrames;
+    } else if (!sameAsShown()) {
+        Clock::duration since = Clock::now() - shownAt;
+        if (since < kFrameTime) {
+            std::this_thread::sleep_for(kFrameTime - since);
+        }
+        blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        keepShown();
+        shownAt = Clock::now();
+        ++shownFrames;
+    }
     clear_bitmap(_screen);
+}
+
+void flip(int restMs) {
+    present();
+    if (paced) {
+        Platform::waitForWake(restMs);
+    }
+}
+
+void setPaced(bool on) {
+    paced = on;
+    forgetShown();
+}
+
+void forgetShown() {
+    if (shown != nullptr) {
+        destroy_bitmap(shown);
+        shown = nullptr;
+    }
 }
 
 unsigned long frames() {
     return flips;
 }
 
+unsigned long framesShown() {
+    return shownFrames;
+}
+
 void done() {
     remove_keyboard();
     remove_mouse();
+    forgetShown();
     if (_screen != nullptr) {
         destroy_bitmap(_screen);
         _screen = nullptr;
@@ -139,12 +220,16 @@ BITMAP* loadBitmap(const char* path) {
 }
 
 int waitForKey() {
+    unsigned announced = keyPresses();
     for (;;) {
         checkQuit();
         if (keypressed()) {
             return readkey();
         }
-        rest(kKeyPoll);
+        // Woken by a key that is not in the buffer yet: it comes at once.
+        bool coming = keyPresses() != announced;
+        announced = keyPresses();
+        Platform::waitForWake(paced && !coming ? kIdleMs : kKeyComingMs);
     }
 }
 
@@ -213,7 +298,7 @@ std::string readText(int x, int y, int maxW, size_t maxLength) {
         _textmode = -1;  // text_mode(-1), which the library marks deprecated
         blit(snapshot.get(), _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         writeText(text.substr(from), x, y, white());
-        flip();
+        present();
         int k = waitForKey();
         int scancode = k >> 8;
         if (scancode == KEY_BACKSPACE) {

@@ -36,16 +36,31 @@ protected:
 };
 
 // Starts the graphics library, the 800 x 600 window at 32-bit colour titled "Five in a row", the
-// back buffer, the pointer picture, timer, keyboard and mouse, and the watch for the close button
+// back buffer, the pointer picture, timer, keyboard and mouse with their presses latched (see
+// input.h), and the watch for the close button
 // and the signals that end the program (see quit_request.h), and the sockets library where the
 // system has one to start. Throws System::Exception when the window, a picture or the sockets
 // library fails.
 void init();
-// Draws the pointer into the back buffer, copies it to the window and clears it. Throws
-// System::QuitRequest instead once the program has been asked to end.
-void flip();
-// How many times flip() has run since the program started (the benchmarks count frames with it).
+// Draws the pointer into the back buffer, shows it in the window unless the window shows that
+// frame already, and clears the back buffer; then rests until something a loop looks at happens
+// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain) or restMs milliseconds
+// have passed: a loop that also watches what nobody announces (a connect's progress) sees it
+// within that time. Frames reach the window at most 60 times a second. For the passes of a
+// polling loop. Throws System::QuitRequest instead once the program has been asked to end.
+void flip(int restMs = 250);
+// flip() without the rest: for a screen drawn once that then waits for a key.
+void present();
+// Whether flip() rests and shows only changed frames (the default). Off, every flip() shows its
+// frame and returns at once, as tests without a window want: one frame for each pass.
+void setPaced(bool on);
+// Forgets the frame the window shows: the next one is shown whatever it holds (for tests that
+// change the screen behind the program's back).
+void forgetShown();
+// How many times flip() or present() has run since the program started.
 unsigned long frames();
+// How many frames have reached the window since the program started.
+unsigned long framesShown();
 // Removes keyboard and mouse, releases the back buffer and the pointer and ends the sockets
 // library; safe after a failed init.
 void done();
@@ -57,7 +72,7 @@ BITMAP* loadBitmap(const char* path);
 // Draws the pointer picture into the back buffer at the mouse position.
 void handleMouse();
 // Waits for the next key in the library's key buffer and returns it as readkey() does. Throws
-// System::QuitRequest when the program is asked to end meanwhile (within a few milliseconds).
+// System::QuitRequest when the program is asked to end meanwhile. Rests while it waits.
 int waitForKey();
 
 // One-line editor at (x, y), showing at most maxW pixels of the text's end. Waits for keys until

@@ -101,6 +101,8 @@ FakeScreen::FakeScreen(int frameLimit) {
     screen->id |= BMP_ID_SYSTEM;
 
     freshBackBuffer();
+    // One frame for each pass, at once: the tests drive the loops frame by frame.
+    System::setPaced(false);
     if (System::mousePtr == nullptr) {
         System::mousePtr = create_bitmap(1, 1);
         clear_to_color(System::mousePtr, makecol(255, 0, 255));
@@ -109,6 +111,7 @@ FakeScreen::FakeScreen(int frameLimit) {
 }
 
 FakeScreen::~FakeScreen() {
+    System::setPaced(true);
     screen->id &= ~BMP_ID_SYSTEM;
     screen->vtable = screenState->memoryVtable;
     destroy_bitmap(screen);

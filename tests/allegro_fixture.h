@@ -34,7 +34,8 @@ Rgb pixel(BITMAP* bmp, int x, int y);
 // `screen` is a memory bitmap, the back buffer is fresh and, if there was none, the pointer
 // picture is a single pixel of the mask colour (drawn as nothing). Every frame that reaches
 // `screen` calls the frame hook with the frame's number (from 1), after the frame is there, so a
-// test can read it and change the input (mouse_b, mouse_x, mouse_y, key[]) for the next pass.
+// test can read it and change the input (mouse_b, mouse_x, mouse_y, key[]) for the next pass:
+// flip() shows every frame and does not rest meanwhile.
 // A frame beyond the limit fails the test and ends the process: every polling loop is bounded.
 // One at a time; main thread only.
 class FakeScreen {

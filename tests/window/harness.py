@@ -51,8 +51,8 @@ TEXT_X = SCREEN_W - 200
 # How long a single wait may take before the test fails. Generous: the machine may be busy with
 # other tests, and a passing wait returns as soon as its condition holds.
 WAIT = 10.0
-# How long something must stay unchanged to count as "nothing happened". The program redraws
-# thousands of times a second, so it has long reacted by then.
+# How long something must stay unchanged to count as "nothing happened". The program is woken by
+# every input and redraws within milliseconds, so it has long reacted by then.
 QUIET = 0.4
 
 
@@ -841,6 +841,15 @@ class Program:
             if 0 <= nx < SCREEN_W and 0 <= ny < SCREEN_H and region(nx, ny) == region(x, y):
                 return nx, ny
         raise Failure(f"no pixel next to ({x}, {y}) in the same place")
+
+    def tap_key(self, name, hold=0.005):
+        """Presses a key for `hold` seconds, in one call of xdotool, and does not wait for the
+        program to take it: a tap that may fall between two of its passes."""
+        self.display.xdotool("keydown", name, "sleep", f"{hold:g}", "keyup", name)
+
+    def tap_button(self, hold=0.005):
+        """Presses the left button where the pointer is for `hold` seconds, as tap_key does."""
+        self.display.xdotool("mousedown", "1", "sleep", f"{hold:g}", "mouseup", "1")
 
     def close(self):
         """Clicks the window's close button."""

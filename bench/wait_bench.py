@@ -1,0 +1,443 @@
+"""What the game costs while it waits for its player or its peer, and how soon it answers them.
+
+For each waiting screen (main menu, network sub-menu, hot-seat turn, local and remote network turn,
+the master's wait for a slave, a slave's connect that gets no answer) the game is brought there
+with the window harness and left alone: its share of one core and the X server's over SECONDS,
+read from /proc/PID/stat. Beside it the bare graphics program (bench/bare_allegro.cpp), which
+only rests between polls, measured the same way. Under wine every process of the game's prefix,
+its wineserver included, counts as the game.
+
+Then the latencies, medians over a few rounds, each input made with XTest and its effect found by
+reading the changed part of the window (XGetImage) as fast as the server answers: a 5 ms click
+on a cell to the frame with the mark; a peer's move written on the socket to the frame with it;
+a 5 ms Escape in the master's wait to the next screen. A 5 ms tap that shows nothing within a
+second is counted as missed and made again, held until it shows; the latency is then the held
+press's. Every figure for each game given, so that
+an older build (today's busy loop) is measured in the same run beside the new one.
+
+Runs in private network and mount namespaces of its own (as the window tests do): the game's
+ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs root,
+Xvfb, xdotool, nftables. Asserts nothing; prints the figures and the goals beside them.
+
+Usage: wait_bench.py --data DATA --text-mask HELPER [--bare BARE --game NAME=EXE ...]
+           [--windows-bare BARE.EXE --windows-game NAME=EXE ...] [--seconds 10] [--rounds 9]
+The Linux figures and the latencies are measured for the --game programs, the wine figures for
+the --windows-game programs.
+"""
+
+import argparse
+import ctypes
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "window"))
+# pylint: disable=wrong-import-position
+import wine
+from harness import (MAIN_MENU, PARK, SUB_MENU, Harness, Program, cell_centre, check,
+                     private_network)
+from netplay import wait_for_waiting
+from peer import Peer, Transcript, begin, start_as_master, start_as_slave
+
+GOAL_LINUX = 3.0
+GOAL_WINE = 5.0
+GOAL_CLICK_MS = 20.0
+GOAL_MOVE_MS = 20.0
+GOAL_ESCAPE_MS = 50.0
+DEAF_HOST = "deaf.test"
+HOSTS = f"127.0.0.1 localhost\n127.0.0.2 {DEAF_HOST}\n127.0.0.3 {DEAF_HOST}\n"
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+# ---- CPU time ----
+
+def cpu_seconds(pid):
+    """User and system time of a process so far, 0 when it has gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def prefix_pids(prefix_path):
+    """Every process started for the wine prefix, its wineserver included."""
+    want = f"WINEPREFIX={prefix_path}".encode()
+    pids = []
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            try:
+                with open(f"/proc/{name}/environ", "rb") as f:
+                    if want in f.read().split(b"\0"):
+                        pids.append(int(name))
+            except OSError:
+                pass
+    return pids
+
+
+def shares(pids_of, seconds):
+    """{name: per cent of one core} over `seconds` for the processes pids_of() gives by name; a
+    process that starts meanwhile counts whole, one that ends is lost."""
+    before = {name: {pid: cpu_seconds(pid) for pid in pids} for name, pids in pids_of().items()}
+    start = time.monotonic()
+    time.sleep(seconds)
+    after = {name: {pid: cpu_seconds(pid) for pid in pids} for name, pids in pids_of().items()}
+    took = time.monotonic() - start
+    return {name: 100 * sum(t - before[name].get(pid, 0.0) for pid, t in after[name].items())
+            / took for name in after}
+
+
+# ---- Programs ----
+
+class Game(Program):
+    """A Linux game or graphics program given by its path (the harness's own is only one)."""
+
+    def __init__(self, harness, display, exe, args=()):
+        self.exe, self.args = exe, list(args)
+        super().__init__(harness, display, harness.workdir(), dict(display.env))
+
+    def command(self):
+        return [self.exe, *self.args]
+
+
+class Subject:
+    """How to start one game and whose CPU time counts as its own."""
+
+    def __init__(self, name, start, pids):
+        self.name, self.start, self.pids = name, start, pids
+
+
+def linux_subject(h, display, name, exe, args=()):
+    return Subject(name, lambda: Game(h, display, exe, args), lambda p: [p.proc.pid])
+
+
+def wine_subject(h, display, prefix, name, exe):
+    copy = wine.beside_pictures(h, exe)
+    return Subject(name, lambda: ready(wine.WineProgram(h, display, prefix, copy)),
+                   lambda p: prefix_pids(prefix.path))
+
+
+def ready(program):
+    program.ready_for_input()
+    return program
+
+
+# ---- The waiting screens ----
+
+def park(game, condition, what):
+    game.wait_for_screen(condition, what, pointer=PARK)
+
+
+def back_to_menu(game):
+    """Escape, then a key for an end screen that stays: the main menu again."""
+    game.move_blind(*PARK)
+    game.key("Escape")
+    img = game.wait_for_screen(
+        lambda img: game.menu_shown(img, MAIN_MENU) or game.end_screen_shown(img, 0),
+        "the main menu or the end screen after Escape")
+    if not game.menu_shown(img, MAIN_MENU):
+        game.key("space")
+        game.wait_for_menu(what="the main menu after the end screen")
+
+
+def screens(h):
+    """(name, enter(game) -> leave(game)) for each waiting screen, from the main menu and back."""
+    def main_menu(game):
+        park(game, lambda img: game.menu_shown(img, MAIN_MENU), "the main menu")
+        return lambda: None
+
+    def sub_menu(game):
+        game.choose("mi_net.tga")
+        park(game, lambda img: game.menu_shown(img, SUB_MENU), "the network sub-menu")
+        return lambda: (game.key("Escape"), game.wait_for_menu())
+
+    def hot_seat(game):
+        game.choose("mi_local.tga")
+        game.wait_for_turn(1)
+        return lambda: back_to_menu(game)
+
+    def network(role):
+        def enter(game):
+            peer = Peer(role)
+            begin(game, peer, Transcript(game), nick="bench")
+
+            def leave():
+                back_to_menu(game)
+                peer.close()
+            return leave
+        return enter
+
+    def master_wait(game):
+        start_as_master(game)
+        return lambda: back_to_menu(game)
+
+    def deaf_connect(game):
+        start_as_slave(game, "bench", DEAF_HOST)
+        wait_for_waiting(game)
+        return lambda: back_to_menu(game)
+
+    return [("main menu", main_menu), ("network sub-menu", sub_menu),
+            ("hot-seat turn", hot_seat), ("local network turn", network("slave")),
+            ("remote turn", network("master")), ("master's wait", master_wait),
+            ("slave's connect, no answer", deaf_connect)]
+
+
+def idle_figures(h, display, subjects, bare, seconds):
+    """{subject: {screen: (game %, X %)}}, and the bare program's (game %, X %)."""
+    xserver = display.proc.pid
+    program = bare.start()
+    program.wait_for_menu({"mi_exit.tga": MAIN_MENU["mi_exit.tga"]}, "the bare program")
+    program.move_blind(*PARK)
+    got = shares(lambda: {"game": bare.pids(program), "x": [xserver]}, seconds)
+    bare_figures = (got["game"], got["x"])
+    program.stop()
+    figures = {}
+    for subject in subjects:
+        game = subject.start()
+        game.wait_for_menu()
+        figures[subject.name] = {}
+        for name, enter in screens(h):
+            leave = enter(game)
+            game.move_blind(*PARK)
+            time.sleep(0.5)
+            got = shares(lambda: {"game": subject.pids(game), "x": [xserver]}, seconds)
+            figures[subject.name][name] = (got["game"], got["x"])
+            print(f"  {subject.name:>12}  {name:<28} game {got['game']:6.1f} %   "
+                  f"X server {got['x']:6.1f} %", flush=True)
+            leave()
+        game.stop()
+    return figures, bare_figures
+
+
+# ---- Latency ----
+
+class XInput:
+    """XTest input and small reads of the window, on a connection of its own."""
+
+    def __init__(self, display):
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xtst = ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XGetImage.restype = ctypes.c_void_p
+        self.x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                       ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                       ctypes.c_ulong, ctypes.c_int]
+        self.x11.XFree.argtypes = [ctypes.c_void_p]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                ctypes.c_ulong]
+        self.connection = self.x11.XOpenDisplay(display.name.encode())
+        check(self.connection, "no connection to the display for XTest")
+        self.escape = self.x11.XKeysymToKeycode(self.connection, 0xFF1B)
+
+    def region(self, window, box):
+        """The bytes of the window's pixels in box (x, y, w, h)."""
+        x, y, w, h = box
+        image = self.x11.XGetImage(self.connection, int(window), x, y, w, h, 0xFFFFFFFF, 2)
+        check(image, "XGetImage failed")
+        # XImage: width, height, xoffset, format (ints), then the data pointer.
+        data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+        line = ctypes.cast(image + 44, ctypes.POINTER(ctypes.c_int))[0]
+        pixels = ctypes.string_at(data, line * h)
+        self.x11.XFree(data)
+        self.x11.XFree(ctypes.c_void_p(image))
+        return pixels
+
+    def flush(self):
+        self.x11.XFlush(self.connection)
+
+    def button(self, down):
+        self.xtst.XTestFakeButtonEvent(self.connection, 1, down, 0)
+
+    def escape_key(self, down):
+        self.xtst.XTestFakeKeyEvent(self.connection, self.escape, down, 0)
+
+    def press(self, press, window, box):
+        """A 5 ms press (press(True), then press(False)) that changes the window's box: (ms from
+        the press to the change, whether the 5 ms tap was taken). A tap that shows nothing within
+        a second is made again, held until the change shows."""
+        before = self.region(window, box)
+        start = time.perf_counter()
+        press(True)
+        self.flush()
+        time.sleep(0.005)
+        press(False)
+        self.flush()
+        ms = self.until_changed(window, box, before, start, 1.0)
+        if ms is not None:
+            return ms, True
+        start = time.perf_counter()
+        press(True)
+        self.flush()
+        try:
+            ms = self.until_changed(window, box, before, start, 5.0)
+            check(ms is not None, "a held press changed nothing within 5 s")
+        finally:
+            press(False)
+            self.flush()
+        return ms, False
+
+    def until_changed(self, window, box, before, since, timeout):
+        """Milliseconds from `since` until the box differs from `before`; None after timeout."""
+        while True:
+            now = time.perf_counter()
+            if self.region(window, box) != before:
+                return (now - since) * 1000
+            if now - since > timeout:
+                return None
+
+
+def cell_box(c, r):
+    x, y = cell_centre(c, r)
+    return (x - 6, y - 6, 12, 12)
+
+
+NOTICE_BOX = (300, 290, 200, 20)
+CELLS = [(c, r) for r in (1, 4, 7, 10, 13) for c in (1, 4, 7, 10, 13)]
+
+
+def latencies(display, subject, rounds):
+    """{what: [ms]} for one game, and {what: 5 ms taps taken}."""
+    xi = XInput(display)
+    game = subject.start()
+    game.wait_for_menu()
+    got = {"click": [], "move": [], "escape": []}
+    taps = {"click": 0, "escape": 0}
+
+    game.choose("mi_local.tga")
+    game.wait_for_turn(1)
+    for i, cell in enumerate(CELLS[:rounds]):
+        game.move(*cell_centre(*cell))
+        time.sleep(0.1)
+        ms, tapped = xi.press(xi.button, game.window, cell_box(*cell))
+        got["click"].append(ms)
+        taps["click"] += tapped
+        game.wait_for_turn(2 - i % 2)
+    back_to_menu(game)
+
+    with Peer("master") as peer:
+        begin(game, peer, Transcript(game), nick="bench")
+        for i in range(rounds):
+            mine, theirs = CELLS[2 * i], CELLS[2 * i + 1]
+            box = cell_box(*mine)
+            game.move_blind(*PARK)
+            time.sleep(0.1)
+            before = xi.region(game.window, box)
+            start = time.perf_counter()
+            peer.play(*mine)
+            ms = xi.until_changed(game.window, box, before, start, 5.0)
+            check(ms is not None, "the peer's move did not show within 5 s")
+            got["move"].append(ms)
+            game.click(*cell_centre(*theirs))
+            peer.expect_move(*theirs)
+        back_to_menu(game)
+
+    for _ in range(rounds):
+        start_as_master(game)
+        game.move_blind(*PARK)
+        time.sleep(0.1)
+        ms, tapped = xi.press(xi.escape_key, game.window, NOTICE_BOX)
+        got["escape"].append(ms)
+        taps["escape"] += tapped
+        game.wait_for_menu()
+    game.stop()
+    return got, taps
+
+
+# ---- Report ----
+
+def verdict(value, goal):
+    return "met" if value <= goal else "MISSED"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--text-mask", required=True)
+    parser.add_argument("--bare")
+    parser.add_argument("--game", action="append", default=[], metavar="NAME=EXE")
+    parser.add_argument("--windows-bare")
+    parser.add_argument("--windows-game", action="append", default=[], metavar="NAME=EXE")
+    parser.add_argument("--seconds", type=float, default=10.0)
+    parser.add_argument("--rounds", type=int, default=9)
+    args = parser.parse_args()
+    private_network("wait_bench", mount=True)
+
+    print(f"Machine: {os.cpu_count()} CPUs, load average "
+          f"{' '.join(open('/proc/loadavg').read().split()[:3])} at start")
+    with Harness("wait_bench", None, os.path.abspath(args.data),
+                 os.path.abspath(args.text_mask)) as h:
+        hosts = os.path.join(h.scratch, "hosts")
+        with open(hosts, "w", encoding="ascii") as f:
+            f.write(HOSTS)
+        subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+        subprocess.run(["nft", "-f", "-"], check=True, text=True,
+                       input="table ip bench {\nchain in {\ntype filter hook input priority 0\n"
+                             "ip daddr { 127.0.0.2, 127.0.0.3 } tcp dport 31211 drop\n}\n}\n")
+        display = h.display()
+        games = [linux_subject(h, display, name, os.path.abspath(exe))
+                 for name, exe in (g.split("=", 1) for g in args.game)]
+        if games:
+            check(args.bare, "--bare names the bare program to measure beside the games")
+            bare = linux_subject(h, display, "bare", os.path.abspath(args.bare), [h.data])
+            print(f"\nShare of one core while waiting, {args.seconds:g} s per screen, Xvfb "
+                  f"(goal: game and X server at most {GOAL_LINUX:g} % each)")
+            figures, bare_figures = idle_figures(h, display, games, bare, args.seconds)
+            report(figures, bare_figures, GOAL_LINUX, None)
+
+        if args.windows_bare and args.windows_game:
+            prefix = wine.prefix(h)
+            # The first program of a prefix starts its services: not to be counted.
+            warm = wine.WineProgram(h, display, prefix,
+                                    wine.beside_pictures(h, os.path.abspath(args.windows_bare)))
+            warm.wait_for_window()
+            warm.stop()
+            prefix.stop()
+            wgames = [wine_subject(h, display, prefix, name, os.path.abspath(exe))
+                      for name, exe in (g.split("=", 1) for g in args.windows_game)]
+            wbare = wine_subject(h, display, prefix, "bare", os.path.abspath(args.windows_bare))
+            print(f"\nUnder wine, every process of the prefix and its wineserver together "
+                  f"(goal: at most the bare program and at most {GOAL_WINE:g} %)")
+            figures, bare_figures = idle_figures(h, display, wgames, wbare, args.seconds)
+            report(figures, bare_figures, GOAL_WINE, bare_figures[0])
+
+        if not games:
+            return
+        print(f"\nLatency, median of {args.rounds} rounds (ms), 5 ms presses made with XTest")
+        goals = {"click": GOAL_CLICK_MS, "move": GOAL_MOVE_MS, "escape": GOAL_ESCAPE_MS}
+        texts = {"click": "click on a cell to the frame with the mark",
+                 "move": "peer's move on the socket to the frame with it",
+                 "escape": "Escape in the master's wait to the next screen"}
+        for subject in games:
+            got, taps = latencies(display, subject, args.rounds)
+            for what, ms in got.items():
+                median = statistics.median(ms)
+                tapped = (f"; 5 ms taps taken {taps[what]} of {len(ms)}" if what in taps
+                          else "")
+                print(f"  {subject.name:>12}  {texts[what]:<48} {median:7.1f}  (max "
+                      f"{max(ms):6.1f}; goal {goals[what]:g}: {verdict(median, goals[what])}"
+                      f"{tapped})", flush=True)
+
+
+def report(figures, bare_figures, goal, bare_goal):
+    game_bare, x_bare = bare_figures
+    print(f"  {'bare program':>12}  {'(rests 5 ms between polls)':<28} game {game_bare:6.1f} %   "
+          f"X server {x_bare:6.1f} %")
+    for name, by_screen in figures.items():
+        worst_game = max(g for g, _ in by_screen.values())
+        worst_x = max(x for _, x in by_screen.values())
+        limit = goal if bare_goal is None else min(goal, bare_goal)
+        print(f"  {name}: worst screen game {worst_game:.1f} % ({verdict(worst_game, limit)}), "
+              f"X server {worst_x:.1f} % ({verdict(worst_x, goal)})")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,173 @@
+// Presses latched between two passes of a resting loop, and the frames a resting loop shows. The
+// library's input thread is played by calling its callbacks as it would, after it has set key[],
+// mouse_b, mouse_x and mouse_y.
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "allegro_fixture.h"
+#include "game.h"
+#include "input.h"
+#include "platform.h"
+#include "system.h"
+
+namespace {
+
+constexpr int kRelease = 0x80;
+
+void escapeDown(bool down) {
+    key[KEY_ESC] = down ? -1 : 0;
+    System::keyEvent(down ? KEY_ESC : KEY_ESC | kRelease);
+}
+
+void mouseAt(int x, int y, int buttons) {
+    mouse_x = x;
+    mouse_y = y;
+    mouse_b = buttons;
+    System::mouseEvent(0);
+}
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Testing::startAllegroWithoutDisplay();
+        escapeDown(false);
+        mouseAt(0, 0, 0);
+    }
+    void TearDown() override {
+        escapeDown(false);
+        mouseAt(0, 0, 0);
+    }
+};
+
+TEST_F(InputTest, EscapeTappedBetweenPassesCountsOnceAndOnlyOnTheScreenItWasMadeOn) {
+    escapeDown(true);
+    escapeDown(false);
+    // A screen opened after the tap does not see it.
+    System::EscapeKey screen;
+    EXPECT_FALSE(screen.pressed());
+    escapeDown(true);
+    // The library repeats a held key: still one press.
+    System::keyEvent(KEY_ESC);
+    escapeDown(false);
+    EXPECT_TRUE(screen.pressed());
+    EXPECT_FALSE(screen.pressed());
+    // Held, it is reported on every pass, as before.
+    escapeDown(true);
+    EXPECT_TRUE(screen.pressed());
+    EXPECT_TRUE(screen.pressed());
+    escapeDown(false);
+    EXPECT_FALSE(screen.pressed());
+}
+
+TEST_F(InputTest, EscapeSeenHeldBeforeItsCallbackDoesNotReachTheNextScreen) {
+    // The library sets key[] first; one screen sees it and closes, the next opens; only then does
+    // the callback count the press.
+    key[KEY_ESC] = -1;
+    System::EscapeKey next;
+    System::keyEvent(KEY_ESC);
+    key[KEY_ESC] = 0;
+    System::keyEvent(KEY_ESC | kRelease);
+    EXPECT_FALSE(next.pressed());
+}
+
+TEST_F(InputTest, MousePressesCountOnceWhereTheyWereMadeAndNotOnTheNextScreen) {
+    mouseAt(10, 20, 1);
+    mouseAt(10, 20, 0);
+    System::MousePresses screen;
+    int x = -1, y = -1;
+    EXPECT_FALSE(screen.take(7, x, y));
+    mouseAt(30, 40, 1);
+    mouseAt(31, 41, 1);
+    mouseAt(50, 60, 0);
+    ASSERT_TRUE(screen.take(7, x, y));
+    EXPECT_EQ(x, 30);
+    EXPECT_EQ(y, 40);
+    EXPECT_FALSE(screen.take(7, x, y));
+    // A right click is no left one.
+    mouseAt(70, 80, 2);
+    mouseAt(70, 80, 0);
+    EXPECT_FALSE(screen.take(1, x, y));
+    // Seen held before its callback came: it belongs to the screen that saw it.
+    mouse_b = 1;
+    System::MousePresses next;
+    System::mouseEvent(0);
+    mouseAt(90, 90, 0);
+    EXPECT_FALSE(next.take(7, x, y));
+}
+
+// A hot-seat turn driven frame by frame.
+class Turns : public Games::LocalGame {
+public:
+    using LocalGame::playerMove;
+    unsigned char at(int c, int r) { return board->getData()[c + 16 * r]; }
+};
+
+int centre(int cell) {
+    return 50 + 16 * cell + 8;
+}
+
+TEST_F(InputTest, APressSeenOnlyAfterThePointerMovedOnPlacesTheMarkWhereItWasMade) {
+    Testing::FakeScreen fake(50);
+    Turns game;
+    fake.onFrame([](int frame) {
+        if (frame == 3) {
+            mouseAt(centre(4), centre(5), 1);
+            mouseAt(700, 500, 1);
+        }
+    });
+    ASSERT_TRUE(game.playerMove(1));
+    EXPECT_EQ(game.at(4, 5), 1);
+    // Still held, moved onto an empty cell: nothing for the next player; released and tapped
+    // over between two passes, a mark; then Escape ends a turn.
+    mouseAt(centre(6), centre(6), 1);
+    fake.onFrame([](int frame) {
+        if (frame == 8) {
+            mouseAt(centre(6), centre(6), 0);
+        }
+        if (frame == 10) {
+            mouseAt(centre(7), centre(7), 1);
+            mouseAt(centre(7), centre(7), 0);
+            mouseAt(700, 500, 0);
+        }
+        if (frame == 14) {
+            escapeDown(true);
+            escapeDown(false);
+        }
+    });
+    ASSERT_TRUE(game.playerMove(2));
+    EXPECT_EQ(game.at(6, 6), 0);
+    EXPECT_EQ(game.at(7, 7), 2);
+    EXPECT_FALSE(game.playerMove(1));
+}
+
+TEST_F(InputTest, ARestingLoopShowsAFrameOnlyWhenItChangesAndWakesWhenTold) {
+    Testing::FakeScreen fake(50);
+    System::setPaced(true);
+    auto pass = [](int colour) {
+        clear_to_color(System::_screen, colour);
+        // Woken beforehand, the rest ends at once.
+        Platform::wakeMain();
+        System::flip();
+    };
+    pass(makecol(0, 0, 90));
+    pass(makecol(0, 0, 90));
+    EXPECT_EQ(fake.frames(), 1);
+    pass(makecol(0, 90, 0));
+    EXPECT_EQ(fake.frames(), 2);
+    EXPECT_EQ(Testing::pixel(screen, 400, 300), (Testing::Rgb{0, 90, 0}));
+    // A wake from another thread ends a long rest.
+    auto start = std::chrono::steady_clock::now();
+    std::thread waker([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Platform::wakeMain();
+    });
+    Platform::waitForWake(30000);
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    System::setPaced(false);
+}
+
+}  // namespace
