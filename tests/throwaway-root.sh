@@ -94,6 +94,11 @@ if [ "${1:-}" = --inside ]; then
     }
     trap inside_cleanup EXIT
     trap 'fail "stopped by a signal"' INT TERM HUP
+    # Nothing mounted here may show in the machine's own mount namespace. In a chroot, whose root
+    # folder is no mount, the work folder is made a private mount of its own instead (the bind
+    # itself may show outside: the clean-up there undoes it).
+    mount --make-rprivate / 2>/dev/null ||
+        { mount --bind "$work" "$work" && mount --make-private "$work"; }
     mount -t tmpfs -o size=4g,mode=0755 fiveinarow-root "$work"
     mkdir "$work/tmp"
     export TMPDIR=$work/tmp
@@ -148,5 +153,5 @@ trap 'fail "stopped by a signal"' INT TERM HUP
 
 # When the script inside ends, or unshare is stopped, the kernel ends every process left in the
 # PID namespace, and the mount namespace with its tmpfs goes with the last of them.
-bounded timeout "$limit" unshare --mount --propagation private --pid --fork --kill-child \
+bounded timeout "$limit" unshare --mount --propagation unchanged --pid --fork --kill-child \
     --mount-proc "$0" --inside "$work" "$suite" "$sources" "$include" "$@"
