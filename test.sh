@@ -54,6 +54,7 @@ background=""
 # shellcheck disable=SC2317 # called by the trap
 stop_background() {
     local status=$?
+    set +e
     trap - EXIT INT TERM HUP
     if [ -n "$background" ] && kill -TERM -- -"$background" 2>/dev/null; then
         wait "$background" 2>/dev/null
