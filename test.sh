@@ -65,7 +65,7 @@ stop_lane() {
 trap stop_lane EXIT
 trap 'exit 1' INT TERM HUP
 set -m # the lane in a process group of its own, so that all of it can be stopped
-one_core_steps >"$log" 2>&1 &
+one_core_steps </dev/null >"$log" 2>&1 &
 lane=$!
 set +m
 
