@@ -14,11 +14,11 @@ for group in "$@"; do
         test)
             # nftables and iproute2: the network fault tests drop packets in a private network
             # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
-            # clones into it, and the package test installs the package into one. appstream
-            # validates the package's metadata.
+            # clones into it, and the package test installs the package into one; both mount
+            # (a minimal root may lack mount). appstream validates the package's metadata.
             packages+=(xvfb xdotool x11-apps imagemagick python3 clang
                 libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
-                nftables iproute2 mmdebstrap debian-archive-keyring git)
+                nftables iproute2 mmdebstrap debian-archive-keyring git mount)
             ;;
         windows)
             # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's

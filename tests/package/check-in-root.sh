@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Usage: check-in-root.sh ROOT DEB, as root.
+# Usage: check-in-root.sh ROOT DEB, as root, run by ../throwaway-root.sh (whatever it mounts
+# goes with that script's namespaces, however it ends).
 # In the throwaway Debian root ROOT: installs DEB with apt as a user does, starts the installed
 # game as its desktop entry starts it (run-in-root.sh, on an Xvfb display of start_installed.py)
 # and purges it, after which none of its files may be left. ufw, installed in ROOT beforehand,
 # must find the package's application profile.
 set -euo pipefail
-# It runs in a mount namespace of its own: whatever it mounts goes with it, however it ends.
-if [ -z "${FIVEINAROW_OWN_MOUNTS:-}" ]; then
-    exec env FIVEINAROW_OWN_MOUNTS=1 unshare --mount -- "$0" "$@"
-fi
 root=$1
 deb=$2
 here=$(cd "$(dirname "$0")" && pwd)

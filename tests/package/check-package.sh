@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian packages with ./package.sh and checks them: the binary package's files,
 # lintian's verdict on it and on the source package (no errors, no warnings), the desktop entry
-# and the AppStream metadata. Then it makes a throwaway Debian root with mmdebstrap (this
-# machine's release, from its own apt sources, with the package's dependencies) and checks the
-# installation in there (check-in-root.sh): installed, started, purged. This machine's own
-# packages are never touched, so a fiveinarow installed here stays as it is. Needs root (or sudo)
-# and the network.
+# and the AppStream metadata. Then it checks the installation in a throwaway Debian root
+# (../throwaway-root.sh, with the package's dependencies; check-in-root.sh): installed, started,
+# purged. This machine's own packages are never touched, so a fiveinarow installed here stays as
+# it is. Needs root (or sudo) and the network. DEB_BUILD_OPTIONS goes to the package's build
+# (nocheck: without its unit tests).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -34,9 +34,7 @@ work=$(mktemp -d)
 cleanup() {
     trap "" INT TERM HUP
     if [ -n "$step" ] && kill -TERM -- -"$step" 2>/dev/null; then wait "$step" || true; fi
-    # The throwaway root's files belong to root. Nothing is ever mounted in this mount namespace
-    # (see below), so removing the folder cannot reach beyond it.
-    $sudo rm -rf --one-file-system "$work"
+    rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
@@ -100,23 +98,13 @@ host_state() { dpkg-query -W -f='${Status} ${Version}' fiveinarow 2>/dev/null ||
 host=$(host_state)
 [ -z "$host" ] || echo "fiveinarow is installed here ($host): it stays as it is"
 
-# The throwaway root: this machine's release from the sources its apt uses, with what the
-# package depends on, so that installing it there needs no network; and with ufw, which reads
-# the package's application profile.
-sources=/etc/apt/sources.list.d/debian.sources
-[ -f "$sources" ] || sources=/etc/apt/sources.list
-[ -f "$sources" ] || fail "no apt sources to make a throwaway root from"
-suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-[ -n "$suite" ] || fail "no release name in /etc/os-release"
+# The throwaway root (../throwaway-root.sh): this machine's release from the sources its apt
+# uses, with what the package depends on, so that installing it there needs no network; and with
+# ufw, which reads the package's application profile.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/[|(].*//; s/[[:space:]]//g' | paste -sd,)
-echo "throwaway $suite root from $sources, with $depends"
-# mmdebstrap, like check-in-root.sh, mounts what it needs in a mount namespace of its own: the
-# mounts end with it, however it ends.
-bounded 900 $sudo unshare --mount -- mmdebstrap --mode=root --variant=apt \
-    --include="$depends,ufw" "$suite" "$work/root" "$sources" >"$work/mmdebstrap.log" 2>&1 ||
-    { tail -20 "$work/mmdebstrap.log"; fail "mmdebstrap could not make the throwaway root"; }
-bounded 600 $sudo tests/package/check-in-root.sh "$work/root" "$deb" ||
-    fail "in the throwaway root"
+echo "throwaway root with $depends"
+bounded 1000 $sudo tests/throwaway-root.sh --name package --include "$depends,ufw" -- \
+    tests/package/check-in-root.sh "$deb" || fail "in the throwaway root"
 [ "$(host_state)" = "$host" ] || fail "fiveinarow on this machine went from '$host' to '$(host_state)'"
 
 echo "passed package ($deb, $dsc)"

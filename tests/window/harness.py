@@ -983,12 +983,14 @@ def private_network(name, mount=False):
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
-def main(name, test, options=(), mount=False):
+def main(name, test, options=(), mount=False, network="private"):
     """Runs test(harness) as a test program: exit status 0 when it passes, 1 when it fails.
     `options`: further file options of the command line (see Harness.from_args). The test runs
     in a private network namespace (see private_network), with a private mount namespace too when
-    `mount` is set."""
-    private_network(name, mount)
+    `mount` is set; network="own" keeps it in this machine's network, for a program that must
+    be seen from there."""
+    if network != "own":
+        private_network(name, mount)
     started = time.monotonic()
 
     def terminated(signum, frame):
