@@ -3,6 +3,7 @@
 #pragma once
 
 #include "board.h"
+#include "layout.h"
 
 namespace Games {
 
@@ -59,10 +60,8 @@ protected:
     bool playerMove(unsigned char pl);
 };
 
-// Status texts stand in a column this far left of the screen's right edge.
-constexpr int kStatusRight = 200;
 // Writes a status text into the back buffer, right pixels left of the screen's right edge.
-void drawStatus(const char* text, int y, int color, int right = kStatusRight);
+void drawStatus(const char* text, int y, Layout::Rgb colour, int right = Layout::kStatusRight);
 
 // The mouse over one turn. A press counts only once the button has been seen up during the
 // turn, so that a button still held from the previous turn cannot place this turn's mark.
