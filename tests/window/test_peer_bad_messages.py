@@ -5,8 +5,8 @@ listening ports, the program writes why, ends the game as interrupted, drops the
 to the main menu after a key and plays the next game."""
 
 from harness import main
-from peer import (Peer, Transcript, begin, ends_interrupted, leave, message, peer_moves,
-                  program_moves, refused)
+from netplay import (Peer, begin, ends_interrupted, leave, message, one_program, peer_moves,
+                     program_moves, refused)
 
 HUGE = 0xFFFFFFF0
 
@@ -61,9 +61,7 @@ def closed_mid_message(game, log, cut, local):
 
 
 def test(h):
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
 
     huge_board_length(game, log)
     short_board(game, log)
