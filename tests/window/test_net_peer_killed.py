@@ -43,24 +43,16 @@ def kill_slave(game, in_turn_of):
 
 def test(h):
     master, slave = two_programs(h)
-
-    # Killed while the master waits for the slave's move.
-    game = NetGame(master, slave)
-    game.start()
-    game.play([(7, 7)])
-    kill_slave(game, 2)
-
-    # Killed in the master's own turn.
-    slave = h.program(slave.display)
-    slave.wait_for_menu()
-    game = NetGame(master, slave)
-    game.start()
-    game.play([(7, 7), (8, 8)])
-    kill_slave(game, 1)
+    # Killed while the master waits for the slave's move, then in the master's own turn.
+    for moves, in_turn_of in (([(7, 7)], 2), ([(7, 7), (8, 8)], 1)):
+        game = NetGame(master, slave)
+        game.start()
+        game.play(moves)
+        kill_slave(game, in_turn_of)
+        slave = h.program(slave.display)
+        slave.wait_for_menu()
 
     # The master plays on with a new slave.
-    slave = h.program(slave.display)
-    slave.wait_for_menu()
     game = NetGame(master, slave)
     game.start()
     game.play([(3, 3), (4, 4)])

@@ -1,7 +1,8 @@
 """The scripted peer plays slave against the program as master, over and over in one run: stray
 clients that connect to the waiting master and close or send too long a nick (the set-up stops
-waiting and shows why), a slave that does not listen for the connection back, a game the program wins with a nick of the longest length taken, Escape in
-the program's remote turn, and the peer's interrupt in the program's own turn."""
+waiting and shows why), a slave that does not listen for the connection back, a game the program
+wins with a nick of the longest length taken, Escape in the program's remote turn, and the peer's
+interrupt in the program's own turn."""
 
 from harness import main
 from netplay import (Peer, begin, ends_interrupted, escape_here, host, leave, leave_end_screen,
