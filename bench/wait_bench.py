@@ -39,8 +39,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine
 from harness import (MAIN_MENU, PARK, SUB_MENU, Harness, Program, cell_centre, check,
                      private_network)
-from netplay import wait_for_waiting
-from peer import Peer, Transcript, begin, start_as_master, start_as_slave
+from netplay import Peer, Transcript, begin, host, join, wait_for_waiting
 
 GOAL_LINUX = 3.0
 GOAL_WINE = 5.0
@@ -172,11 +171,11 @@ def screens(h):
         return enter
 
     def master_wait(game):
-        start_as_master(game)
+        host(game, "h5")
         return lambda: back_to_menu(game)
 
     def deaf_connect(game):
-        start_as_slave(game, "bench", DEAF_HOST)
+        join(game, DEAF_HOST, "bench")
         wait_for_waiting(game)
         return lambda: back_to_menu(game)
 
@@ -341,7 +340,7 @@ def latencies(display, subject, rounds):
         back_to_menu(game)
 
     for _ in range(rounds):
-        start_as_master(game)
+        host(game, "h5")
         game.move_blind(*PARK)
         time.sleep(0.1)
         ms, tapped = xi.press(xi.escape_key, game.window, NOTICE_BOX)

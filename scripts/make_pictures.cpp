@@ -20,13 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "../src/layout.h"
+
 namespace {
 
-constexpr int kScreenW = 800;
-constexpr int kScreenH = 600;
+using Layout::kScreenH;
+using Layout::kScreenW;
 constexpr int kButtonW = 160;
 constexpr int kButtonH = 48;
-constexpr int kButtonY = 500;
 
 struct Colour {
     float r, g, b;
@@ -486,7 +487,7 @@ struct Button {
 
 BITMAP* makeButton(BITMAP* menu, const Button& b) {
     BITMAP* bmp = create_bitmap(kButtonW, kButtonH);
-    blit(menu, bmp, b.x, kButtonY, 0, 0, kButtonW, kButtonH);
+    blit(menu, bmp, b.x, Layout::kMenuY, 0, 0, kButtonW, kButtonH);
     const float w = kButtonW, h = kButtonH, r = 11;
     Colour light = hex(b.light), dark = hex(b.dark);
 
@@ -728,11 +729,11 @@ int main(int argc, char** argv) {
     save(menu, folder, "menu.tga");
 
     const Button buttons[] = {
-        {"mi_local.tga", 120, "Play here", "two at one machine", 0x3fb57a, 0x1c6e47},
-        {"mi_net.tga", 368, "Network", "on two machines", 0x4a86d8, 0x22508f},
-        {"mi_exit.tga", 616, "Exit", "leave the game", 0xcf5a5a, 0x862b31},
-        {"net_slave.tga", 200, "Join game", "connect as slave", 0x35aeb5, 0x176a72},
-        {"net_master.tga", 636, "Host game", "wait as master", 0xdba23c, 0x8f5e12},
+        {"mi_local.tga", Layout::kLocalX, "Play here", "two at one machine", 0x3fb57a, 0x1c6e47},
+        {"mi_net.tga", Layout::kNetX, "Network", "on two machines", 0x4a86d8, 0x22508f},
+        {"mi_exit.tga", Layout::kExitX, "Exit", "leave the game", 0xcf5a5a, 0x862b31},
+        {"net_slave.tga", Layout::kSlaveX, "Join game", "connect as slave", 0x35aeb5, 0x176a72},
+        {"net_master.tga", Layout::kMasterX, "Host game", "wait as master", 0xdba23c, 0x8f5e12},
     };
     for (const Button& b : buttons) {
         BITMAP* bmp = makeButton(menu, b);

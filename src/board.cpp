@@ -11,10 +11,6 @@
 namespace Games {
 
 namespace {
-constexpr int kEvalSide = 16;
-constexpr int kEvalX = 50;
-constexpr int kEvalY = 50;
-constexpr int kEvalCell = 16;
 constexpr int kLine = 5;
 // What at() reports off the grid: never a player, so an off-grid cell never joins a line.
 constexpr unsigned char kOffGrid = 3;
@@ -34,18 +30,18 @@ int cellAt(int d, int fw, int n) {
 }  // namespace
 
 Board::Board()
-    : w(kEvalSide),
-      h(kEvalSide),
-      x(kEvalX),
-      y(kEvalY),
-      fw(kEvalCell),
+    : w(Layout::kCells),
+      h(Layout::kCells),
+      x(Layout::kBoardX),
+      y(Layout::kBoardY),
+      fw(Layout::kCellSize),
       wx1(-1),
       wx2(-1),
       wy1(-1),
       wy2(-1),
       pl1(nullptr),
       pl2(nullptr),
-      data(new unsigned char[kEvalSide * kEvalSide]) {
+      data(new unsigned char[Layout::kCells * Layout::kCells]) {
     // eval() overwrites every cell and draws nothing: no clearing, and no pictures, so that the
     // listener thread never creates a bitmap.
 }
@@ -98,7 +94,7 @@ void Board::initPls() {
     // The mask colour is left out by masked_blit: only the strokes cover the grid.
     clear_to_color(pl1, makecol(255, 0, 255));
     clear_to_color(pl2, makecol(255, 0, 255));
-    int white = makecol(255, 255, 255);
+    int white = System::colour(Layout::kWhite);
     circle(pl1, fw / 2, fw / 2, fw / 2 - 2, white);
     line(pl2, 2, 2, fw - 2, fw - 2, white);
     line(pl2, fw - 2, 2, 2, fw - 2, white);
@@ -189,7 +185,7 @@ bool Board::move(int x, int y, unsigned char pl) {
 
 void Board::draw() {
     BITMAP* dest = System::_screen;
-    int white = makecol(255, 255, 255);
+    int white = System::colour(Layout::kWhite);
     rect(dest, x, y, x + w * fw, y + h * fw, white);
     for (int i = 1; i < w; i++) {
         vline(dest, x + i * fw, y, y + h * fw, white);
@@ -209,7 +205,7 @@ void Board::draw() {
     }
     if (wx1 >= 0 && wx2 >= 0 && wy1 >= 0 && wy2 >= 0) {
         line(dest, x + wx1 * fw + fw / 2, y + wy1 * fw + fw / 2, x + wx2 * fw + fw / 2,
-             y + wy2 * fw + fw / 2, makecol(255, 0, 0));
+             y + wy2 * fw + fw / 2, System::colour(Layout::kRed));
     }
 }
 

@@ -9,15 +9,11 @@
 namespace Games {
 
 namespace {
-constexpr int kCells = 16;
-constexpr int kBoardX = 50;
-constexpr int kBoardY = 50;
-constexpr int kCellSize = 16;
 constexpr int kAnyButton = 7;
 }  // namespace
 
-void drawStatus(const char* text, int y, int color, int right) {
-    textout_ex(System::_screen, font, text, SCREEN_W - right, y, color, -1);
+void drawStatus(const char* text, int y, Layout::Rgb colour, int right) {
+    textout_ex(System::_screen, font, text, SCREEN_W - right, y, System::colour(colour), -1);
 }
 
 bool TurnInput::cell(Board* board, int& x, int& y) {
@@ -42,7 +38,8 @@ bool TurnInput::cell(Board* board, int& x, int& y) {
 
 Game::Game()
     : running(false),
-      board(new Board(kCells, kCells, kBoardX, kBoardY, kCellSize)),
+      board(new Board(Layout::kCells, Layout::kCells, Layout::kBoardX, Layout::kBoardY,
+                      Layout::kCellSize)),
       escaped(false) {}
 
 Game::~Game() {
@@ -86,12 +83,12 @@ int Game::run() {
     int result = won != 0 ? won : isInterrupted() ? -1 : 0;
 
     board->draw();
-    drawStatus("End of game", 200, makecol(192, 127, 127));
+    drawStatus("End of game", Layout::kStatusY, Layout::kEndPink);
     const char* text = won == 1   ? "Player one wins"
                        : won == 2 ? "Player two wins"
                                   : "Game interrupted";
-    drawStatus(text, 220, makecol(127, 127, 127));
-    drawStatus("Press any key...", 240, makecol(192, 127, 63));
+    drawStatus(text, Layout::kResultY, Layout::kStatusGrey);
+    drawStatus("Press any key...", Layout::kPressKeyY, Layout::kPressKeyOrange);
     // Keys typed before or during the game would take the result away unseen: only a key pressed
     // once it is shown counts. The Escape that ended the game here (still in the key buffer)
     // ends this screen at once, as the player asked to leave the game.
@@ -125,7 +122,8 @@ bool LocalGame::playerMove(unsigned char pl) {
     TurnInput input;
     for (;;) {
         board->draw();
-        drawStatus(pl == 1 ? "Player one turns" : "Player two turns", 200, makecol(127, 127, 127));
+        drawStatus(pl == 1 ? "Player one turns" : "Player two turns", Layout::kStatusY,
+                   Layout::kStatusGrey);
         System::flip();
         if (escapeDown(input)) {
             return false;

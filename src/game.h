@@ -4,6 +4,7 @@
 
 #include "board.h"
 #include "input.h"
+#include "layout.h"
 
 namespace Games {
 
@@ -62,10 +63,8 @@ protected:
     bool playerMove(unsigned char pl);
 };
 
-// Status texts stand in a column this far left of the screen's right edge.
-constexpr int kStatusRight = 200;
 // Writes a status text into the back buffer, right pixels left of the screen's right edge.
-void drawStatus(const char* text, int y, int color, int right = kStatusRight);
+void drawStatus(const char* text, int y, Layout::Rgb colour, int right = Layout::kStatusRight);
 
 // The keyboard and the mouse over one turn, made as the turn opens: presses from before do not
 // count. A press counts only once the button has been up during the turn, so that a button still

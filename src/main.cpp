@@ -37,7 +37,8 @@ void showConnectionError(Net::ConnectionException& e) {
 constexpr size_t kMaxAddress = 253;
 
 std::string ask(const char* prompt, size_t maxLength) {
-    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - 200, prompt, maxLength);
+    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - Layout::kPromptMargin, prompt,
+                              maxLength);
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
@@ -71,14 +72,14 @@ void networkBranch(System::MenuItem* subMenuData) {
 
 void menuFlow() {
     System::MenuItem menuData[] = {
-        System::MenuItem("data/mi_local.tga", 120, 500),
-        System::MenuItem("data/mi_net.tga", 368, 500),
-        System::MenuItem("data/mi_exit.tga", 616, 500),
+        System::MenuItem("data/mi_local.tga", Layout::kLocalX, Layout::kMenuY),
+        System::MenuItem("data/mi_net.tga", Layout::kNetX, Layout::kMenuY),
+        System::MenuItem("data/mi_exit.tga", Layout::kExitX, Layout::kMenuY),
         System::MenuItem(true),
     };
     System::MenuItem subMenuData[] = {
-        System::MenuItem("data/net_slave.tga", 200, 500),
-        System::MenuItem("data/net_master.tga", 636, 500),
+        System::MenuItem("data/net_slave.tga", Layout::kSlaveX, Layout::kMenuY),
+        System::MenuItem("data/net_master.tga", Layout::kMasterX, Layout::kMenuY),
         System::MenuItem(true),
     };
     System::Menu m(menuData, "data/menu.tga", false);

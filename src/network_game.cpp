@@ -66,7 +66,7 @@ bool NetworkGame::localPlayer(unsigned char pl) {
             return false;
         }
         board->draw();
-        drawStatus("Local player turns", 200, makecol(127, 127, 127));
+        drawStatus("Local player turns", Layout::kStatusY, Layout::kStatusGrey);
         System::flip();
         if (escapeDown(input)) {
             endHere();
@@ -100,7 +100,8 @@ bool NetworkGame::remotePlayer(unsigned char /*pl*/) {
             return true;
         }
         board->draw();
-        drawStatus("Waiting for remote player turn", 200, makecol(127, 192, 127), 300);
+        drawStatus("Waiting for remote player turn", Layout::kStatusY, Layout::kRemoteGreen,
+                   Layout::kWaitingRight);
         System::flip();
     }
     System::out() << "Remote interrupt";

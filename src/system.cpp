@@ -24,8 +24,6 @@ BITMAP* _screen = nullptr;
 BITMAP* mousePtr = nullptr;
 
 namespace {
-constexpr int kScreenW = 800;
-constexpr int kScreenH = 600;
 constexpr int kColorDepth = 32;
 constexpr int kMaxMessage = 255;
 const char* const kTitle = "Five in a row";
@@ -108,7 +106,7 @@ void init() {
     // Before the window is shown, so that it never appears under the executable's name.
     set_window_title(kTitle);
     set_color_depth(kColorDepth);
-    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, kScreenW, kScreenH, 0, 0) != 0) {
+    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW, Layout::kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
     // With another window in front the game runs on, as it always does under X: a network game
@@ -237,19 +235,9 @@ int waitForKey() {
 
 namespace {
 
-constexpr int kPromptHalfHeight = 8;
-constexpr int kNoticeHalfHeight = 4;
 // A field this narrow or narrower beside its prompt gets this width instead.
 constexpr int kNarrowField = 7;
 constexpr int kFallbackField = 80;
-
-int white() {
-    return makecol(255, 255, 255);
-}
-
-int orange() {
-    return makecol(255, 127, 0);
-}
 
 // The library's textout(): the background is its current text mode.
 void writeText(const std::string& str, int x, int y, int colour) {
@@ -297,7 +285,7 @@ std::string readText(int x, int y, int maxW, size_t maxLength) {
         size_t from = firstVisible(text, maxW);
         _textmode = -1;  // text_mode(-1), which the library marks deprecated
         blit(snapshot.get(), _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
-        writeText(text.substr(from), x, y, white());
+        writeText(text.substr(from), x, y, colour(Layout::kWhite));
         present();
         int k = waitForKey();
         int scancode = k >> 8;
@@ -321,19 +309,24 @@ std::string readText(int x, int y, int maxW, size_t maxLength) {
 
 std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLength) {
     int rx = x - maxW / 2;
-    int ry = y - kPromptHalfHeight;
+    int ry = y - Layout::kPromptHalfHeight;
     int offset = text_length(font, prompt.c_str());
     int length = maxW - offset;
     if (length <= kNarrowField) {
         length = kFallbackField;
     }
-    writeText(prompt, rx, ry, orange());
+    writeText(prompt, rx, ry, colour(Layout::kPromptOrange));
     return readText(rx + offset, ry, length, maxLength);
 }
 
 void say(std::string str) {
     int w = text_length(font, str.c_str());
-    writeText(str, SCREEN_W / 2 - w / 2, SCREEN_H / 2 - kNoticeHalfHeight, orange());
+    writeText(str, SCREEN_W / 2 - w / 2, SCREEN_H / 2 - Layout::kNoticeHalfHeight,
+              colour(Layout::kPromptOrange));
+}
+
+int colour(Layout::Rgb c) {
+    return makecol(c.r, c.g, c.b);
 }
 
 }  // namespace System

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "layout.h"
+
 struct BITMAP;
 
 namespace System {
@@ -85,5 +87,7 @@ std::string askForText(int x, int y, int maxW, std::string prompt,
                        size_t maxLength = std::string::npos);
 // Writes str in orange, centred on the screen, into the back buffer; does not flip.
 void say(std::string str);
+// The colour c in the screen's colour depth.
+int colour(Layout::Rgb c);
 
 }  // namespace System

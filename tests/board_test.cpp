@@ -10,6 +10,7 @@
 
 #include "allegro_fixture.h"
 #include "board.h"
+#include "layout.h"
 #include "system.h"
 #include "test_platform.h"
 
@@ -310,7 +311,7 @@ TEST(BoardEval, EvaluationBoardCreatesNoPictures) {
     Board b;
     EXPECT_FALSE(BoardTest::hasPictures(b));
     EXPECT_EQ(b.getSize(), 256);
-    EXPECT_EQ(b.atX(kOrigin + kSide * kCell - 1), 15);
+    EXPECT_EQ(b.atX(Layout::kBoardX + Layout::kCells * Layout::kCellSize - 1), 15);
 }
 
 // ---- Drawing ----

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "allegro_fixture.h"
+#include "layout.h"
 #include "net_stdafx.h"
 #include "network_game.h"
 #include "peer_helpers.h"
@@ -25,13 +26,13 @@ constexpr unsigned char kPeer = 2;
 
 // Cell (c, r) of the game board: its centre pixel and its index.
 int centreX(int c) {
-    return 50 + 16 * c + 8;
+    return Layout::kBoardX + Layout::kCellSize * c + Layout::kCellSize / 2;
 }
 int centreY(int r) {
-    return 50 + 16 * r + 8;
+    return Layout::kBoardY + Layout::kCellSize * r + Layout::kCellSize / 2;
 }
 int cell(int c, int r) {
-    return c + 16 * r;
+    return c + Layout::kCells * r;
 }
 
 int listenLoopback(unsigned port) {

@@ -22,6 +22,7 @@ Two programs that play each other get a display each: h.program(h.display()) twi
 import argparse
 import ctypes
 import os
+import re
 import select
 import struct
 import shutil
@@ -32,21 +33,34 @@ import tempfile
 import time
 import traceback
 
-SCREEN_W, SCREEN_H = 800, 600
 WINDOW_NAME = "Five in a row"
 
-# The board of every game: 16 x 16 cells of 16 pixels, frame at (50, 50).
-BOARD_X, BOARD_Y, CELL, CELLS = 50, 50, 16, 16
+
+def read_layout(path=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
+                                  "layout.h")):
+    """The game's own layout constants: {name without its "k": int or (r, g, b)}."""
+    with open(path, encoding="ascii") as f:
+        text = f.read()
+    found = {name: int(value) for name, value in
+             re.findall(r"constexpr int k(\w+) = (-?\d+);", text)}
+    found.update((name, tuple(int(c) for c in rgb.split(","))) for name, rgb in
+                 re.findall(r"constexpr Rgb k(\w+)\{([\d, ]+)\};", text))
+    return found
+
+
+LAYOUT = read_layout()
+SCREEN_W, SCREEN_H = LAYOUT["ScreenW"], LAYOUT["ScreenH"]
+BOARD_X, BOARD_Y, CELL, CELLS = (LAYOUT[name] for name in ("BoardX", "BoardY", "CellSize", "Cells"))
 GRID_BOX = (BOARD_X, BOARD_Y, CELLS * CELL + 1, CELLS * CELL + 1)
 
-WHITE = (255, 255, 255)
+WHITE, RED = LAYOUT["White"], LAYOUT["Red"]
 BLACK = (0, 0, 0)
-RED = (255, 0, 0)
-MAGENTA = (255, 0, 255)
-STATUS_GREY = (127, 127, 127)  # "Player one turns", "Player two wins", ...
-END_PINK = (192, 127, 127)  # "End of game"
-PROMPT_ORANGE = (192, 127, 63)  # "Press any key..."
-TEXT_X = SCREEN_W - 200
+MAGENTA = (255, 0, 255)  # the pictures' transparent colour
+STATUS_GREY = LAYOUT["StatusGrey"]  # "Player one turns", "Player two wins", ...
+END_PINK = LAYOUT["EndPink"]  # "End of game"
+PRESS_KEY_ORANGE = LAYOUT["PressKeyOrange"]  # "Press any key..."
+TEXT_X = SCREEN_W - LAYOUT["StatusRight"]
+TURN_Y, RESULT_Y, PRESS_KEY_Y = LAYOUT["StatusY"], LAYOUT["ResultY"], LAYOUT["PressKeyY"]
 
 # How long a single wait may take before the test fails. Generous: the machine may be busy with
 # other tests, and a passing wait returns as soon as its condition holds.
@@ -231,9 +245,13 @@ def cell_centre(c, r):
 def cell_mark(img, c, r):
     """"circle", "cross" or "empty" from a few pixels that tell the marks apart, else None."""
     x, y = cell_origin(c, r)
-    ring = [img.pixel(x + 8 + dx, y + 8 + dy) for dx, dy in ((-6, 0), (6, 0), (0, -6), (0, 6))]
-    corners = [img.pixel(x + a, y + b) for a, b in ((2, 2), (14, 14), (14, 2), (2, 14))]
-    centre = img.pixel(x + 8, y + 8)
+    # The circle's radius and the cross's ends stand 2 pixels in from the cell's edges.
+    mid, near, far = CELL // 2, 2, CELL - 2
+    ring = [img.pixel(x + mid + dx, y + mid + dy)
+            for dx, dy in ((near - mid, 0), (mid - near, 0), (0, near - mid), (0, mid - near))]
+    corners = [img.pixel(x + a, y + b) for a, b in ((near, near), (far, far), (far, near),
+                                                    (near, far))]
+    centre = img.pixel(x + mid, y + mid)
     inner = [img.pixel(x + i, y + j) for j in range(1, CELL) for i in range(1, CELL)]
     if all(p == BLACK for p in inner):
         return "empty"
@@ -244,19 +262,26 @@ def cell_mark(img, c, r):
     return None
 
 
-def line_pixels(a, b):
-    """The pixels of the red line between the centres of cells a and b (straight or 45 degrees)."""
-    (x0, y0), (x1, y1) = cell_centre(*a), cell_centre(*b)
+def straight_line(a, b):
+    """The points from a to b, both included, on a straight or 45 degree line."""
+    (x0, y0), (x1, y1) = a, b
     n = max(abs(x1 - x0), abs(y1 - y0))
     sx, sy = (x1 > x0) - (x1 < x0), (y1 > y0) - (y1 < y0)
     return [(x0 + sx * t, y0 + sy * t) for t in range(n + 1)]
 
 
+def line_pixels(a, b):
+    """The pixels of the red line between the centres of cells a and b."""
+    return straight_line(cell_centre(*a), cell_centre(*b))
+
+
 # ---- Menus ----
 
 # Where the menus place their buttons (top-left corners).
-MAIN_MENU = {"mi_local.tga": (120, 500), "mi_net.tga": (368, 500), "mi_exit.tga": (616, 500)}
-SUB_MENU = {"net_slave.tga": (200, 500), "net_master.tga": (636, 500)}
+MAIN_MENU = {f"mi_{name.lower()}.tga": (LAYOUT[f"{name}X"], LAYOUT["MenuY"])
+             for name in ("Local", "Net", "Exit")}
+SUB_MENU = {f"net_{name.lower()}.tga": (LAYOUT[f"{name}X"], LAYOUT["MenuY"])
+            for name in ("Slave", "Master")}
 
 # A spot of the game screen away from the grid and the texts, where the pointer hides nothing.
 PARK = (400, 560)
@@ -630,14 +655,18 @@ class Program:
         check(self.menu_shown(self.last_shot, MAIN_MENU), "the main menu is gone after Escape")
         check(self.lines() == before, f"Escape in the main menu wrote {self.lines()[len(before):]}")
 
-    def choose(self, name, buttons=None):
-        """Clicks the middle of the button data/`name` of a menu."""
+    def button_centre(self, name, buttons=None):
+        """The middle of the button data/`name` of a menu (default: the main menu)."""
         x, y = (MAIN_MENU if buttons is None else buttons)[name]
         picture = self.harness.picture(name)
-        self.click(x + picture.width // 2, y + picture.height // 2)
+        return x + picture.width // 2, y + picture.height // 2
+
+    def choose(self, name, buttons=None):
+        """Clicks the middle of the button data/`name` of a menu."""
+        self.click(*self.button_centre(name, buttons))
 
     def turn_shown(self, img, player):
-        return self.text_shown(img, TEXT_X, 200, TURN_TEXT[player], STATUS_GREY)
+        return self.text_shown(img, TEXT_X, TURN_Y, TURN_TEXT[player], STATUS_GREY)
 
     def wait_for_turn(self, player, what=None):
         """Waits for the game screen of `player`'s turn with the pointer parked off the grid."""
@@ -658,9 +687,10 @@ class Program:
             f"{MARK[player]} in cell ({c}, {r}) and {TURN_TEXT[other]!r}", pointer=PARK)
 
     def end_screen_shown(self, img, result):
-        return (self.text_shown(img, TEXT_X, 200, "End of game", END_PINK)
-                and self.text_shown(img, TEXT_X, 220, WIN_TEXT[result], STATUS_GREY)
-                and self.text_shown(img, TEXT_X, 240, "Press any key...", PROMPT_ORANGE))
+        return (self.text_shown(img, TEXT_X, TURN_Y, "End of game", END_PINK)
+                and self.text_shown(img, TEXT_X, RESULT_Y, WIN_TEXT[result], STATUS_GREY)
+                and self.text_shown(img, TEXT_X, PRESS_KEY_Y, "Press any key...",
+                                   PRESS_KEY_ORANGE))
 
     def wait_for_end_screen(self, result):
         return self.wait_for_screen(lambda img: self.end_screen_shown(img, result),
@@ -883,15 +913,18 @@ class Harness:
         self.scratch = tempfile.mkdtemp(prefix=f"fiveinarow-{name}-")
 
     @classmethod
-    def from_args(cls, name, options=()):
+    def from_args(cls, name, options=(), cases=None):
         """The harness for the command line's program, pictures and text_mask helper; further
-        required file options `options` ((flag, help) pairs) go to h.options as absolute paths."""
+        required file options `options` ((flag, help) pairs) go to h.options as absolute paths,
+        and the name of one of `cases` to h.options.case."""
         parser = argparse.ArgumentParser(description=f"window test {name}")
         parser.add_argument("program", help="the fiveinarow executable")
         parser.add_argument("--data", required=True, help="the folder of the game's pictures")
         parser.add_argument("--text-mask", required=True, help="the text_mask helper")
         for flag, text in options:
             parser.add_argument(flag, required=True, type=os.path.abspath, help=text)
+        if cases:
+            parser.add_argument("--case", required=True, choices=sorted(cases))
         args = parser.parse_args()
         h = cls(name, os.path.abspath(args.program), os.path.abspath(args.data),
                 os.path.abspath(args.text_mask))
@@ -983,12 +1016,13 @@ def private_network(name, mount=False):
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
-def main(name, test, options=(), mount=False, network="private"):
+def main(name, test, options=(), mount=False, network="private", cases=None):
     """Runs test(harness) as a test program: exit status 0 when it passes, 1 when it fails.
-    `options`: further file options of the command line (see Harness.from_args). The test runs
-    in a private network namespace (see private_network), with a private mount namespace too when
-    `mount` is set; network="own" keeps it in this machine's network, for a program that must
-    be seen from there."""
+    `options`: further file options of the command line (see Harness.from_args). With `cases`
+    ({name: data}), the command line's --case names one, and test(harness, data) runs it. The
+    test runs in a private network namespace (see private_network), with a private mount
+    namespace too when `mount` is set; network="own" keeps it in this machine's network, for a
+    program that must be seen from there."""
     if network != "own":
         private_network(name, mount)
     started = time.monotonic()
@@ -998,8 +1032,12 @@ def main(name, test, options=(), mount=False, network="private"):
 
     signal.signal(signal.SIGTERM, terminated)
     try:
-        with Harness.from_args(name, options) as h:
-            test(h)
+        with Harness.from_args(name, options, cases) as h:
+            if cases:
+                name = f"{name} {h.options.case}"
+                test(h, cases[h.options.case])
+            else:
+                test(h)
     except Exception as e:  # pylint: disable=broad-except
         traceback.print_exc()
         print(f"FAILED {name}: {e}", file=sys.stderr)

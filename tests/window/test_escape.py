@@ -1,11 +1,11 @@
 """Escape does nothing in the main menu, and ends a hot-seat game in either player's turn without a
 winning line; every game starts on an empty board."""
 
-from harness import GRID_BOX, MAIN_MENU, RED, cell_mark, check, main
+from harness import CELLS, GRID_BOX, MAIN_MENU, RED, cell_mark, check, main
 
 
 def empty_board(img):
-    return all(cell_mark(img, c, r) == "empty" for c in range(16) for r in range(16))
+    return all(cell_mark(img, c, r) == "empty" for c in range(CELLS) for r in range(CELLS))
 
 
 def escape_to_menu(game):

@@ -1,11 +1,15 @@
 """Clicks that must change nothing in a hot-seat game: beside the grid (one pixel past each of its
 edges, on the texts, far off) and on a taken cell. The turn stays with the same player."""
 
-from harness import GRID_BOX, MAIN_MENU, cell_centre, cell_mark, check, main
+from harness import (BOARD_X, BOARD_Y, CELL, CELLS, GRID_BOX, MAIN_MENU, TEXT_X, TURN_Y,
+                     cell_centre, cell_mark, check, main)
 
-# One pixel left of, above, right of and below the grid, then on the turn text and far off.
-OFF_GRID = [(49, 100), (100, 49), (306, 100), (100, 306), (49, 49), (306, 306), (610, 203),
-            (700, 450)]
+# One pixel left of and above the grid, its right and bottom edges (which belong to no cell), the
+# corners, then on the turn text and far off.
+LEFT, TOP = BOARD_X - 1, BOARD_Y - 1
+RIGHT, BOTTOM = BOARD_X + CELLS * CELL, BOARD_Y + CELLS * CELL
+OFF_GRID = [(LEFT, 100), (100, TOP), (RIGHT, 100), (100, BOTTOM), (LEFT, TOP), (RIGHT, BOTTOM),
+            (TEXT_X + 10, TURN_Y + 3), (700, 450)]
 
 
 def grid(img):

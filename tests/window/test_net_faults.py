@@ -23,10 +23,10 @@ import subprocess
 import time
 
 from harness import MAIN_MENU, PARK, WAIT, cell_centre, check, main, poll
-from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, NetGame, dismiss, leave,
-                     port_free, turn_shown, wait_for_waiting)
-from peer import (WAITING, Peer, Transcript, escape_here, nick_message, notice_shown,
-                  start_as_master, start_as_slave, wait_for_turn)
+from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, WAITING, NetGame, Peer,
+                     dismiss, escape_here, host, join, leave, net_programs, nick_message,
+                     notice_shown, one_program, port_free, turn_shown, wait_for_board,
+                     wait_for_waiting)
 
 NAME = "net_faults"
 TIMED_OUT = "ClinetSocket: Cannot connect to server - Connection timed out"
@@ -80,12 +80,12 @@ def escape_to_menu(game):
 def unanswered_join(game, log):
     drop("ip daddr 127.0.0.2 tcp dport 31211", "udp dport 53")
     for address, what in (("hangs.test", "look-up"), ("127.0.0.2", "connect")):
-        start_as_slave(game, "bert", address)
+        join(game, address, "bert")
         wait_for_waiting(game)
         figure(f"slave's join, Escape in a hung {what} to the main menu", escape_to_menu(game))
         check(port_free(SLAVE_PORT), "the slave's port stayed taken after Escape")
 
-    start_as_slave(game, "bert", "127.0.0.2")
+    join(game, "127.0.0.2", "bert")
     start = time.monotonic()
     game.wait_for_screen(lambda img: notice_shown(game, img, TIMED_OUT), repr(TIMED_OUT),
                          timeout=20)
@@ -101,7 +101,7 @@ def unanswered_connect_back(game, log):
     drop("ip daddr 127.0.0.2 tcp dport 31212")
     with Peer("slave", address="127.0.0.2") as peer:
         peer.listen()
-        start_as_master(game)
+        host(game)
         peer.connect()
         peer.send(nick_message("deaf"))
         game.wait_for_line("Listener: recieved message: type 0 size: 4", "stderr")
@@ -117,7 +117,7 @@ def unanswered_connect_back(game, log):
 def unknown_name(game, log):
     # The name server's port is closed: the resolver gets no answer at once.
     drop()
-    start_as_slave(game, "bert", "no-such-host.invalid")
+    join(game, "no-such-host.invalid", "bert")
     game.wait_for_screen(lambda img: notice_shown(game, img, NO_NAME_SERVER), repr(NO_NAME_SERVER))
     dismiss(game)
     log.expect(out=["Choice: 1"])
@@ -130,11 +130,11 @@ def second_address(game, log):
     drop("ip daddr 127.0.0.2 tcp dport 31211")
     with Peer("master", timeout=30, address="127.0.0.3") as peer:
         peer.listen()
-        start_as_slave(game, "bert", "twohomed")
+        join(game, "twohomed", "bert")
         start = time.monotonic()
         peer.take_slave("bert")
         figure("join of a name whose first address does not answer", time.monotonic() - start)
-        wait_for_turn(game, peer.board, local=False)
+        wait_for_board(game, peer.board, local=False)
         log.expect(out=["Choice: 1"])
         escape_here(game, peer, log, out=["Local interrupt"])
     found = game.lines("stderr").count("Found host twohomed")
@@ -206,16 +206,13 @@ def vanished(game):
 
 def test(h):
     set_up_namespace(h)
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
     unanswered_join(game, log)
     unanswered_connect_back(game, log)
     unknown_name(game, log)
     second_address(game, log)
     drop()
-    slave = h.program(h.display())
-    slave.wait_for_menu()
+    (slave,) = net_programs(h, 1)
     drop_out_then_win(NetGame(game, slave))
     vanished(NetGame(game, slave))
 

@@ -5,12 +5,11 @@ reaches the master, waits for the connection back, and leaves that wait with Esc
 nick answered with keypad Enter, then SIGINT while the master waits: a clean end."""
 
 import signal
-import socket
 
 from harness import MAIN_MENU, check, main
-from netplay import (LOOPBACK, MASTER_PORT, NICK_MESSAGE, SLAVE_PORT, WAIT, NetGame,
-                     expect_notice, host, join, new_lines, port_free, port_taken, read_message,
-                     two_programs, wait_closed, wait_for_waiting)
+from netplay import (ACCEPTED, LOOPBACK, MASTER_PORT, SLAVE_PORT, WAIT, NetGame, Peer,
+                     connect_to, expect_notice, host, join, new_lines, port_free, two_programs,
+                     wait_for_waiting)
 
 
 def leave_wait(program):
@@ -25,27 +24,24 @@ def leave_wait(program):
 
 def slave_waits_for_a_silent_master(slave):
     """A master of the test's own takes the slave's nick, connects back and says nothing."""
-    with port_taken(MASTER_PORT) as listening:
-        listening.settimeout(WAIT)
+    with Peer("master") as peer:
+        peer.listen()
         join(slave, LOOPBACK, "bert")
-        incoming, _ = listening.accept()
-        with incoming:
-            check(read_message(incoming) == (NICK_MESSAGE, b"bert"), "not the slave's nick")
-            # The slave already listens: the connection back succeeds at once.
-            back = socket.create_connection((LOOPBACK, SLAVE_PORT), timeout=WAIT)
-            with back:
-                wait_for_waiting(slave)
-                leave_wait(slave)
-                wait_closed(back, "the connection back to the slave")
-            wait_closed(incoming, "the slave's connection to the master")
+        peer.accept()
+        peer.expect_nick("bert")
+        # The slave already listens: the connection back succeeds at once.
+        peer.connect()
+        wait_for_waiting(slave)
+        leave_wait(slave)
+        peer.expect_dropped()
+        peer.expect_end()
     check(port_free(SLAVE_PORT), "the slave still holds its port after leaving the wait")
 
 
 def stray_client(master):
     """A client that connects to the waiting master and leaves without a word."""
     host(master)
-    wait_for_waiting(master)
-    socket.create_connection((LOOPBACK, MASTER_PORT), timeout=WAIT).close()
+    connect_to(LOOPBACK, MASTER_PORT, WAIT).close()
     expect_notice(master, "Socket::get: connection closed by peer")
 
 
@@ -53,7 +49,6 @@ def test(h):
     master, slave = two_programs(h)
 
     host(master)
-    wait_for_waiting(master)
     leave_wait(master)
     check(port_free(MASTER_PORT), "the master still holds its port after leaving the wait")
 
@@ -65,12 +60,11 @@ def test(h):
     game.start()
     game.play([(5, 5)])
     game.escape(2)
-    check(master.lines("stderr").count("Listner: accepted socket from 127.0.0.1") == 2,
+    check(master.lines("stderr").count(ACCEPTED) == 2,
           "the master did not accept exactly the stray client and the slave")
 
     # The listener thread, blocked in its accept, must be woken and joined for the end to come.
     host(master, enter="KP_Enter")
-    wait_for_waiting(master)
     before = master.lines()
     master.proc.send_signal(signal.SIGINT)
     check(master.wait_for_exit() == 0, "exit status not 0 after SIGINT")

@@ -5,9 +5,9 @@ on), Escape on the program's side, the peer's interrupt, a master that connects 
 nick or too long a one, and one that leaves without connecting back."""
 
 from harness import main
-from peer import (BYE_MESSAGE, Peer, Transcript, begin, ends_interrupted, escape_here, leave,
-                  leave_end_screen, message, nick_message, peer_moves, program_moves,
-                  start_as_slave, wait_for_end, wait_for_notice)
+from netplay import (BYE_MESSAGE, LOOPBACK, Peer, begin, ends_interrupted, escape_here, join,
+                     leave, leave_end_screen, message, nick_message, one_program, peer_moves,
+                     program_moves, wait_for_end, wait_for_notice)
 
 
 def program_wins(game, log):
@@ -76,7 +76,7 @@ def no_nick_back(game, log, send, notice, line=None):
     waiting, shows `notice` until a key, then the main menu."""
     with Peer("master") as peer:
         peer.listen()
-        start_as_slave(game, "h5")
+        join(game, LOOPBACK, "h5")
         peer.accept()
         peer.expect_nick("h5")
         if send is None:
@@ -92,9 +92,7 @@ def no_nick_back(game, log, send, notice, line=None):
 
 
 def test(h):
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
 
     program_wins(game, log)
     peer_wins(game, log)

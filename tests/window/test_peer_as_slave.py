@@ -1,18 +1,19 @@
 """The scripted peer plays slave against the program as master, over and over in one run: stray
 clients that connect to the waiting master and close or send too long a nick (the set-up stops
-waiting and shows why), a slave that does not listen for the connection back, a game the program wins with a nick of the longest length taken, Escape in
-the program's remote turn, and the peer's interrupt in the program's own turn."""
+waiting and shows why), a slave that does not listen for the connection back, a game the program
+wins with a nick of the longest length taken, Escape in the program's remote turn, and the peer's
+interrupt in the program's own turn."""
 
 from harness import main
-from peer import (Peer, Transcript, begin, ends_interrupted, escape_here, leave,
-                  leave_end_screen, message, nick_message, peer_moves, program_moves,
-                  start_as_master, wait_for_end, wait_for_notice)
+from netplay import (Peer, begin, ends_interrupted, escape_here, host, leave, leave_end_screen,
+                     message, nick_message, one_program, peer_moves, program_moves, wait_for_end,
+                     wait_for_notice)
 
 
 def stray(game, log, send, notice, line):
     """A client connects to the waiting master, sends `send` (no nick) and closes."""
     with Peer("slave") as peer:
-        start_as_master(game)
+        host(game)
         peer.connect()
         peer.send(send)
         peer.hang_up()
@@ -26,7 +27,7 @@ def slave_not_listening(game, log):
     """A slave sends its nick but does not listen for the connection back: the master's
     connect-back fails, and the program shows the system's reason until a key."""
     with Peer("slave") as peer:
-        start_as_master(game)
+        host(game)
         peer.connect()
         peer.send(nick_message("deaf"))
         wait_for_notice(game, "ClinetSocket: Cannot connect to server - Connection refused")
@@ -68,9 +69,7 @@ def peer_interrupts_local_turn(game, log):
 
 
 def test(h):
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
 
     stray(game, log, b"", "Socket::get: connection closed by peer",
           "Listener: connection closed by peer")

@@ -5,30 +5,24 @@ listening ports, the program writes why, ends the game as interrupted, drops the
 to the main menu after a key and plays the next game."""
 
 from harness import main
-from peer import (Peer, Transcript, begin, ends_interrupted, leave, message, peer_moves,
-                  program_moves, refused)
+from netplay import (DATA, Peer, begin, ends_interrupted, leave, message, one_program,
+                     peer_moves, program_moves, refused)
 
 HUGE = 0xFFFFFFF0
 
 
-def huge_board_length(game, log):
-    with Peer("master") as peer:
+def bad_board_length(game, log, role, size, length=None):
+    """In the program's remote turn, the peer's next board, cut to `size` bytes, comes under a
+    header that says `length` (default: the true size)."""
+    with Peer(role) as peer:
         begin(game, peer, log)
-        peer_moves(game, peer, 3, 3)
+        if role == "master":
+            peer_moves(game, peer, 3, 3)
         program_moves(game, peer, 4, 4)
-        board = peer.board.copy().mark(5, 5, 1)
-        peer.send(message(1, board.cells, length=HUGE))
-        refused(game, peer, log, "Error: Listener: refused data message of 4294967280 bytes "
-                "(a board has 256)", local=False)
-
-
-def short_board(game, log):
-    with Peer("slave") as peer:
-        begin(game, peer, log)
-        program_moves(game, peer, 3, 3)
-        peer.send(message(1, peer.board.copy().mark(0, 0, 2).cells[:100]))
-        refused(game, peer, log, "Error: Listener: refused data message of 100 bytes (a board "
-                "has 256)", local=False)
+        cells = peer.board.copy().mark(5, 5, peer.player).cells[:size]
+        peer.send(message(DATA, cells, length=length))
+        refused(game, peer, log, f"Error: Listener: refused data message of {length or size} "
+                "bytes (a board has 256)", local=False)
 
 
 def huge_unknown_type(game, log):
@@ -61,12 +55,10 @@ def closed_mid_message(game, log, cut, local):
 
 
 def test(h):
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
 
-    huge_board_length(game, log)
-    short_board(game, log)
+    bad_board_length(game, log, "master", 256, length=HUGE)
+    bad_board_length(game, log, "slave", 100)
     huge_unknown_type(game, log)
     # In the payload while the program waits for the move; in the header during its own turn
     # (a move out of turn, but cut before the program could tell).

@@ -5,8 +5,8 @@ interrupted over the last true board, drop the peer, and come back to the main m
 ready for the next game."""
 
 from harness import main
-from peer import (Peer, Transcript, begin, data_message, leave, peer_moves, program_moves,
-                  refused)
+from netplay import (Peer, begin, data_message, leave, one_program, peer_moves, program_moves,
+                     refused)
 
 
 def opened(game, peer, log):
@@ -34,9 +34,7 @@ def refuse(game, log, role, make_board, reason, local=False):
 
 
 def test(h):
-    game = h.program(h.display())
-    game.wait_for_menu()
-    log = Transcript(game)
+    game, log = one_program(h)
 
     refuse(game, log, "slave", lambda b, pl: b.put(6, 6, 7),
            "cell 102 holds 7, not 0, 1 or 2")

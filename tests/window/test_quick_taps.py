@@ -14,8 +14,7 @@ Each wait for the tap's effect has the harness's deadline: a tap the program mis
 import subprocess
 
 from harness import MAIN_MENU, MARK, PARK, cell_centre, cell_mark, check, main
-from netplay import wait_for_waiting
-from peer import Peer, Transcript, begin, leave, start_as_master, start_as_slave
+from netplay import Peer, Transcript, begin, host, join, leave, wait_for_waiting
 
 NAME = "quick_taps"
 TAPS = 3
@@ -60,7 +59,7 @@ def remote_wait(game, log):
 
 
 def master_wait(game, log):
-    start_as_master(game)
+    host(game, "h5")
     game.tap_key("Escape")
     game.wait_for_menu(what="the main menu after a 5 ms Escape in the master's wait")
     log.expect(out=["Choice: 1"])
@@ -68,7 +67,7 @@ def master_wait(game, log):
 
 
 def unanswered_connect(game, log):
-    start_as_slave(game, "tap", "127.0.0.2")
+    join(game, "127.0.0.2", "tap")
     wait_for_waiting(game)
     game.tap_key("Escape")
     game.wait_for_menu(what="the main menu after a 5 ms Escape in a connect without answer")

@@ -38,7 +38,7 @@ import sys
 import tempfile
 import time
 
-from harness import MAIN_MENU, SCREEN_H, SCREEN_W, Failure, Program, check, poll
+from harness import SCREEN_H, SCREEN_W, Failure, Program, check, poll
 
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
                      "fiveinarow")
@@ -257,7 +257,7 @@ class WineProgram(Program):
         """Puts the pointer in the middle of the window, once wine takes input there."""
         if self.window is None:
             self.wait_for_window()
-        self.move_blind(400, 300)
+        self.move_blind(SCREEN_W // 2, SCREEN_H // 2)
         time.sleep(max(0.0, self.shown_at + SETTLE - time.monotonic()))
 
     def focus(self):
@@ -266,10 +266,7 @@ class WineProgram(Program):
 
     def leave(self):
         """Clicks Exit in the main menu, again should wine have dropped the click."""
-        x, y = MAIN_MENU["mi_exit.tga"]
-        picture = self.harness.picture("mi_exit.tga")
-        self.click_at(x + picture.width // 2, y + picture.height // 2,
-                      taken=lambda: "End" in self.lines())
+        self.click_at(*self.button_centre("mi_exit.tga"), taken=lambda: "End" in self.lines())
 
     def key(self, name, seen=None, what=None):
         """Presses a key until the program has taken it: until seen(screenshot) holds, or else

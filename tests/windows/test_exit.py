@@ -5,7 +5,7 @@ sends to a window in the background. Each ask is answered with its line on stand
 the process ends with status 0 within END seconds of the answer. Each way is tried ROUNDS times,
 as an exit that hangs did so in most tries, not all.
 
-The peer is a scripted one of the tests' own (peer.py) on the game's ports, in a private network
+The peer is a scripted one of the tests' own (netplay.py) on the game's ports, in a private network
 namespace of the test's own where wine's server runs too.
 
 Usage: [EXIT_ROUNDS=N] test_exit.py PROGRAM.EXE --data DATA --text-mask TEXT_MASK
@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 # pylint: disable=wrong-import-position
 import wine
 from harness import WAIT, Failure, check, main
-from peer import Board, Peer, leave_end_screen, start_as_slave, wait_for_end, wait_for_turn
+from netplay import Board, Peer, join, leave_end_screen, wait_for_board, wait_for_end
 
 NAME = "windows_exit"
 END = 2.0
@@ -60,9 +60,9 @@ def interrupted_by_peer(h, display, prefix, exe):
     program = start(h, display, prefix, exe)
     with Peer("master") as peer:
         peer.listen()
-        start_as_slave(program, "bert")
+        join(program, nick="bert")
         peer.take_slave("bert")
-        wait_for_turn(program, Board(), local=False)
+        wait_for_board(program, Board(), local=False)
         program.focus()
         peer.interrupt()
         wait_for_end(program, peer.board, 0)
