@@ -28,9 +28,8 @@ Bytes sent(SocketPair& pair) {
 // What sendMessage writes for type, and its trace.
 Bytes sendAndCollect(Games::GameState& state, unsigned char type, std::string* trace = nullptr) {
     SocketPair pair;
-    testing::internal::CaptureStderr();
-    state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), type);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err =
+        stderrOf([&] { state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), type); });
     if (trace != nullptr) {
         *trace = err;
     }
@@ -73,9 +72,7 @@ TEST(GameStateTest, CopyInRaisesNewDataAndCopyOutClearsIt) {
     EXPECT_EQ(bufferOf(state), cells);
 
     Bytes out(kCells, 9);
-    testing::internal::CaptureStderr();
-    state.getData(out.data());
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] { state.getData(out.data()); });
     EXPECT_FALSE(*state.newData);
     EXPECT_EQ(out, cells);
     std::string expected = "Output copy: [";
@@ -87,9 +84,7 @@ TEST(GameStateTest, CopyInRaisesNewDataAndCopyOutClearsIt) {
 
     // Taken again with nothing new: the same board, newData stays down.
     Bytes again(kCells, 9);
-    testing::internal::CaptureStderr();
-    state.getData(again.data());
-    testing::internal::GetCapturedStderr();
+    stderrOf([&] { state.getData(again.data()); });
     EXPECT_EQ(again, cells);
     EXPECT_FALSE(*state.newData);
 }
@@ -99,16 +94,12 @@ TEST(GameStateTest, CopyOutTraceOfAFewCells) {
     Bytes cells = {1, 2, 0};
     state.setData(cells.data());
     unsigned char out[3];
-    testing::internal::CaptureStderr();
-    state.getData(out);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Output copy: [1 2 0 \n");
+    EXPECT_EQ(stderrOf([&] { state.getData(out); }), "Output copy: [1 2 0 \n");
 }
 
 TEST(GameStateTest, PrintShowsTheWholeState) {
     Games::GameState state(kCells);
-    testing::internal::CaptureStdout();
-    state.print();
-    std::vector<std::string> out = lines(testing::internal::GetCapturedStdout());
+    std::vector<std::string> out = lines(stdoutOf([&] { state.print(); }));
     std::string zeros;
     for (int i = 0; i < kCells; i++) {
         zeros += "0 ";
@@ -124,9 +115,7 @@ TEST(GameStateTest, PrintShowsTheWholeState) {
     Bytes cells(kCells, 0);
     cells[1] = 2;
     state.setData(cells.data());
-    testing::internal::CaptureStdout();
-    state.print();
-    out = lines(testing::internal::GetCapturedStdout());
+    out = lines(stdoutOf([&] { state.print(); }));
     ASSERT_EQ(out.size(), 6u);
     EXPECT_EQ(out[1], "Local nick: me");
     EXPECT_EQ(out[2], "Remote nick: you");
@@ -206,13 +195,12 @@ TEST(SendMessageTest, FailedPayloadWriteReleasesTheBuffer) {
         pair.closeSecond();
     });
     std::string message;
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     try {
         state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), Games::DataMessage);
     } catch (System::Exception& e) {
         message = e.message();
     }
-    testing::internal::GetCapturedStderr();
     peer.join();
     EXPECT_EQ(head, header(Games::DataMessage, kHuge));
     EXPECT_EQ(message.compare(0, 26, "Socket::write() error no. "), 0) << message;

@@ -36,9 +36,8 @@ Net::AcceptedSocket wrap(int fd) {
 }
 
 Net::Host loopback(unsigned port) {
-    testing::internal::CaptureStderr();
-    Net::Host host("127.0.0.1", port);
-    testing::internal::GetCapturedStderr();
+    Net::Host host;
+    stderrOf([&] { host = Net::Host("127.0.0.1", port); });
     return host;
 }
 
@@ -79,6 +78,16 @@ struct Options : Net::Socket {
     }
 };
 
+// What reaches `to` of the bytes sent from `from`.
+std::string carried(Net::Socket& from, Net::Socket& to, const std::string& bytes) {
+    std::string got(bytes.size(), '\0');
+    stderrOf([&] {
+        from.set(bytes.data(), bytes.size());
+        to.get(got.data(), got.size());
+    });
+    return got;
+}
+
 // The text of a read or write that failed with error.
 std::string failed(const char* call, int error) {
     return std::string("Socket::") + call + "() error no. " + std::to_string(error);
@@ -91,10 +100,8 @@ TEST(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
     Net::AcceptedSocket reader = wrap(pair.first);
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3, 4, 5}));
     char buffer[5] = {};
-    testing::internal::CaptureStderr();
-    reader.get(buffer, 5);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
+    EXPECT_EQ(stderrOf([&] { reader.get(buffer, 5); }),
+              "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
     EXPECT_EQ(memcmp(buffer, "\1\2\3\4\5", 5), 0);
 }
 
@@ -104,9 +111,7 @@ TEST(SocketGetTest, ZeroBytesReceivesNothing) {
     ASSERT_TRUE(sendAll(pair.second, {9}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[1] = {7};
-    testing::internal::CaptureStderr();
-    reader.get(buffer, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Socket::get begin\nWaitng for 0 bytes\n");
+    EXPECT_EQ(stderrOf([&] { reader.get(buffer, 0); }), "Socket::get begin\nWaitng for 0 bytes\n");
     EXPECT_EQ(buffer[0], 7);
     EXPECT_EQ(pendingBytes(pair.first), 1);
 }
@@ -117,14 +122,15 @@ TEST(SocketGetTest, PartialReadsAreJoined) {
     ASSERT_TRUE(sendAll(pair.second, {0x11}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[4] = {};
-    std::string err;
-    testing::internal::CaptureStderr();
-    std::thread getter([&] { reader.get(buffer, 4); });
-    // The rest goes out only once the first byte has been received on its own.
-    bool firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
-    bool sent = sendAll(pair.second, {0x22, 0x33, 0x44});
-    getter.join();
-    err = testing::internal::GetCapturedStderr();
+    bool firstTaken = false;
+    bool sent = false;
+    std::string err = stderrOf([&] {
+        std::thread getter([&] { reader.get(buffer, 4); });
+        // The rest goes out only once the first byte has been received on its own.
+        firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
+        sent = sendAll(pair.second, {0x22, 0x33, 0x44});
+        getter.join();
+    });
     ASSERT_TRUE(firstTaken);
     ASSERT_TRUE(sent);
     EXPECT_EQ(err,
@@ -139,14 +145,14 @@ TEST(SocketGetTest, PeerClosingMidReadIsReported) {
     ASSERT_TRUE(sendAll(pair.second, {0x5A}));
     pair.closeSecond();
     char buffer[4] = {'a', 'b', 'c', 'd'};
-    testing::internal::CaptureStderr();
     std::string message;
-    try {
-        reader.get(buffer, 4);
-    } catch (Net::ConnectionClosedException& e) {
-        message = e.message();
-    }
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] {
+        try {
+            reader.get(buffer, 4);
+        } catch (Net::ConnectionClosedException& e) {
+            message = e.message();
+        }
+    });
     EXPECT_EQ(message, "Socket::get: connection closed by peer");
     EXPECT_EQ(err,
               "Socket::get begin\nWaitng for 4 bytes\n( ret: 1 )\nWaitng for 3 bytes\n"
@@ -157,7 +163,7 @@ TEST(SocketGetTest, PeerClosingMidReadIsReported) {
 TEST(SocketGetTest, FailedReceiveThrows) {
     Net::Socket none;
     char buffer[2];
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     try {
         none.get(buffer, 2);
         ADD_FAILURE() << "no exception";
@@ -166,7 +172,6 @@ TEST(SocketGetTest, FailedReceiveThrows) {
     } catch (System::Exception& e) {
         EXPECT_EQ(e.message(), failed("read", kNoSocket));
     }
-    testing::internal::GetCapturedStderr();
 }
 
 TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
@@ -174,31 +179,24 @@ TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
     Net::AcceptedSocket reader = wrap(pair.first);
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3}));
     char buffer[8] = {};
-    testing::internal::CaptureStderr();
-    int n = reader.getOnce(buffer, 8);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    int n = 0;
+    EXPECT_EQ(stderrOf([&] { n = reader.getOnce(buffer, 8); }),
               "Socket::getOnce: entry point\n\tread 3 bytes\n");
     EXPECT_EQ(n, 3);
     EXPECT_EQ(memcmp(buffer, "\1\2\3", 3), 0);
 
     Net::Socket none;
-    testing::internal::CaptureStderr();
-    EXPECT_THROW(none.getOnce(buffer, 1), System::Exception);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderrOf([&] { EXPECT_THROW(none.getOnce(buffer, 1), System::Exception); }),
               "Socket::getOnce: entry point\n\tread -1 bytes\n");
 }
 
 TEST(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
     SocketPair pair;
     Net::AcceptedSocket writer = wrap(pair.first);
-    testing::internal::CaptureStderr();
-    writer.set("hello", 5);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 5 ] \n[ ret: 0 ] \n");
+    EXPECT_EQ(stderrOf([&] { writer.set("hello", 5); }), "[ ret: 5 ] \n[ ret: 0 ] \n");
     EXPECT_EQ(receive(pair.second, 5), text("hello"));
 
-    testing::internal::CaptureStderr();
-    writer.set("", 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 0 ] \n");
+    EXPECT_EQ(stderrOf([&] { writer.set("", 0); }), "[ ret: 0 ] \n");
     EXPECT_TRUE(nothingPending(pair.second));
 }
 
@@ -211,9 +209,7 @@ TEST(SocketSetTest, LargeWriteArrivesWhole) {
     }
     Bytes got;
     std::thread reader([&] { got = receive(pair.second, big.size()); });
-    testing::internal::CaptureStderr();
-    writer.set(big.data(), big.size());
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] { writer.set(big.data(), big.size()); });
     reader.join();
     EXPECT_EQ(got, Bytes(big.begin(), big.end()));
     EXPECT_EQ(lines(err).back(), "[ ret: 0 ] ");
@@ -227,7 +223,7 @@ TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
     server.destroy();
     Platform::closeSocket(peer);
     std::string message;
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     // The first writes may still be taken by the system; a later one must fail.
     for (int i = 0; i < 100 && message.empty(); i++) {
         try {
@@ -237,7 +233,6 @@ TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    testing::internal::GetCapturedStderr();
     connection.destroy();
     const std::string head = "Socket::write() error no. ";
     EXPECT_TRUE(message.compare(0, head.size(), head) == 0 &&
@@ -313,12 +308,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionAndCarriesItsBytes) {
     server.destroy();
     EXPECT_TRUE(refused(kAcceptPort));
 
-    char buffer[3] = {};
-    testing::internal::CaptureStderr();
-    client.set("abc", 3);
-    accepted.get(buffer, 3);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ(carried(client, accepted, "abc"), "abc");
     accepted.destroy();
     client.destroy();
 }
@@ -374,12 +364,7 @@ TEST(ClientSocketTest, TemporaryAssignedToAMemberStaysConnected) {
     { member = Net::ClientSocket(loopback(kTemporaryPort)); }
     Net::AcceptedSocket accepted = server.wait();
     server.destroy();
-    testing::internal::CaptureStderr();
-    member.set("xy", 2);
-    char buffer[2];
-    accepted.get(buffer, 2);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::string(buffer, 2), "xy");
+    EXPECT_EQ(carried(member, accepted, "xy"), "xy");
     member.destroy();
     accepted.destroy();
 }

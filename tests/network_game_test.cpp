@@ -4,6 +4,7 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,20 +34,6 @@ int centreY(int r) {
 }
 int cell(int c, int r) {
     return c + Layout::kCells * r;
-}
-
-int listenLoopback(unsigned port) {
-    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
-    Platform::reuseAddress(fd);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 1) != 0) {
-        Platform::closeSocket(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // A network game whose peer is the test: player kMe here, kPeer there.
@@ -103,13 +90,16 @@ protected:
         }
     }
 
-    // Clicks cell (c, r) once the turn has drawn a frame with the button up.
-    void clickOnFrame(int c, int r) {
+    // Clicks cell (c, r) once the turn has drawn a frame with the button up; `also` runs on every
+    // frame.
+    void clickOnFrame(
+        int c, int r, std::function<void()> also = [] {}) {
         int start = fake->frames();
-        fake->onFrame([c, r, start](int frame) {
+        fake->onFrame([c, r, start, also](int frame) {
             mouse_x = centreX(c);
             mouse_y = centreY(r);
             mouse_b = frame - start >= 2 ? 1 : 0;
+            also();
         });
     }
 
@@ -126,9 +116,7 @@ protected:
     void playRemote(int c, int r, Bytes& board) {
         board[cell(c, r)] = kPeer;
         ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-        std::string out;
-        ASSERT_TRUE(remoteTurn(out));
-        EXPECT_EQ(out, "");
+        EXPECT_EQ(remoteTurn(true), "");
     }
 
     // The game's run() from its local turn, which clicks (c, r); once that board has come, the
@@ -137,29 +125,35 @@ protected:
         ScriptedKeyboard keys;
         keys.type({KEY_SPACE << 8 | ' '});
         bool answered = false;
-        int start = fake->frames();
-        fake->onFrame([&, start](int frame) {
-            mouse_x = centreX(c);
-            mouse_y = centreY(r);
-            mouse_b = frame - start >= 2 ? 1 : 0;
+        clickOnFrame(c, r, [&] {
             if (!answered && !nothingPending(fromGame)) {
                 receive(fromGame, 261);
                 answered = sendAll(toGame, answer);
             }
         });
-        testing::internal::CaptureStdout();
-        int result = game->run();
-        testing::internal::GetCapturedStdout();
+        int result = 0;
+        stdoutOf([&] { result = game->run(); });
         EXPECT_TRUE(answered);
         return result;
     }
 
-    // Runs the remote turn, with stdout captured into out.
-    bool remoteTurn(std::string& out) {
-        testing::internal::CaptureStdout();
-        bool result = game->remotePlayer(kPeer);
-        out = testing::internal::GetCapturedStdout();
-        return result;
+    // Runs the remote turn, which must go on (true) or end the game (false); gives what it wrote
+    // on standard output.
+    std::string remoteTurn(bool goesOn) {
+        bool result = !goesOn;
+        std::string out = stdoutOf([&] { result = game->remotePlayer(kPeer); });
+        EXPECT_EQ(result, goesOn);
+        return out;
+    }
+
+    // The game's first move, at (0, 0), and the peer's answer at (1, 0), which the listener has
+    // taken but the game has not loaded yet.
+    void answerWaiting() {
+        Bytes board(256, 0);
+        playLocal(0, 0, board);
+        board[cell(1, 0)] = kPeer;
+        ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+        ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
     }
 
     std::unique_ptr<FakeScreen> fake;
@@ -272,9 +266,7 @@ TEST_F(NetworkGameTest, ThePeersEscapeAfterABoardWithoutALineIsAnInterrupt) {
 
 TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {
     ASSERT_TRUE(sendAll(toGame, message(Games::InterruptMessage, text("bye"))));
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_TRUE(game->isInterrupted());
 
     StderrCapture err;
@@ -284,28 +276,16 @@ TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {
 }
 
 TEST_F(NetworkGameTest, PeerInterruptWinsOverANewBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    board[cell(1, 0)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    ASSERT_NO_FATAL_FAILURE(answerWaiting());
     game->state().remoteInterrupt = true;
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_EQ(game->cells()[cell(1, 0)], 0) << "the board was loaded";
 }
 
 TEST_F(NetworkGameTest, EscapeInARemoteTurnWinsOverANewBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    board[cell(1, 0)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    ASSERT_NO_FATAL_FAILURE(answerWaiting());
     key[KEY_ESC] = 1;
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Local interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Local interrupt\n");
     EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
     EXPECT_TRUE(*game->state().localInterrupt);
 }
@@ -313,9 +293,7 @@ TEST_F(NetworkGameTest, EscapeInARemoteTurnWinsOverANewBoard) {
 TEST_F(NetworkGameTest, APeerThatVanishesEndsTheRemoteTurn) {
     closeFd(toGame);
     closeFd(fromGame);
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_TRUE(game->isInterrupted());
 }
 
@@ -326,9 +304,7 @@ TEST_F(NetworkGameTest, ARefusedBoardEndsTheGameAndLeavesTheBoardAsItWas) {
     cheat[cell(1, 0)] = kPeer;
     cheat[cell(2, 0)] = kPeer;
     ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, cheat)));
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
     EXPECT_NE(*game->state().failure, "");
 }
