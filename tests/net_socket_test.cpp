@@ -385,29 +385,21 @@ TEST(ConnectionExceptionTest, ShowPresentsTheMessageAsANotice) {
 
     // One frame, with the notice in orange on the centre rows, and the back buffer left cleared.
     EXPECT_EQ(window.frames(), 1);
-    int orange = 0;
     int left = 800;
     int right = -1;
-    for (int y = 0; y < 600; y++) {
-        for (int x = 0; x < 800; x++) {
-            if (pixel(screen, x, y) == Rgb{255, 127, 0}) {
-                EXPECT_GE(y, 296);
-                EXPECT_LT(y, 304);
-                left = std::min(left, x);
-                right = std::max(right, x);
-                orange++;
-            }
+    int orange = countPixels(screen, [&](int x, int y, Rgb c) {
+        if (c != Rgb{255, 127, 0}) {
+            return false;
         }
-    }
+        EXPECT_GE(y, 296);
+        EXPECT_LT(y, 304);
+        left = std::min(left, x);
+        right = std::max(right, x);
+        return true;
+    });
     EXPECT_GT(orange, 50);
     EXPECT_NEAR((left + right) / 2, 400, 8);
-    int drawn = 0;
-    for (int y = 0; y < 600; y++) {
-        for (int x = 0; x < 800; x++) {
-            drawn += pixel(System::_screen, x, y) != Rgb{0, 0, 0};
-        }
-    }
-    EXPECT_EQ(drawn, 0);
+    EXPECT_EQ(countPixels(System::_screen, [](int, int, Rgb c) { return c != Rgb{0, 0, 0}; }), 0);
 }
 
 TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions) {

@@ -56,17 +56,14 @@ protected:
 
     // The number of pixels where two pictures differ; reports the first few.
     static int differences(BITMAP* got, BITMAP* want, const std::string& what) {
-        int wrong = 0;
-        for (int y = 0; y < 600; y++) {
-            for (int x = 0; x < 800; x++) {
-                if (getpixel(got, x, y) != getpixel(want, x, y) && wrong++ < 3) {
-                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is "
-                                  << Testing::pixel(got, x, y) << ", want "
-                                  << Testing::pixel(want, x, y);
-                }
+        return Testing::countPixels(got, [&, shown = 0](int x, int y, Rgb c) mutable {
+            bool differs = getpixel(got, x, y) != getpixel(want, x, y);
+            if (differs && shown++ < 3) {
+                ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << c << ", want "
+                              << Testing::pixel(want, x, y);
             }
-        }
-        return wrong;
+            return differs;
+        });
     }
 
     // What a frame must look like: `behind` with `text` written over it, transparent.
@@ -90,14 +87,9 @@ protected:
     }
 
     static bool backBufferIsBlack() {
-        for (int y = 0; y < 600; y++) {
-            for (int x = 0; x < 800; x++) {
-                if (getpixel(System::_screen, x, y) != 0) {
-                    return false;
-                }
-            }
-        }
-        return true;
+        return Testing::countPixels(System::_screen, [](int x, int y, Rgb) {
+                   return getpixel(System::_screen, x, y) != 0;
+               }) == 0;
     }
 
     Testing::FakeScreen fake{100};
