@@ -36,11 +36,13 @@ Bytes sendAndCollect(Games::GameState& state, unsigned char type, std::string* t
     return sent(pair);
 }
 
-Bytes pattern() {
+// Copies a board of all three cell values into state; returns it.
+Bytes copyPatternInto(Games::GameState& state) {
     Bytes cells(kCells);
     for (int i = 0; i < kCells; i++) {
         cells[i] = static_cast<unsigned char>((i * 5 + 1) % 3);
     }
+    state.setData(cells.data());
     return cells;
 }
 
@@ -66,8 +68,7 @@ TEST(GameStateTest, FreshStateIsEmpty) {
 
 TEST(GameStateTest, CopyInRaisesNewDataAndCopyOutClearsIt) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     EXPECT_TRUE(*state.newData);
     EXPECT_EQ(bufferOf(state), cells);
 
@@ -126,8 +127,7 @@ TEST(GameStateTest, PrintShowsTheWholeState) {
 
 TEST(GameStateTest, ResetBuildsTheStateAnew) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     state.localInterrupt = true;
     state.remoteInterrupt = true;
     state.ready = true;
@@ -163,8 +163,7 @@ TEST(SendMessageTest, NickMessageBytes) {
 
 TEST(SendMessageTest, DataMessageCarriesTheBuffer) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     Bytes bytes = sendAndCollect(state, Games::DataMessage);
     ASSERT_EQ(bytes.size(), 261u);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 5), Bytes({0x01, 0x00, 0x00, 0x01, 0x00}));

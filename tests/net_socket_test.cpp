@@ -93,39 +93,43 @@ std::string failed(const char* call, int error) {
     return std::string("Socket::") + call + "() error no. " + std::to_string(error);
 }
 
+// A socket object on the first end of a socket pair; the test is the peer on the second end.
+class OnAPair : public testing::Test {
+protected:
+    SocketPair pair;
+    Net::AcceptedSocket end = wrap(pair.first);
+};
+class SocketGetTest : public OnAPair {};
+class SocketGetOnceTest : public OnAPair {};
+class SocketSetTest : public OnAPair {};
+
 }  // namespace
 
-TEST(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3, 4, 5}));
     char buffer[5] = {};
-    EXPECT_EQ(stderrOf([&] { reader.get(buffer, 5); }),
+    EXPECT_EQ(stderrOf([&] { end.get(buffer, 5); }),
               "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
     EXPECT_EQ(memcmp(buffer, "\1\2\3\4\5", 5), 0);
 }
 
-TEST(SocketGetTest, ZeroBytesReceivesNothing) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, ZeroBytesReceivesNothing) {
     ASSERT_TRUE(sendAll(pair.second, {9}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[1] = {7};
-    EXPECT_EQ(stderrOf([&] { reader.get(buffer, 0); }), "Socket::get begin\nWaitng for 0 bytes\n");
+    EXPECT_EQ(stderrOf([&] { end.get(buffer, 0); }), "Socket::get begin\nWaitng for 0 bytes\n");
     EXPECT_EQ(buffer[0], 7);
     EXPECT_EQ(pendingBytes(pair.first), 1);
 }
 
-TEST(SocketGetTest, PartialReadsAreJoined) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, PartialReadsAreJoined) {
     ASSERT_TRUE(sendAll(pair.second, {0x11}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[4] = {};
     bool firstTaken = false;
     bool sent = false;
     std::string err = stderrOf([&] {
-        std::thread getter([&] { reader.get(buffer, 4); });
+        std::thread getter([&] { end.get(buffer, 4); });
         // The rest goes out only once the first byte has been received on its own.
         firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
         sent = sendAll(pair.second, {0x22, 0x33, 0x44});
@@ -139,16 +143,14 @@ TEST(SocketGetTest, PartialReadsAreJoined) {
     EXPECT_EQ(memcmp(buffer, "\x11\x22\x33\x44", 4), 0);
 }
 
-TEST(SocketGetTest, PeerClosingMidReadIsReported) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, PeerClosingMidReadIsReported) {
     ASSERT_TRUE(sendAll(pair.second, {0x5A}));
     pair.closeSecond();
     char buffer[4] = {'a', 'b', 'c', 'd'};
     std::string message;
     std::string err = stderrOf([&] {
         try {
-            reader.get(buffer, 4);
+            end.get(buffer, 4);
         } catch (Net::ConnectionClosedException& e) {
             message = e.message();
         }
@@ -160,7 +162,7 @@ TEST(SocketGetTest, PeerClosingMidReadIsReported) {
     EXPECT_EQ(buffer[0], 0x5A);
 }
 
-TEST(SocketGetTest, FailedReceiveThrows) {
+TEST_F(SocketGetTest, FailedReceiveThrows) {
     Net::Socket none;
     char buffer[2];
     StderrCapture capture;
@@ -174,13 +176,11 @@ TEST(SocketGetTest, FailedReceiveThrows) {
     }
 }
 
-TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3}));
     char buffer[8] = {};
     int n = 0;
-    EXPECT_EQ(stderrOf([&] { n = reader.getOnce(buffer, 8); }),
+    EXPECT_EQ(stderrOf([&] { n = end.getOnce(buffer, 8); }),
               "Socket::getOnce: entry point\n\tread 3 bytes\n");
     EXPECT_EQ(n, 3);
     EXPECT_EQ(memcmp(buffer, "\1\2\3", 3), 0);
@@ -190,32 +190,28 @@ TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
               "Socket::getOnce: entry point\n\tread -1 bytes\n");
 }
 
-TEST(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
-    SocketPair pair;
-    Net::AcceptedSocket writer = wrap(pair.first);
-    EXPECT_EQ(stderrOf([&] { writer.set("hello", 5); }), "[ ret: 5 ] \n[ ret: 0 ] \n");
+TEST_F(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
+    EXPECT_EQ(stderrOf([&] { end.set("hello", 5); }), "[ ret: 5 ] \n[ ret: 0 ] \n");
     EXPECT_EQ(receive(pair.second, 5), text("hello"));
 
-    EXPECT_EQ(stderrOf([&] { writer.set("", 0); }), "[ ret: 0 ] \n");
+    EXPECT_EQ(stderrOf([&] { end.set("", 0); }), "[ ret: 0 ] \n");
     EXPECT_TRUE(nothingPending(pair.second));
 }
 
-TEST(SocketSetTest, LargeWriteArrivesWhole) {
-    SocketPair pair;
-    Net::AcceptedSocket writer = wrap(pair.first);
+TEST_F(SocketSetTest, LargeWriteArrivesWhole) {
     std::string big(1 << 20, 'q');
     for (size_t i = 0; i < big.size(); i++) {
         big[i] = static_cast<char>(i * 7);
     }
     Bytes got;
     std::thread reader([&] { got = receive(pair.second, big.size()); });
-    std::string err = stderrOf([&] { writer.set(big.data(), big.size()); });
+    std::string err = stderrOf([&] { end.set(big.data(), big.size()); });
     reader.join();
     EXPECT_EQ(got, Bytes(big.begin(), big.end()));
     EXPECT_EQ(lines(err).back(), "[ ret: 0 ] ");
 }
 
-TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
+TEST_F(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
     Net::ServerSocket server(kSigpipePort);
     int peer = connectLoopback(kSigpipePort);
     ASSERT_NE(peer, -1);

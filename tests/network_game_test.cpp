@@ -103,8 +103,8 @@ protected:
         });
     }
 
-    // The game's move at (c, r), with the bytes it sends checked.
-    void playLocal(int c, int r, Bytes& board) {
+    // The game's move at (c, r) on `board`, with the bytes it sends checked.
+    void playLocal(int c, int r) {
         clickOnFrame(c, r);
         ASSERT_TRUE(game->localPlayer(kMe));
         mouse_b = 0;
@@ -112,8 +112,8 @@ protected:
         EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
     }
 
-    // The peer's move at (c, r), sent and then taken by the game's remote turn.
-    void playRemote(int c, int r, Bytes& board) {
+    // The peer's move at (c, r) on `board`, sent and then taken by the game's remote turn.
+    void playRemote(int c, int r) {
         board[cell(c, r)] = kPeer;
         ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
         EXPECT_EQ(remoteTurn(true), "");
@@ -149,8 +149,7 @@ protected:
     // The game's first move, at (0, 0), and the peer's answer at (1, 0), which the listener has
     // taken but the game has not loaded yet.
     void answerWaiting() {
-        Bytes board(256, 0);
-        playLocal(0, 0, board);
+        playLocal(0, 0);
         board[cell(1, 0)] = kPeer;
         ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
         ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
@@ -158,13 +157,13 @@ protected:
 
     std::unique_ptr<FakeScreen> fake;
     std::unique_ptr<LinkedGame> game;
-    int fromGame = -1;  // the game's outgoing connection, as the peer reads it
-    int toGame = -1;    // the peer's connection to the game's listener
+    Bytes board = Bytes(256, 0);  // the board as the peer sees it
+    int fromGame = -1;            // the game's outgoing connection, as the peer reads it
+    int toGame = -1;              // the peer's connection to the game's listener
 };
 
 TEST_F(NetworkGameTest, LocalMoveGoesIntoTheSharedBufferAndToThePeer) {
-    Bytes board(256, 0);
-    playLocal(3, 4, board);
+    playLocal(3, 4);
     EXPECT_EQ(bufferOf(game->state()), board);
     // Copied directly: the peer's mailbox flag is not touched.
     EXPECT_FALSE(*game->state().newData);
@@ -172,10 +171,9 @@ TEST_F(NetworkGameTest, LocalMoveGoesIntoTheSharedBufferAndToThePeer) {
 }
 
 TEST_F(NetworkGameTest, ClicksOffTheGridOrOnATakenCellSendNothing) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
+    playLocal(0, 0);
     // Peer's answer, so that it is this side's turn again.
-    playRemote(1, 1, board);
+    playRemote(1, 1);
 
     fake->onFrame([](int frame) {
         // Frames 2-20 press on the taken cell, 21-40 beside the grid, then on a free cell.
@@ -198,7 +196,6 @@ TEST_F(NetworkGameTest, AButtonHeldFromThePreviousTurnPlacesNoMark) {
         mouse_b = frame == 10 ? 0 : 1;
     });
     ASSERT_TRUE(game->localPlayer(kMe));
-    Bytes board(256, 0);
     board[cell(8, 7)] = kMe;
     EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
 }
@@ -214,32 +211,29 @@ TEST_F(NetworkGameTest, EscapeInALocalTurnTellsThePeerWithoutATraceLine) {
 }
 
 TEST_F(NetworkGameTest, RemoteMoveIsLoadedIntoTheBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    playRemote(15, 15, board);
+    playLocal(0, 0);
+    playRemote(15, 15);
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
     EXPECT_FALSE(*game->state().newData);
     EXPECT_FALSE(game->isInterrupted());
 }
 
 TEST_F(NetworkGameTest, AWinningRemoteMoveEndsTheGameRightAfterLoadingIt) {
-    Bytes board(256, 0);
     for (int i = 0; i < 4; i++) {
-        playLocal(i, 0, board);
-        playRemote(i, 1, board);
+        playLocal(i, 0);
+        playRemote(i, 1);
     }
     EXPECT_FALSE(game->isInterrupted());
-    playLocal(15, 15, board);
-    playRemote(4, 1, board);
+    playLocal(15, 15);
+    playRemote(4, 1);
     EXPECT_TRUE(game->isInterrupted());
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
 }
 
 TEST_F(NetworkGameTest, TheLosingSideShowsTheWinnerAndItsLine) {
-    Bytes board(256, 0);
     for (int i = 0; i < 4; i++) {
-        playLocal(i, 0, board);
-        playRemote(i, 1, board);
+        playLocal(i, 0);
+        playRemote(i, 1);
     }
     board[cell(15, 15)] = kMe;
     board[cell(4, 1)] = kPeer;
@@ -251,9 +245,8 @@ TEST_F(NetworkGameTest, TheLosingSideShowsTheWinnerAndItsLine) {
 }
 
 TEST_F(NetworkGameTest, ThePeersEscapeAfterABoardWithoutALineIsAnInterrupt) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    playRemote(0, 1, board);
+    playLocal(0, 0);
+    playRemote(0, 1);
     board[cell(1, 0)] = kMe;
     Bytes answer = board;
     answer[cell(1, 1)] = kPeer;
@@ -298,8 +291,7 @@ TEST_F(NetworkGameTest, APeerThatVanishesEndsTheRemoteTurn) {
 }
 
 TEST_F(NetworkGameTest, ARefusedBoardEndsTheGameAndLeavesTheBoardAsItWas) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
+    playLocal(0, 0);
     Bytes cheat = board;
     cheat[cell(1, 0)] = kPeer;
     cheat[cell(2, 0)] = kPeer;

@@ -23,8 +23,11 @@ constexpr int kBackspace = KEY_BACKSPACE << 8 | 8;
 
 using Picture = std::unique_ptr<BITMAP, void (*)(BITMAP*)>;
 
+// A black one.
 Picture newPicture() {
-    return Picture(create_bitmap(800, 600), destroy_bitmap);
+    Picture picture(create_bitmap(800, 600), destroy_bitmap);
+    clear_bitmap(picture.get());
+    return picture;
 }
 
 std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
@@ -189,7 +192,6 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
     EXPECT_EQ(System::readText(200, 100, maxW), text);
     ASSERT_EQ(frames.size(), text.size() + 1);
     Picture black = newPicture();
-    clear_bitmap(black.get());
     for (size_t n = 0; n <= text.size(); n++) {
         std::string typed = text.substr(0, n);
         std::string tail = typed.size() > 5 ? typed.substr(typed.size() - 5) : typed;
@@ -202,9 +204,7 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
 TEST_F(TextEntry, TextShownWholeWhenNotEvenOneCharacterFits) {
     keyboard.type(keys("wx") + std::vector<int>{kEnter});
     EXPECT_EQ(System::readText(10, 10, text_length(font, "w") - 1), "wx");
-    Picture black = newPicture();
-    clear_bitmap(black.get());
-    Picture want = frameWith(black.get(), "wx", 10, 10);
+    Picture want = frameWith(newPicture().get(), "wx", 10, 10);
     EXPECT_EQ(differences(frames.back().get(), want.get(), "last frame"), 0);
 }
 
@@ -248,7 +248,6 @@ TEST_F(TextEntry, PromptLeavingSevenPixelsOrLessGetsAnEightyPixelField) {
         keyboard.type(keys(text) + std::vector<int>{kEnter});
         EXPECT_EQ(System::askForText(400, 300, c.maxW, prompt), text);
         Picture want = newPicture();
-        clear_bitmap(want.get());
         int rx = 400 - c.maxW / 2;
         textout_ex(want.get(), font, prompt.c_str(), rx, 292, orange(), -1);
         textout_ex(want.get(), font, tailFor(c.fieldWidth).c_str(), rx + offset, 292, white(), -1);
