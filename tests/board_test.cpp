@@ -312,7 +312,7 @@ TEST(BoardEval, EvaluationBoardCreatesNoPictures) {
 
 // ---- Drawing ----
 
-class BoardDrawing : public ::testing::Test {
+class BoardDrawing : public BoardRules {
 protected:
     void SetUp() override { Testing::freshBackBuffer(); }
     Rgb at(int x, int y) { return Testing::pixel(System::_screen, x, y); }
@@ -341,19 +341,17 @@ protected:
 };
 
 TEST_F(BoardDrawing, EmptyBoardShowsOnlyTheWhiteGrid) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     board.draw();
     expectOnlyGrid(kSide, kSide, kOrigin, kOrigin, kCell);
 }
 
 TEST_F(BoardDrawing, GridFollowsTheBoardsGeometry) {
-    Board board(3, 2, 10, 20, 7);
-    board.draw();
+    Board odd(3, 2, 10, 20, 7);
+    odd.draw();
     expectOnlyGrid(3, 2, 10, 20, 7);
 }
 
 TEST_F(BoardDrawing, MarksAreMaskedOverTheGrid) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     board.move(0, 0, 1);
     board.move(3, 2, 2);
     board.draw();
@@ -379,7 +377,6 @@ TEST_F(BoardDrawing, MarksAreMaskedOverTheGrid) {
 }
 
 TEST_F(BoardDrawing, WinningRowGetsARedLineBetweenItsEndCentres) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     place(board, 0, 0, 1, 0, 5, 1);
     board.draw();
     for (int px = 0; px < 800; px++) {
@@ -398,7 +395,6 @@ TEST_F(BoardDrawing, WinningRowGetsARedLineBetweenItsEndCentres) {
 }
 
 TEST_F(BoardDrawing, DiagonalLineRunsBetweenCellCentres) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     place(board, 15, 11, -1, 1, 5, 2);
     ASSERT_EQ(board.winner(), 2);
     board.draw();

@@ -202,9 +202,8 @@ TEST_F(NetworkGameTest, AButtonHeldFromThePreviousTurnPlacesNoMark) {
 
 TEST_F(NetworkGameTest, EscapeInALocalTurnTellsThePeerWithoutATraceLine) {
     key[KEY_ESC] = 1;
-    StderrCapture err;
-    EXPECT_FALSE(game->localPlayer(kMe));
-    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 0);
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
+    EXPECT_EQ(countLines(err, "NetworkGame::localPlayer interrupt"), 0);
     EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
     EXPECT_TRUE(*game->state().localInterrupt);
     EXPECT_TRUE(game->isInterrupted());
@@ -262,9 +261,8 @@ TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {
     EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_TRUE(game->isInterrupted());
 
-    StderrCapture err;
-    EXPECT_FALSE(game->localPlayer(kMe));
-    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 1);
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
+    EXPECT_EQ(countLines(err, "NetworkGame::localPlayer interrupt"), 1);
     EXPECT_TRUE(nothingPending(fromGame));
 }
 
@@ -305,11 +303,10 @@ TEST_F(NetworkGameTest, AFailedSendEndsTheGameAsInterruptedInsteadOfTheProgram) 
     // The peer stops reading this side's connection but keeps its own open: only the send can
     // tell that it has gone.
     closeFd(fromGame);
-    StderrCapture err;
     clickOnFrame(2, 2);
-    EXPECT_FALSE(game->localPlayer(kMe));
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
     EXPECT_TRUE(game->isInterrupted());
-    EXPECT_NE(err.take().find("Error: Socket::write() error no. "), std::string::npos);
+    EXPECT_NE(err.find("Error: Socket::write() error no. "), std::string::npos);
 }
 
 TEST_F(NetworkGameTest, DestroyingTheGameEndsItsListenerAndFreesItsPort) {
