@@ -37,6 +37,16 @@ Rgb pixel(BITMAP* bmp, int x, int y) {
     return {getr32(c), getg32(c), getb32(c)};
 }
 
+int countPixels(BITMAP* bmp, const std::function<bool(int x, int y, Rgb colour)>& test) {
+    int n = 0;
+    for (int y = 0; y < 600; y++) {
+        for (int x = 0; x < 800; x++) {
+            n += test(x, y, pixel(bmp, x, y));
+        }
+    }
+    return n;
+}
+
 // ---- Stand-ins for the window and the keyboard ----
 
 namespace {

@@ -27,6 +27,8 @@ struct Rgb {
     }
 };
 Rgb pixel(BITMAP* bmp, int x, int y);
+// How many of the 800 x 600 pixels of bmp pass test, given each one's place and colour.
+int countPixels(BITMAP* bmp, const std::function<bool(int x, int y, Rgb colour)>& test);
 
 // ---- Stand-ins for the window and the keyboard ----
 

@@ -68,6 +68,13 @@ void place(Board& b, int x, int y, int dx, int dy, int n, unsigned char pl) {
     }
 }
 
+// What winner() finds (0: nobody), with the line ends it records.
+using Outcome = std::pair<int, Ends>;
+Outcome outcome(Board& b) {
+    int pl = b.winner();
+    return {pl, BoardTest::ends(b)};
+}
+
 std::vector<unsigned char> cells(Board& b) {
     return std::vector<unsigned char>(b.getData(), b.getData() + b.getSize());
 }
@@ -85,8 +92,7 @@ protected:
 TEST_F(BoardRules, NewGameBoardIsEmptyWithoutWinner) {
     ASSERT_EQ(board.getSize(), 256);
     EXPECT_EQ(cells(board), std::vector<unsigned char>(256, 0));
-    EXPECT_EQ(board.winner(), 0);
-    EXPECT_EQ(BoardTest::ends(board), kNoLine);
+    EXPECT_EQ(outcome(board), (Outcome{0, kNoLine}));
     EXPECT_TRUE(BoardTest::hasPictures(board));
 }
 
@@ -194,33 +200,28 @@ TEST_F(BoardRules, RisingDiagonalRecordsItsTopRightEndFirst) {
     // Player two's rising diagonal beside player one's lone corner mark.
     place(board, 4, 0, -1, 1, 5, 2);
     board.move(0, 0, 1);
-    EXPECT_EQ(board.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(board), (Ends{4, 0, 0, 4}));
+    EXPECT_EQ(outcome(board), (Outcome{2, {4, 0, 0, 4}}));
 }
 
 TEST_F(BoardRules, FirstLineInScanOrderWins) {
     // Windows go column by column: the column at x = 0 comes before the row starting at x = 5.
     place(board, 5, 0, 1, 0, 5, 1);
     place(board, 0, 1, 0, 1, 5, 2);
-    EXPECT_EQ(board.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(board), (Ends{0, 1, 0, 5}));
+    EXPECT_EQ(outcome(board), (Outcome{2, {0, 1, 0, 5}}));
 
     // A line some window finds comes before one in the last four rows, wherever it lies.
     Board b(kSide, kSide, kOrigin, kOrigin, kCell);
     place(b, 0, 15, 1, 0, 5, 1);
     place(b, 11, 11, 1, 0, 5, 2);
-    EXPECT_EQ(b.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(b), (Ends{11, 11, 15, 11}));
+    EXPECT_EQ(outcome(b), (Outcome{2, {11, 11, 15, 11}}));
 
     // Among the late lines, the rows of the last four come before the columns of the last four.
     Board late(kSide, kSide, kOrigin, kOrigin, kCell);
     place(late, 15, 0, 0, 1, 5, 1);
     place(late, 11, 14, 1, 0, 5, 2);
-    EXPECT_EQ(late.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(late), (Ends{11, 14, 15, 14}));
+    EXPECT_EQ(outcome(late), (Outcome{2, {11, 14, 15, 14}}));
     // The same cells give the same answer every time.
-    EXPECT_EQ(late.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(late), (Ends{11, 14, 15, 14}));
+    EXPECT_EQ(outcome(late), (Outcome{2, {11, 14, 15, 14}}));
 }
 
 TEST_F(BoardRules, NoLineGivesNoWinner) {
@@ -231,8 +232,7 @@ TEST_F(BoardRules, NoLineGivesNoWinner) {
     place(board, 15, 4, -1, 1, 4, 2);
     place(board, 12, 15, 1, 0, 4, 1);
     place(board, 15, 11, 0, 1, 4, 2);
-    EXPECT_EQ(board.winner(), 0);
-    EXPECT_EQ(BoardTest::ends(board), kNoLine);
+    EXPECT_EQ(outcome(board), (Outcome{0, kNoLine}));
 
     // A mixed line: four of player one and one of player two.
     Board mixed(kSide, kSide, kOrigin, kOrigin, kCell);
@@ -251,26 +251,22 @@ TEST_F(BoardRules, WinnerForgetsAnEarlierLine) {
     place(board, 2, 15, 1, 0, 5, 1);
     ASSERT_EQ(board.winner(), 1);
     memset(board.getData(), 0, board.getSize());
-    EXPECT_EQ(board.winner(), 0);
-    EXPECT_EQ(BoardTest::ends(board), kNoLine);
+    EXPECT_EQ(outcome(board), (Outcome{0, kNoLine}));
 }
 
 TEST_F(BoardRules, BoardsNarrowerThanFiveFindOnlyWhatFits) {
     // Full of one player's marks: four in every row, column and diagonal.
     Board tiny(4, 4, 0, 0, 8);
     memset(tiny.getData(), 1, tiny.getSize());
-    EXPECT_EQ(tiny.winner(), 0);
-    EXPECT_EQ(BoardTest::ends(tiny), kNoLine);
+    EXPECT_EQ(outcome(tiny), (Outcome{0, kNoLine}));
 
     Board wide(5, 3, 0, 0, 8);
     place(wide, 0, 2, 1, 0, 5, 2);
-    EXPECT_EQ(wide.winner(), 2);
-    EXPECT_EQ(BoardTest::ends(wide), (Ends{0, 2, 4, 2}));
+    EXPECT_EQ(outcome(wide), (Outcome{2, {0, 2, 4, 2}}));
 
     Board tall(3, 5, 0, 0, 8);
     place(tall, 2, 0, 0, 1, 5, 1);
-    EXPECT_EQ(tall.winner(), 1);
-    EXPECT_EQ(BoardTest::ends(tall), (Ends{2, 0, 2, 4}));
+    EXPECT_EQ(outcome(tall), (Outcome{1, {2, 0, 2, 4}}));
 
     Board one(1, 1, 0, 0, 8);
     EXPECT_TRUE(one.move(0, 0, 1));
@@ -316,7 +312,7 @@ TEST(BoardEval, EvaluationBoardCreatesNoPictures) {
 
 // ---- Drawing ----
 
-class BoardDrawing : public ::testing::Test {
+class BoardDrawing : public BoardRules {
 protected:
     void SetUp() override { Testing::freshBackBuffer(); }
     Rgb at(int x, int y) { return Testing::pixel(System::_screen, x, y); }
@@ -332,33 +328,30 @@ protected:
 
     // Compares the whole back buffer with a white grid on black.
     void expectOnlyGrid(int w, int h, int x, int y, int fw) {
-        int wrong = 0;
-        for (int py = 0; py < 600; py++) {
-            for (int px = 0; px < 800; px++) {
-                Rgb want = onGrid(px, py, w, h, x, y, fw) ? kWhite : kBlack;
-                if (!(at(px, py) == want) && wrong++ < 5) {
+        int wrong =
+            Testing::countPixels(System::_screen, [&, shown = 0](int px, int py, Rgb c) mutable {
+                bool bad = c != (onGrid(px, py, w, h, x, y, fw) ? kWhite : kBlack);
+                if (bad && shown++ < 5) {
                     ADD_FAILURE() << "pixel " << px << "," << py;
                 }
-            }
-        }
+                return bad;
+            });
         EXPECT_EQ(wrong, 0);
     }
 };
 
 TEST_F(BoardDrawing, EmptyBoardShowsOnlyTheWhiteGrid) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     board.draw();
     expectOnlyGrid(kSide, kSide, kOrigin, kOrigin, kCell);
 }
 
 TEST_F(BoardDrawing, GridFollowsTheBoardsGeometry) {
-    Board board(3, 2, 10, 20, 7);
-    board.draw();
+    Board odd(3, 2, 10, 20, 7);
+    odd.draw();
     expectOnlyGrid(3, 2, 10, 20, 7);
 }
 
 TEST_F(BoardDrawing, MarksAreMaskedOverTheGrid) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     board.move(0, 0, 1);
     board.move(3, 2, 2);
     board.draw();
@@ -380,17 +373,10 @@ TEST_F(BoardDrawing, MarksAreMaskedOverTheGrid) {
         EXPECT_EQ(at(98 + k, 82), kWhite);
         EXPECT_EQ(at(98, 82 + k), kWhite);
     }
-    int masked = 0;
-    for (int py = 0; py < 600; py++) {
-        for (int px = 0; px < 800; px++) {
-            masked += at(px, py) == kMask;
-        }
-    }
-    EXPECT_EQ(masked, 0);
+    EXPECT_EQ(Testing::countPixels(System::_screen, [](int, int, Rgb c) { return c == kMask; }), 0);
 }
 
 TEST_F(BoardDrawing, WinningRowGetsARedLineBetweenItsEndCentres) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     place(board, 0, 0, 1, 0, 5, 1);
     board.draw();
     for (int px = 0; px < 800; px++) {
@@ -409,7 +395,6 @@ TEST_F(BoardDrawing, WinningRowGetsARedLineBetweenItsEndCentres) {
 }
 
 TEST_F(BoardDrawing, DiagonalLineRunsBetweenCellCentres) {
-    Board board(kSide, kSide, kOrigin, kOrigin, kCell);
     place(board, 15, 11, -1, 1, 5, 2);
     ASSERT_EQ(board.winner(), 2);
     board.draw();

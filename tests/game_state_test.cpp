@@ -28,20 +28,21 @@ Bytes sent(SocketPair& pair) {
 // What sendMessage writes for type, and its trace.
 Bytes sendAndCollect(Games::GameState& state, unsigned char type, std::string* trace = nullptr) {
     SocketPair pair;
-    testing::internal::CaptureStderr();
-    state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), type);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err =
+        stderrOf([&] { state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), type); });
     if (trace != nullptr) {
         *trace = err;
     }
     return sent(pair);
 }
 
-Bytes pattern() {
+// Copies a board of all three cell values into state; returns it.
+Bytes copyPatternInto(Games::GameState& state) {
     Bytes cells(kCells);
     for (int i = 0; i < kCells; i++) {
         cells[i] = static_cast<unsigned char>((i * 5 + 1) % 3);
     }
+    state.setData(cells.data());
     return cells;
 }
 
@@ -67,15 +68,12 @@ TEST(GameStateTest, FreshStateIsEmpty) {
 
 TEST(GameStateTest, CopyInRaisesNewDataAndCopyOutClearsIt) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     EXPECT_TRUE(*state.newData);
     EXPECT_EQ(bufferOf(state), cells);
 
     Bytes out(kCells, 9);
-    testing::internal::CaptureStderr();
-    state.getData(out.data());
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] { state.getData(out.data()); });
     EXPECT_FALSE(*state.newData);
     EXPECT_EQ(out, cells);
     std::string expected = "Output copy: [";
@@ -87,9 +85,7 @@ TEST(GameStateTest, CopyInRaisesNewDataAndCopyOutClearsIt) {
 
     // Taken again with nothing new: the same board, newData stays down.
     Bytes again(kCells, 9);
-    testing::internal::CaptureStderr();
-    state.getData(again.data());
-    testing::internal::GetCapturedStderr();
+    stderrOf([&] { state.getData(again.data()); });
     EXPECT_EQ(again, cells);
     EXPECT_FALSE(*state.newData);
 }
@@ -99,16 +95,12 @@ TEST(GameStateTest, CopyOutTraceOfAFewCells) {
     Bytes cells = {1, 2, 0};
     state.setData(cells.data());
     unsigned char out[3];
-    testing::internal::CaptureStderr();
-    state.getData(out);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Output copy: [1 2 0 \n");
+    EXPECT_EQ(stderrOf([&] { state.getData(out); }), "Output copy: [1 2 0 \n");
 }
 
 TEST(GameStateTest, PrintShowsTheWholeState) {
     Games::GameState state(kCells);
-    testing::internal::CaptureStdout();
-    state.print();
-    std::vector<std::string> out = lines(testing::internal::GetCapturedStdout());
+    std::vector<std::string> out = lines(stdoutOf([&] { state.print(); }));
     std::string zeros;
     for (int i = 0; i < kCells; i++) {
         zeros += "0 ";
@@ -124,9 +116,7 @@ TEST(GameStateTest, PrintShowsTheWholeState) {
     Bytes cells(kCells, 0);
     cells[1] = 2;
     state.setData(cells.data());
-    testing::internal::CaptureStdout();
-    state.print();
-    out = lines(testing::internal::GetCapturedStdout());
+    out = lines(stdoutOf([&] { state.print(); }));
     ASSERT_EQ(out.size(), 6u);
     EXPECT_EQ(out[1], "Local nick: me");
     EXPECT_EQ(out[2], "Remote nick: you");
@@ -137,8 +127,7 @@ TEST(GameStateTest, PrintShowsTheWholeState) {
 
 TEST(GameStateTest, ResetBuildsTheStateAnew) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     state.localInterrupt = true;
     state.remoteInterrupt = true;
     state.ready = true;
@@ -174,8 +163,7 @@ TEST(SendMessageTest, NickMessageBytes) {
 
 TEST(SendMessageTest, DataMessageCarriesTheBuffer) {
     Games::GameState state(kCells);
-    Bytes cells = pattern();
-    state.setData(cells.data());
+    Bytes cells = copyPatternInto(state);
     Bytes bytes = sendAndCollect(state, Games::DataMessage);
     ASSERT_EQ(bytes.size(), 261u);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 5), Bytes({0x01, 0x00, 0x00, 0x01, 0x00}));
@@ -206,13 +194,12 @@ TEST(SendMessageTest, FailedPayloadWriteReleasesTheBuffer) {
         pair.closeSecond();
     });
     std::string message;
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     try {
         state.sendMessage(Net::AcceptedSocket(Net::Host(), pair.first), Games::DataMessage);
     } catch (System::Exception& e) {
         message = e.message();
     }
-    testing::internal::GetCapturedStderr();
     peer.join();
     EXPECT_EQ(head, header(Games::DataMessage, kHuge));
     EXPECT_EQ(message.compare(0, 26, "Socket::write() error no. "), 0) << message;

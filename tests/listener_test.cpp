@@ -352,9 +352,7 @@ TEST(ListenerTest, StopEndsAWaitInTheAcceptPromptly) {
     static System::Listener listener(kPort, kCells);
     listener.open();
     listener.start(nullptr);
-    auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(finishesWithin([] { listener.stop(); }));
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    ASSERT_TRUE(finishesWithin([] { listener.stop(); }, std::chrono::seconds(1)));
     // Ended quietly, and the port is free for the next game.
     EXPECT_EQ(*listener.state.failure, "");
     EXPECT_FALSE(*listener.state.remoteInterrupt);
@@ -373,9 +371,7 @@ TEST(ListenerTest, StopEndsAWaitInAReadPromptly) {
     ASSERT_TRUE(
         link.sendUntilReady(message(Games::NickMessage, text("p")) + Bytes{Games::DataMessage}));
     System::Listener* listener = &link.listener;
-    auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(finishesWithin([listener] { listener->stop(); }));
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    ASSERT_TRUE(finishesWithin([listener] { listener->stop(); }, std::chrono::seconds(1)));
     EXPECT_EQ(*state.failure, "");
     EXPECT_FALSE(*state.remoteInterrupt || *state.newData);
     EXPECT_TRUE(closedByPeer(link.peer));

@@ -55,10 +55,15 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    // Writes a w x h TGA picture of one colour and returns its path.
-    std::string picture(const std::string& name, int w, int h, Rgb c) {
+    // Writes a w x h TGA picture of one colour, with `spot` in the mask colour, and returns its
+    // path.
+    std::string picture(const std::string& name, int w, int h, Rgb c, Button spot = {0, 0, 0, 0}) {
         BITMAP* bmp = create_bitmap(w, h);
         clear_to_color(bmp, makecol(c.r, c.g, c.b));
+        if (spot.w > 0) {
+            rectfill(bmp, spot.x, spot.y, spot.x + spot.w - 1, spot.y + spot.h - 1,
+                     makecol(kMask.r, kMask.g, kMask.b));
+        }
         std::string path = (dir / name).string();
         EXPECT_EQ(save_bitmap(path.c_str(), bmp, nullptr), 0) << path;
         destroy_bitmap(bmp);
@@ -66,16 +71,7 @@ protected:
     }
 
     // The background, with a square of the mask colour that an opaque copy keeps.
-    std::string background() {
-        BITMAP* bmp = create_bitmap(800, 600);
-        clear_to_color(bmp, makecol(kBackground.r, kBackground.g, kBackground.b));
-        rectfill(bmp, kMaskSpot.x, kMaskSpot.y, kMaskSpot.x + kMaskSpot.w - 1,
-                 kMaskSpot.y + kMaskSpot.h - 1, makecol(kMask.r, kMask.g, kMask.b));
-        std::string path = (dir / "menu.tga").string();
-        EXPECT_EQ(save_bitmap(path.c_str(), bmp, nullptr), 0) << path;
-        destroy_bitmap(bmp);
-        return path;
-    }
+    std::string background() { return picture("menu.tga", 800, 600, kBackground, kMaskSpot); }
     MenuItem item(const std::string& name, Button b, Rgb c) {
         return MenuItem(picture(name, b.w, b.h, c).c_str(), b.x, b.y);
     }

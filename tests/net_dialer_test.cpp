@@ -27,13 +27,8 @@ Net::Host loopback(unsigned port) {
 
 // Listens on 127.0.0.1:port but answers no connection request: its accept queue is full.
 struct Silent {
-    explicit Silent(unsigned port) : server(static_cast<int>(socket(AF_INET, SOCK_STREAM, 0))) {
-        sockaddr_in sin;
-        loopback(port).getSin(&sin);
-        bind(server, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
-        listen(server, 0);
-        filler = connectLoopback(port);
-    }
+    explicit Silent(unsigned port)
+        : server(listenLoopback(port, 0)), filler(connectLoopback(port)) {}
     ~Silent() {
         Platform::closeSocket(filler);
         Platform::closeSocket(server);

@@ -33,11 +33,9 @@ sockaddr_in sinOf(const Net::Host& h) {
 }  // namespace
 
 TEST(HostTest, DottedAddressResolvesThroughTheLookup) {
-    testing::internal::CaptureStderr();
-    Net::Host host("127.0.0.1", 31211);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "Found host 127.0.0.1\n");
-    sockaddr_in s = sinOf(host);
+    sockaddr_in s;
+    EXPECT_EQ(stderrOf([&] { s = sinOf(Net::Host("127.0.0.1", 31211)); }),
+              "Found host 127.0.0.1\n");
     EXPECT_EQ(s.sin_family, AF_INET);
     EXPECT_EQ(s.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     const unsigned char* port = reinterpret_cast<const unsigned char*>(&s.sin_port);
@@ -55,10 +53,7 @@ TEST(HostTest, NameThatDoesNotResolveBecomesAllOnes) {
     auto s = std::make_shared<sockaddr_in>();
     ASSERT_TRUE(finishesWithin(
         [err, s] {
-            testing::internal::CaptureStderr();
-            Net::Host host("no.such.host.invalid", 31211);
-            *err = testing::internal::GetCapturedStderr();
-            host.getSin(s.get());
+            *err = stderrOf([s] { Net::Host("no.such.host.invalid", 31211).getSin(s.get()); });
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(*err, "Trying IP adrress no.such.host.invalid\n");
@@ -70,10 +65,8 @@ TEST(HostTest, OnlyTheLowSixteenBitsOfAPortCount) {
     Net::Host host(record("10.1.2.3", 1), 70000);
     EXPECT_EQ(ntohs(sinOf(host).sin_port), 70000 & 0xFFFF);
     EXPECT_EQ(ntohs(sinOf(host).sin_port), 4464);
-    testing::internal::CaptureStderr();
-    Net::Host named("127.0.0.1", 65536 + 31212);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ntohs(sinOf(named).sin_port), 31212);
+    stderrOf(
+        [] { EXPECT_EQ(ntohs(sinOf(Net::Host("127.0.0.1", 65536 + 31212)).sin_port), 31212); });
 }
 
 TEST(HostTest, RecordIsCopiedWhole) {
@@ -113,8 +106,6 @@ TEST(HostExceptionTest, KeepsItsTextUnformatted) {
     try {
         throw Net::HostException("no host");
     } catch (System::Exception caught) {
-        testing::internal::CaptureStderr();
-        caught.print();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: no host\n");
+        EXPECT_EQ(stderrOf([&] { caught.print(); }), "Error: no host\n");
     }
 }

@@ -36,9 +36,8 @@ Net::AcceptedSocket wrap(int fd) {
 }
 
 Net::Host loopback(unsigned port) {
-    testing::internal::CaptureStderr();
-    Net::Host host("127.0.0.1", port);
-    testing::internal::GetCapturedStderr();
+    Net::Host host;
+    stderrOf([&] { host = Net::Host("127.0.0.1", port); });
     return host;
 }
 
@@ -79,52 +78,63 @@ struct Options : Net::Socket {
     }
 };
 
+// What reaches `to` of the bytes sent from `from`.
+std::string carried(Net::Socket& from, Net::Socket& to, const std::string& bytes) {
+    std::string got(bytes.size(), '\0');
+    stderrOf([&] {
+        from.set(bytes.data(), bytes.size());
+        to.get(got.data(), got.size());
+    });
+    return got;
+}
+
 // The text of a read or write that failed with error.
 std::string failed(const char* call, int error) {
     return std::string("Socket::") + call + "() error no. " + std::to_string(error);
 }
 
+// A socket object on the first end of a socket pair; the test is the peer on the second end.
+class OnAPair : public testing::Test {
+protected:
+    SocketPair pair;
+    Net::AcceptedSocket end = wrap(pair.first);
+};
+class SocketGetTest : public OnAPair {};
+class SocketGetOnceTest : public OnAPair {};
+class SocketSetTest : public OnAPair {};
+
 }  // namespace
 
-TEST(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, ReadsExactlyAndTracesEachReceive) {
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3, 4, 5}));
     char buffer[5] = {};
-    testing::internal::CaptureStderr();
-    reader.get(buffer, 5);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
+    EXPECT_EQ(stderrOf([&] { end.get(buffer, 5); }),
+              "Socket::get begin\nWaitng for 5 bytes\n( ret: 5 )\nWaitng for 0 bytes\n");
     EXPECT_EQ(memcmp(buffer, "\1\2\3\4\5", 5), 0);
 }
 
-TEST(SocketGetTest, ZeroBytesReceivesNothing) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, ZeroBytesReceivesNothing) {
     ASSERT_TRUE(sendAll(pair.second, {9}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[1] = {7};
-    testing::internal::CaptureStderr();
-    reader.get(buffer, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Socket::get begin\nWaitng for 0 bytes\n");
+    EXPECT_EQ(stderrOf([&] { end.get(buffer, 0); }), "Socket::get begin\nWaitng for 0 bytes\n");
     EXPECT_EQ(buffer[0], 7);
     EXPECT_EQ(pendingBytes(pair.first), 1);
 }
 
-TEST(SocketGetTest, PartialReadsAreJoined) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, PartialReadsAreJoined) {
     ASSERT_TRUE(sendAll(pair.second, {0x11}));
     ASSERT_TRUE(waitUntil([&] { return pendingBytes(pair.first) == 1; }));
     char buffer[4] = {};
-    std::string err;
-    testing::internal::CaptureStderr();
-    std::thread getter([&] { reader.get(buffer, 4); });
-    // The rest goes out only once the first byte has been received on its own.
-    bool firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
-    bool sent = sendAll(pair.second, {0x22, 0x33, 0x44});
-    getter.join();
-    err = testing::internal::GetCapturedStderr();
+    bool firstTaken = false;
+    bool sent = false;
+    std::string err = stderrOf([&] {
+        std::thread getter([&] { end.get(buffer, 4); });
+        // The rest goes out only once the first byte has been received on its own.
+        firstTaken = waitUntil([&] { return pendingBytes(pair.first) == 0; });
+        sent = sendAll(pair.second, {0x22, 0x33, 0x44});
+        getter.join();
+    });
     ASSERT_TRUE(firstTaken);
     ASSERT_TRUE(sent);
     EXPECT_EQ(err,
@@ -133,20 +143,18 @@ TEST(SocketGetTest, PartialReadsAreJoined) {
     EXPECT_EQ(memcmp(buffer, "\x11\x22\x33\x44", 4), 0);
 }
 
-TEST(SocketGetTest, PeerClosingMidReadIsReported) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetTest, PeerClosingMidReadIsReported) {
     ASSERT_TRUE(sendAll(pair.second, {0x5A}));
     pair.closeSecond();
     char buffer[4] = {'a', 'b', 'c', 'd'};
-    testing::internal::CaptureStderr();
     std::string message;
-    try {
-        reader.get(buffer, 4);
-    } catch (Net::ConnectionClosedException& e) {
-        message = e.message();
-    }
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] {
+        try {
+            end.get(buffer, 4);
+        } catch (Net::ConnectionClosedException& e) {
+            message = e.message();
+        }
+    });
     EXPECT_EQ(message, "Socket::get: connection closed by peer");
     EXPECT_EQ(err,
               "Socket::get begin\nWaitng for 4 bytes\n( ret: 1 )\nWaitng for 3 bytes\n"
@@ -154,10 +162,10 @@ TEST(SocketGetTest, PeerClosingMidReadIsReported) {
     EXPECT_EQ(buffer[0], 0x5A);
 }
 
-TEST(SocketGetTest, FailedReceiveThrows) {
+TEST_F(SocketGetTest, FailedReceiveThrows) {
     Net::Socket none;
     char buffer[2];
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     try {
         none.get(buffer, 2);
         ADD_FAILURE() << "no exception";
@@ -166,60 +174,44 @@ TEST(SocketGetTest, FailedReceiveThrows) {
     } catch (System::Exception& e) {
         EXPECT_EQ(e.message(), failed("read", kNoSocket));
     }
-    testing::internal::GetCapturedStderr();
 }
 
-TEST(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
-    SocketPair pair;
-    Net::AcceptedSocket reader = wrap(pair.first);
+TEST_F(SocketGetOnceTest, ReadsWhatHasComeAndTraces) {
     ASSERT_TRUE(sendAll(pair.second, {1, 2, 3}));
     char buffer[8] = {};
-    testing::internal::CaptureStderr();
-    int n = reader.getOnce(buffer, 8);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    int n = 0;
+    EXPECT_EQ(stderrOf([&] { n = end.getOnce(buffer, 8); }),
               "Socket::getOnce: entry point\n\tread 3 bytes\n");
     EXPECT_EQ(n, 3);
     EXPECT_EQ(memcmp(buffer, "\1\2\3", 3), 0);
 
     Net::Socket none;
-    testing::internal::CaptureStderr();
-    EXPECT_THROW(none.getOnce(buffer, 1), System::Exception);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderrOf([&] { EXPECT_THROW(none.getOnce(buffer, 1), System::Exception); }),
               "Socket::getOnce: entry point\n\tread -1 bytes\n");
 }
 
-TEST(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
-    SocketPair pair;
-    Net::AcceptedSocket writer = wrap(pair.first);
-    testing::internal::CaptureStderr();
-    writer.set("hello", 5);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 5 ] \n[ ret: 0 ] \n");
+TEST_F(SocketSetTest, WritesAllAndEndsWithAnEmptySend) {
+    EXPECT_EQ(stderrOf([&] { end.set("hello", 5); }), "[ ret: 5 ] \n[ ret: 0 ] \n");
     EXPECT_EQ(receive(pair.second, 5), text("hello"));
 
-    testing::internal::CaptureStderr();
-    writer.set("", 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ ret: 0 ] \n");
+    EXPECT_EQ(stderrOf([&] { end.set("", 0); }), "[ ret: 0 ] \n");
     EXPECT_TRUE(nothingPending(pair.second));
 }
 
-TEST(SocketSetTest, LargeWriteArrivesWhole) {
-    SocketPair pair;
-    Net::AcceptedSocket writer = wrap(pair.first);
+TEST_F(SocketSetTest, LargeWriteArrivesWhole) {
     std::string big(1 << 20, 'q');
     for (size_t i = 0; i < big.size(); i++) {
         big[i] = static_cast<char>(i * 7);
     }
     Bytes got;
     std::thread reader([&] { got = receive(pair.second, big.size()); });
-    testing::internal::CaptureStderr();
-    writer.set(big.data(), big.size());
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] { end.set(big.data(), big.size()); });
     reader.join();
     EXPECT_EQ(got, Bytes(big.begin(), big.end()));
     EXPECT_EQ(lines(err).back(), "[ ret: 0 ] ");
 }
 
-TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
+TEST_F(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
     Net::ServerSocket server(kSigpipePort);
     int peer = connectLoopback(kSigpipePort);
     ASSERT_NE(peer, -1);
@@ -227,7 +219,7 @@ TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
     server.destroy();
     Platform::closeSocket(peer);
     std::string message;
-    testing::internal::CaptureStderr();
+    StderrCapture capture;
     // The first writes may still be taken by the system; a later one must fail.
     for (int i = 0; i < 100 && message.empty(); i++) {
         try {
@@ -237,7 +229,6 @@ TEST(SocketSetTest, WriteToAGonePeerThrowsInsteadOfSigpipe) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    testing::internal::GetCapturedStderr();
     connection.destroy();
     const std::string head = "Socket::write() error no. ";
     EXPECT_TRUE(message.compare(0, head.size(), head) == 0 &&
@@ -313,12 +304,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionAndCarriesItsBytes) {
     server.destroy();
     EXPECT_TRUE(refused(kAcceptPort));
 
-    char buffer[3] = {};
-    testing::internal::CaptureStderr();
-    client.set("abc", 3);
-    accepted.get(buffer, 3);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ(carried(client, accepted, "abc"), "abc");
     accepted.destroy();
     client.destroy();
 }
@@ -374,12 +360,7 @@ TEST(ClientSocketTest, TemporaryAssignedToAMemberStaysConnected) {
     { member = Net::ClientSocket(loopback(kTemporaryPort)); }
     Net::AcceptedSocket accepted = server.wait();
     server.destroy();
-    testing::internal::CaptureStderr();
-    member.set("xy", 2);
-    char buffer[2];
-    accepted.get(buffer, 2);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::string(buffer, 2), "xy");
+    EXPECT_EQ(carried(member, accepted, "xy"), "xy");
     member.destroy();
     accepted.destroy();
 }
@@ -400,29 +381,21 @@ TEST(ConnectionExceptionTest, ShowPresentsTheMessageAsANotice) {
 
     // One frame, with the notice in orange on the centre rows, and the back buffer left cleared.
     EXPECT_EQ(window.frames(), 1);
-    int orange = 0;
     int left = 800;
     int right = -1;
-    for (int y = 0; y < 600; y++) {
-        for (int x = 0; x < 800; x++) {
-            if (pixel(screen, x, y) == Rgb{255, 127, 0}) {
-                EXPECT_GE(y, 296);
-                EXPECT_LT(y, 304);
-                left = std::min(left, x);
-                right = std::max(right, x);
-                orange++;
-            }
+    int orange = countPixels(screen, [&](int x, int y, Rgb c) {
+        if (c != Rgb{255, 127, 0}) {
+            return false;
         }
-    }
+        EXPECT_GE(y, 296);
+        EXPECT_LT(y, 304);
+        left = std::min(left, x);
+        right = std::max(right, x);
+        return true;
+    });
     EXPECT_GT(orange, 50);
     EXPECT_NEAR((left + right) / 2, 400, 8);
-    int drawn = 0;
-    for (int y = 0; y < 600; y++) {
-        for (int x = 0; x < 800; x++) {
-            drawn += pixel(System::_screen, x, y) != Rgb{0, 0, 0};
-        }
-    }
-    EXPECT_EQ(drawn, 0);
+    EXPECT_EQ(countPixels(System::_screen, [](int, int, Rgb c) { return c != Rgb{0, 0, 0}; }), 0);
 }
 
 TEST(ClientSocketTest, PolledConnectGivesABlockingConnectionWithTheGamesOptions) {

@@ -4,6 +4,7 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,20 +34,6 @@ int centreY(int r) {
 }
 int cell(int c, int r) {
     return c + Layout::kCells * r;
-}
-
-int listenLoopback(unsigned port) {
-    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
-    Platform::reuseAddress(fd);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 1) != 0) {
-        Platform::closeSocket(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // A network game whose peer is the test: player kMe here, kPeer there.
@@ -103,18 +90,21 @@ protected:
         }
     }
 
-    // Clicks cell (c, r) once the turn has drawn a frame with the button up.
-    void clickOnFrame(int c, int r) {
+    // Clicks cell (c, r) once the turn has drawn a frame with the button up; `also` runs on every
+    // frame.
+    void clickOnFrame(
+        int c, int r, std::function<void()> also = [] {}) {
         int start = fake->frames();
-        fake->onFrame([c, r, start](int frame) {
+        fake->onFrame([c, r, start, also](int frame) {
             mouse_x = centreX(c);
             mouse_y = centreY(r);
             mouse_b = frame - start >= 2 ? 1 : 0;
+            also();
         });
     }
 
-    // The game's move at (c, r), with the bytes it sends checked.
-    void playLocal(int c, int r, Bytes& board) {
+    // The game's move at (c, r) on `board`, with the bytes it sends checked.
+    void playLocal(int c, int r) {
         clickOnFrame(c, r);
         ASSERT_TRUE(game->localPlayer(kMe));
         mouse_b = 0;
@@ -122,13 +112,11 @@ protected:
         EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
     }
 
-    // The peer's move at (c, r), sent and then taken by the game's remote turn.
-    void playRemote(int c, int r, Bytes& board) {
+    // The peer's move at (c, r) on `board`, sent and then taken by the game's remote turn.
+    void playRemote(int c, int r) {
         board[cell(c, r)] = kPeer;
         ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-        std::string out;
-        ASSERT_TRUE(remoteTurn(out));
-        EXPECT_EQ(out, "");
+        EXPECT_EQ(remoteTurn(true), "");
     }
 
     // The game's run() from its local turn, which clicks (c, r); once that board has come, the
@@ -137,40 +125,45 @@ protected:
         ScriptedKeyboard keys;
         keys.type({KEY_SPACE << 8 | ' '});
         bool answered = false;
-        int start = fake->frames();
-        fake->onFrame([&, start](int frame) {
-            mouse_x = centreX(c);
-            mouse_y = centreY(r);
-            mouse_b = frame - start >= 2 ? 1 : 0;
+        clickOnFrame(c, r, [&] {
             if (!answered && !nothingPending(fromGame)) {
                 receive(fromGame, 261);
                 answered = sendAll(toGame, answer);
             }
         });
-        testing::internal::CaptureStdout();
-        int result = game->run();
-        testing::internal::GetCapturedStdout();
+        int result = 0;
+        stdoutOf([&] { result = game->run(); });
         EXPECT_TRUE(answered);
         return result;
     }
 
-    // Runs the remote turn, with stdout captured into out.
-    bool remoteTurn(std::string& out) {
-        testing::internal::CaptureStdout();
-        bool result = game->remotePlayer(kPeer);
-        out = testing::internal::GetCapturedStdout();
-        return result;
+    // Runs the remote turn, which must go on (true) or end the game (false); gives what it wrote
+    // on standard output.
+    std::string remoteTurn(bool goesOn) {
+        bool result = !goesOn;
+        std::string out = stdoutOf([&] { result = game->remotePlayer(kPeer); });
+        EXPECT_EQ(result, goesOn);
+        return out;
+    }
+
+    // The game's first move, at (0, 0), and the peer's answer at (1, 0), which the listener has
+    // taken but the game has not loaded yet.
+    void answerWaiting() {
+        playLocal(0, 0);
+        board[cell(1, 0)] = kPeer;
+        ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
+        ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
     }
 
     std::unique_ptr<FakeScreen> fake;
     std::unique_ptr<LinkedGame> game;
-    int fromGame = -1;  // the game's outgoing connection, as the peer reads it
-    int toGame = -1;    // the peer's connection to the game's listener
+    Bytes board = Bytes(256, 0);  // the board as the peer sees it
+    int fromGame = -1;            // the game's outgoing connection, as the peer reads it
+    int toGame = -1;              // the peer's connection to the game's listener
 };
 
 TEST_F(NetworkGameTest, LocalMoveGoesIntoTheSharedBufferAndToThePeer) {
-    Bytes board(256, 0);
-    playLocal(3, 4, board);
+    playLocal(3, 4);
     EXPECT_EQ(bufferOf(game->state()), board);
     // Copied directly: the peer's mailbox flag is not touched.
     EXPECT_FALSE(*game->state().newData);
@@ -178,10 +171,9 @@ TEST_F(NetworkGameTest, LocalMoveGoesIntoTheSharedBufferAndToThePeer) {
 }
 
 TEST_F(NetworkGameTest, ClicksOffTheGridOrOnATakenCellSendNothing) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
+    playLocal(0, 0);
     // Peer's answer, so that it is this side's turn again.
-    playRemote(1, 1, board);
+    playRemote(1, 1);
 
     fake->onFrame([](int frame) {
         // Frames 2-20 press on the taken cell, 21-40 beside the grid, then on a free cell.
@@ -204,48 +196,43 @@ TEST_F(NetworkGameTest, AButtonHeldFromThePreviousTurnPlacesNoMark) {
         mouse_b = frame == 10 ? 0 : 1;
     });
     ASSERT_TRUE(game->localPlayer(kMe));
-    Bytes board(256, 0);
     board[cell(8, 7)] = kMe;
     EXPECT_EQ(receive(fromGame, 261), message(Games::DataMessage, board));
 }
 
 TEST_F(NetworkGameTest, EscapeInALocalTurnTellsThePeerWithoutATraceLine) {
     key[KEY_ESC] = 1;
-    StderrCapture err;
-    EXPECT_FALSE(game->localPlayer(kMe));
-    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 0);
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
+    EXPECT_EQ(countLines(err, "NetworkGame::localPlayer interrupt"), 0);
     EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
     EXPECT_TRUE(*game->state().localInterrupt);
     EXPECT_TRUE(game->isInterrupted());
 }
 
 TEST_F(NetworkGameTest, RemoteMoveIsLoadedIntoTheBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    playRemote(15, 15, board);
+    playLocal(0, 0);
+    playRemote(15, 15);
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
     EXPECT_FALSE(*game->state().newData);
     EXPECT_FALSE(game->isInterrupted());
 }
 
 TEST_F(NetworkGameTest, AWinningRemoteMoveEndsTheGameRightAfterLoadingIt) {
-    Bytes board(256, 0);
     for (int i = 0; i < 4; i++) {
-        playLocal(i, 0, board);
-        playRemote(i, 1, board);
+        playLocal(i, 0);
+        playRemote(i, 1);
     }
     EXPECT_FALSE(game->isInterrupted());
-    playLocal(15, 15, board);
-    playRemote(4, 1, board);
+    playLocal(15, 15);
+    playRemote(4, 1);
     EXPECT_TRUE(game->isInterrupted());
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
 }
 
 TEST_F(NetworkGameTest, TheLosingSideShowsTheWinnerAndItsLine) {
-    Bytes board(256, 0);
     for (int i = 0; i < 4; i++) {
-        playLocal(i, 0, board);
-        playRemote(i, 1, board);
+        playLocal(i, 0);
+        playRemote(i, 1);
     }
     board[cell(15, 15)] = kMe;
     board[cell(4, 1)] = kPeer;
@@ -257,9 +244,8 @@ TEST_F(NetworkGameTest, TheLosingSideShowsTheWinnerAndItsLine) {
 }
 
 TEST_F(NetworkGameTest, ThePeersEscapeAfterABoardWithoutALineIsAnInterrupt) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    playRemote(0, 1, board);
+    playLocal(0, 0);
+    playRemote(0, 1);
     board[cell(1, 0)] = kMe;
     Bytes answer = board;
     answer[cell(1, 1)] = kPeer;
@@ -272,40 +258,25 @@ TEST_F(NetworkGameTest, ThePeersEscapeAfterABoardWithoutALineIsAnInterrupt) {
 
 TEST_F(NetworkGameTest, PeerInterruptEndsEitherTurn) {
     ASSERT_TRUE(sendAll(toGame, message(Games::InterruptMessage, text("bye"))));
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_TRUE(game->isInterrupted());
 
-    StderrCapture err;
-    EXPECT_FALSE(game->localPlayer(kMe));
-    EXPECT_EQ(countLines(err.take(), "NetworkGame::localPlayer interrupt"), 1);
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
+    EXPECT_EQ(countLines(err, "NetworkGame::localPlayer interrupt"), 1);
     EXPECT_TRUE(nothingPending(fromGame));
 }
 
 TEST_F(NetworkGameTest, PeerInterruptWinsOverANewBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    board[cell(1, 0)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    ASSERT_NO_FATAL_FAILURE(answerWaiting());
     game->state().remoteInterrupt = true;
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_EQ(game->cells()[cell(1, 0)], 0) << "the board was loaded";
 }
 
 TEST_F(NetworkGameTest, EscapeInARemoteTurnWinsOverANewBoard) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
-    board[cell(1, 0)] = kPeer;
-    ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, board)));
-    ASSERT_TRUE(waitUntil([&] { return *game->state().newData; }));
+    ASSERT_NO_FATAL_FAILURE(answerWaiting());
     key[KEY_ESC] = 1;
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Local interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Local interrupt\n");
     EXPECT_EQ(receive(fromGame, 8), message(Games::InterruptMessage, text("bye")));
     EXPECT_TRUE(*game->state().localInterrupt);
 }
@@ -313,22 +284,17 @@ TEST_F(NetworkGameTest, EscapeInARemoteTurnWinsOverANewBoard) {
 TEST_F(NetworkGameTest, APeerThatVanishesEndsTheRemoteTurn) {
     closeFd(toGame);
     closeFd(fromGame);
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_TRUE(game->isInterrupted());
 }
 
 TEST_F(NetworkGameTest, ARefusedBoardEndsTheGameAndLeavesTheBoardAsItWas) {
-    Bytes board(256, 0);
-    playLocal(0, 0, board);
+    playLocal(0, 0);
     Bytes cheat = board;
     cheat[cell(1, 0)] = kPeer;
     cheat[cell(2, 0)] = kPeer;
     ASSERT_TRUE(sendAll(toGame, message(Games::DataMessage, cheat)));
-    std::string out;
-    EXPECT_FALSE(remoteTurn(out));
-    EXPECT_EQ(out, "Remote interrupt\n");
+    EXPECT_EQ(remoteTurn(false), "Remote interrupt\n");
     EXPECT_EQ(Bytes(game->cells(), game->cells() + 256), board);
     EXPECT_NE(*game->state().failure, "");
 }
@@ -337,11 +303,10 @@ TEST_F(NetworkGameTest, AFailedSendEndsTheGameAsInterruptedInsteadOfTheProgram) 
     // The peer stops reading this side's connection but keeps its own open: only the send can
     // tell that it has gone.
     closeFd(fromGame);
-    StderrCapture err;
     clickOnFrame(2, 2);
-    EXPECT_FALSE(game->localPlayer(kMe));
+    std::string err = stderrOf([&] { EXPECT_FALSE(game->localPlayer(kMe)); });
     EXPECT_TRUE(game->isInterrupted());
-    EXPECT_NE(err.take().find("Error: Socket::write() error no. "), std::string::npos);
+    EXPECT_NE(err.find("Error: Socket::write() error no. "), std::string::npos);
 }
 
 TEST_F(NetworkGameTest, DestroyingTheGameEndsItsListenerAndFreesItsPort) {

@@ -85,14 +85,24 @@ bool refused(unsigned port) {
     return error == kConnectionRefused;
 }
 
+int listenLoopback(unsigned port, int backlog) {
+    int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+    Platform::reuseAddress(fd);
+    sockaddr_in address = loopbackAddress(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, backlog) != 0) {
+        Platform::closeSocket(fd);
+        return -1;
+    }
+    return fd;
+}
+
 SocketPair::SocketPair() : first(-1), second(-1) {
     // Over loopback, on a port the system picks.
-    int server = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = loopbackAddress(0);
+    int server = listenLoopback(0);
+    sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        listen(server, 1) == 0 &&
-        getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    if (server != -1 && getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
         first = connectLoopback(ntohs(address.sin_port));
         second = first == -1 ? -1 : static_cast<int>(accept(server, nullptr, nullptr));
         if (second != -1) {
@@ -226,6 +236,18 @@ std::string StderrCapture::take() {
     }
     taken = true;
     return testing::internal::GetCapturedStderr();
+}
+
+std::string stderrOf(const std::function<void()>& work) {
+    StderrCapture capture;
+    work();
+    return capture.take();
+}
+
+std::string stdoutOf(const std::function<void()>& work) {
+    testing::internal::CaptureStdout();
+    work();
+    return testing::internal::GetCapturedStdout();
 }
 
 Bytes bufferOf(Games::GameState& state) {

@@ -34,6 +34,8 @@ bool finishesWithin(const std::function<void()>& work,
 int connectLoopback(unsigned port);
 // True when a connection to 127.0.0.1:port is refused.
 bool refused(unsigned port);
+// A socket listening on 127.0.0.1:port (0: a port the system picks), or -1.
+int listenLoopback(unsigned port, int backlog = 1);
 
 // Two connected stream sockets of this process; receives on both time out after the deadline.
 struct SocketPair {
@@ -76,6 +78,10 @@ public:
 private:
     bool taken;
 };
+
+// What work writes on standard error, or on standard output.
+std::string stderrOf(const std::function<void()>& work);
+std::string stdoutOf(const std::function<void()>& work);
 
 // The bytes of a state's shared buffer, read under its lock.
 Bytes bufferOf(Games::GameState& state);

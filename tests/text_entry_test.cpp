@@ -23,8 +23,11 @@ constexpr int kBackspace = KEY_BACKSPACE << 8 | 8;
 
 using Picture = std::unique_ptr<BITMAP, void (*)(BITMAP*)>;
 
+// A black one.
 Picture newPicture() {
-    return Picture(create_bitmap(800, 600), destroy_bitmap);
+    Picture picture(create_bitmap(800, 600), destroy_bitmap);
+    clear_bitmap(picture.get());
+    return picture;
 }
 
 std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
@@ -56,17 +59,14 @@ protected:
 
     // The number of pixels where two pictures differ; reports the first few.
     static int differences(BITMAP* got, BITMAP* want, const std::string& what) {
-        int wrong = 0;
-        for (int y = 0; y < 600; y++) {
-            for (int x = 0; x < 800; x++) {
-                if (getpixel(got, x, y) != getpixel(want, x, y) && wrong++ < 3) {
-                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is "
-                                  << Testing::pixel(got, x, y) << ", want "
-                                  << Testing::pixel(want, x, y);
-                }
+        return Testing::countPixels(got, [&, shown = 0](int x, int y, Rgb c) mutable {
+            bool differs = getpixel(got, x, y) != getpixel(want, x, y);
+            if (differs && shown++ < 3) {
+                ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << c << ", want "
+                              << Testing::pixel(want, x, y);
             }
-        }
-        return wrong;
+            return differs;
+        });
     }
 
     // What a frame must look like: `behind` with `text` written over it, transparent.
@@ -90,14 +90,9 @@ protected:
     }
 
     static bool backBufferIsBlack() {
-        for (int y = 0; y < 600; y++) {
-            for (int x = 0; x < 800; x++) {
-                if (getpixel(System::_screen, x, y) != 0) {
-                    return false;
-                }
-            }
-        }
-        return true;
+        return Testing::countPixels(System::_screen, [](int x, int y, Rgb) {
+                   return getpixel(System::_screen, x, y) != 0;
+               }) == 0;
     }
 
     Testing::FakeScreen fake{100};
@@ -197,7 +192,6 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
     EXPECT_EQ(System::readText(200, 100, maxW), text);
     ASSERT_EQ(frames.size(), text.size() + 1);
     Picture black = newPicture();
-    clear_bitmap(black.get());
     for (size_t n = 0; n <= text.size(); n++) {
         std::string typed = text.substr(0, n);
         std::string tail = typed.size() > 5 ? typed.substr(typed.size() - 5) : typed;
@@ -210,9 +204,7 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
 TEST_F(TextEntry, TextShownWholeWhenNotEvenOneCharacterFits) {
     keyboard.type(keys("wx") + std::vector<int>{kEnter});
     EXPECT_EQ(System::readText(10, 10, text_length(font, "w") - 1), "wx");
-    Picture black = newPicture();
-    clear_bitmap(black.get());
-    Picture want = frameWith(black.get(), "wx", 10, 10);
+    Picture want = frameWith(newPicture().get(), "wx", 10, 10);
     EXPECT_EQ(differences(frames.back().get(), want.get(), "last frame"), 0);
 }
 
@@ -256,7 +248,6 @@ TEST_F(TextEntry, PromptLeavingSevenPixelsOrLessGetsAnEightyPixelField) {
         keyboard.type(keys(text) + std::vector<int>{kEnter});
         EXPECT_EQ(System::askForText(400, 300, c.maxW, prompt), text);
         Picture want = newPicture();
-        clear_bitmap(want.get());
         int rx = 400 - c.maxW / 2;
         textout_ex(want.get(), font, prompt.c_str(), rx, 292, orange(), -1);
         textout_ex(want.get(), font, tailFor(c.fieldWidth).c_str(), rx + offset, 292, white(), -1);
