@@ -12,16 +12,9 @@ source "$(dirname "$0")/env.sh"
 fetch_source() {
     local dest=$1 apt_dir=$2
     mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial"
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        # deb822 stanzas: every stanza with deb in its types, now for sources only.
-        awk 'BEGIN { RS = ""; ORS = "\n\n" }
-             /(^|\n)Types:[^\n]*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
-            /etc/apt/sources.list.d/debian.sources >"$apt_dir/parts/debian.sources"
-    fi
-    if [ -f /etc/apt/sources.list ]; then
-        sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' /etc/apt/sources.list \
-            >"$apt_dir/parts/debian.list"
-    fi
+    # The same suites as the machine's own sources, in whichever form they are written.
+    "$root/scripts/apt-sources.sh" | sed 's/^deb /deb-src /' >"$apt_dir/parts/debian.list" ||
+        return 1
     local apt=(apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/parts"
         -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
         -o APT::Sandbox::User=root)
