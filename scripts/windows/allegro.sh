@@ -12,9 +12,15 @@ source "$(dirname "$0")/env.sh"
 fetch_source() {
     local dest=$1 apt_dir=$2
     mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial"
-    # The same suites as the machine's own sources, in whichever form they are written.
-    "$root/scripts/apt-sources.sh" | sed 's/^deb /deb-src /' >"$apt_dir/parts/debian.list" ||
+    # The same suites as the machine's own sources, in whichever form they are written, as apt
+    # itself reads them (disabled entries left out).
+    # shellcheck disable=SC2016 # apt's own field names
+    apt-get indextargets --format 'deb-src $(REPO_URI) $(RELEASE) $(COMPONENT)' \
+        'Identifier: Packages' | sort -u >"$apt_dir/parts/debian.list"
+    [ -s "$apt_dir/parts/debian.list" ] || {
+        echo "allegro.sh: apt reads no package sources on this machine" >&2
         return 1
+    }
     local apt=(apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/parts"
         -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
         -o APT::Sandbox::User=root)
