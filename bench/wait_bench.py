@@ -16,7 +16,7 @@ press's. Every figure for each game given, so that
 an older build (today's busy loop) is measured in the same run beside the new one.
 
 Runs in private network and mount namespaces of its own (as the window tests do): the game's
-ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs root,
+ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs
 Xvfb, xdotool, nftables. Asserts nothing; prints the figures and the goals beside them.
 
 Usage: wait_bench.py --data DATA --text-mask HELPER [--bare BARE --game NAME=EXE ...]

@@ -53,18 +53,13 @@ fi
 DISPLAY=":$display" timeout "$deadline" "$dir/bench/turn_loop_bench" "$turnRounds"
 echo
 
-# This one uses the game's fixed ports: in a private network namespace where one can be had (as
-# root), so that nobody else's game or test is touched.
-escapeBench="$dir/bench/connect_escape_bench"
-if unshare -n true 2>/dev/null; then
-    DISPLAY=":$display" timeout "$deadline" unshare -n sh -c 'ip link set lo up && "$0"' "$escapeBench"
-else
-    DISPLAY=":$display" timeout "$deadline" "$escapeBench"
-fi
+# This one uses the game's fixed ports: in a private network namespace, so that nobody else's
+# game or test is touched. It reaches the display above through its socket file.
+DISPLAY=":$display" timeout "$deadline" scripts/private-network.sh "$dir/bench/connect_escape_bench"
 echo
 
-# The waiting screens, beside the baseline's game built from a checkout of its own. Needs root
-# (private namespaces), nftables and xdotool, as the window tests do.
+# The waiting screens, beside the baseline's game built from a checkout of its own. Needs
+# nftables and xdotool, as the window tests do.
 baselineTree=$(mktemp -d)
 git worktree add --detach "$baselineTree/src" "$baseline" >/dev/null 2>&1
 trap 'cleanup; git worktree remove --force "$baselineTree/src"; rm -rf "$baselineTree"' EXIT

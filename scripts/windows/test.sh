@@ -12,14 +12,15 @@
 # - tests/windows/test_cross_play.py: the Windows game under wine plays whole network games
 #   against the Linux game, as slave and as master, and its close button ends it mid-game.
 # The tests that use the game's ports run one after the other, each in a private network
-# namespace of its own (they need root). About 2 minutes once the libraries are in the cache
-# (their first build takes 3 to 5 more).
+# namespace of its own (scripts/private-network.sh). About 2 minutes once the libraries are in
+# the cache (their first build takes 3 to 5 more).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh windows test
 scripts/windows/build.sh build-windows
-packed=$(mktemp -d)
-trap 'rm -rf "$packed"' EXIT
+# Inside the build folder: the tests' private namespaces may have a /tmp of their own.
+packed=build-windows/packed
+rm -rf "$packed"
 scripts/windows/pack.sh build-windows "$packed"
 scripts/build.sh build -DBUILD_TESTING=ON --target fiveinarow --target window_text_mask
 text_mask=build/tests/window/window_text_mask
@@ -27,7 +28,7 @@ text_mask=build/tests/window/window_text_mask
 # The peer tests bind fixed ports: in a private network namespace, with a wineserver of its own
 # (wine's sockets are its server's, and one still running for the prefix outside would answer).
 # shellcheck disable=SC2016
-unshare -n bash -c 'set -u; ip link set lo up || exit
+scripts/private-network.sh bash -c 'set -u
     export WINEPREFIX=$PWD/build-windows/cross/wineprefix; wineserver -k 2>/dev/null; status=0
     ctest --test-dir build-windows/cross --output-on-failure -j2 -L "unit|peer" || status=$?
     wineserver -k 2>/dev/null; exit $status'

@@ -102,6 +102,8 @@ ATTEMPTS = 5
 STUCK = 4.0
 # Long enough for any single call of an X tool on a busy machine.
 TOOL_TIMEOUT = 5.0
+PRIVATE_NETWORK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                               "private-network.sh")
 
 
 def try_tool(args, env=None):
@@ -997,23 +999,21 @@ class Harness:
 
 
 def private_network(name, mount=False):
-    """Runs this test again in a private network namespace (and, with `mount`, a private mount
-    namespace), unless it runs there already; there, brings its loopback up. Its ports are then
-    its own, and so are those of everything it starts: Xvfb, the programs, wine and its
-    wineserver. So tests run side by side, and beside a game that a player hosts on this
-    machine, which they neither take the ports of nor reach. A kernel that refuses the namespaces
-    fails the test, saying so."""
-    namespaces = ["--net", "--mount"] if mount else ["--net"]
-    if os.environ.get("FIVEINAROW_PRIVATE_NETWORK") != "1":
-        probe = subprocess.run(["unshare", *namespaces, "true"], capture_output=True, text=True,
-                               check=False)
-        if probe.returncode != 0:
-            print(f"FAILED {name}: the kernel refused a private namespace "
-                  f"({probe.stderr.strip()})", file=sys.stderr)
-            sys.exit(1)
-        os.environ["FIVEINAROW_PRIVATE_NETWORK"] = "1"
-        os.execvp("unshare", ["unshare", *namespaces, sys.executable, "-B", *sys.argv])
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    """Runs this test again in a private network namespace with its loopback up (and, with
+    `mount`, a private mount namespace; scripts/private-network.sh), unless it runs there already.
+    Its ports are then its own, and so are those of everything it starts: Xvfb, the programs, wine
+    and its wineserver. So tests run side by side, and beside a game that a player hosts on this
+    machine, which they neither take the ports of nor reach. A machine that refuses the namespaces
+    fails the test, the script saying why."""
+    if os.environ.get("FIVEINAROW_PRIVATE_NETWORK") == "1":
+        return
+    os.environ["FIVEINAROW_PRIVATE_NETWORK"] = "1"
+    try:
+        os.execv(PRIVATE_NETWORK, [PRIVATE_NETWORK, *(["--mount"] if mount else []),
+                                   sys.executable, "-B", *sys.argv])
+    except OSError as e:
+        print(f"FAILED {name}: {PRIVATE_NETWORK}: {e}", file=sys.stderr)
+        sys.exit(1)
 
 
 def main(name, test, options=(), mount=False, network="private", cases=None):
