@@ -1,24 +1,24 @@
 #!/usr/bin/env bash
 # Usage: throwaway-root.sh [--include PACKAGE,...] [--limit SECONDS] [--name NAME] -- COMMAND [ARG...]
-# Makes a throwaway Debian root of this machine's release from the package sources its own apt
-# uses (scripts/apt-sources.sh, either form): mmdebstrap's apt variant, with the packages
-# --include names. Then runs COMMAND ROOT ARG... (ROOT: the root's folder), and undoes everything
-# however it ends: the processes running in the root are stopped, its mounts undone, its files
-# gone. Exits with COMMAND's status. --limit bounds the whole (default 1000 s); NAME goes in
-# messages. Needs root.
+# Makes a throwaway Debian root of this machine's release with mmdebstrap, from the package
+# sources files this machine's apt reads (either form, their options kept): the apt variant with
+# the packages --include names, dpkg's syncs skipped (mmdebstrap's eatmydata hook). COMMAND ROOT
+# ARG... runs as its customize hook, as root of the root's namespaces, with /proc, /sys and /dev
+# mounted in ROOT; mmdebstrap then removes the root, however COMMAND ended. COMMAND undoes any
+# mount of its own before it ends, or that removal reaches through it. Exits non-zero when COMMAND
+# fails. --limit bounds the whole (default 1000 s); NAME goes in messages.
 #
-# The root lives in a tmpfs of private mount and PID namespaces (about 1 GB of memory): dpkg's
-# many syncs cost nothing there, and its mounts, files and every process started for it go with
-# the namespaces whatever happens. They are stopped and undone in order first all the same.
+# As root: mmdebstrap's root mode, in private mount and PID namespaces (whatever is left running
+# in the root goes with them). As an ordinary user: its unshare mode, with the subordinate ids
+# that Debian gives each new user (/etc/subuid, /etc/subgid; newuidmap from package uidmap), so
+# COMMAND, ARG and what they read must be readable by others.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
 include="" limit=1000 name="throwaway root"
 while [ $# -gt 0 ]; do
     case "$1" in
         --include) include=$2 && shift 2 ;;
         --limit) limit=$2 && shift 2 ;;
         --name) name=$2 && shift 2 ;;
-        --inside) break ;;
         --) shift && break ;;
         *) echo "throwaway-root.sh: unknown option $1" >&2 && exit 2 ;;
     esac
@@ -29,129 +29,41 @@ fail() {
     exit 1
 }
 
-# The processes whose root folder is $1.
-pids_in() {
-    local d
-    for d in /proc/[0-9]*; do
-        [ "$(readlink "$d/root" 2>/dev/null)" = "$1" ] && echo "${d##*/}"
-    done
-    return 0
-}
-
-# Stops the processes rooted in $1: SIGTERM, then SIGKILL after 5 s.
-stop_in() {
-    local pids
-    pids=$(pids_in "$1")
-    [ -z "$pids" ] && return 0
-    # shellcheck disable=SC2086
-    kill -TERM $pids 2>/dev/null || true
-    for _ in $(seq 50); do
-        [ -z "$(pids_in "$1")" ] && return 0
-        sleep 0.1
-    done
-    # shellcheck disable=SC2046
-    kill -KILL $(pids_in "$1") 2>/dev/null || true
-}
-
-# Undoes the mount at the folder $1 and every mount under it, the last made first; a busy one is
-# retried, then detached lazily.
-unmount_under() {
-    local m
-    for m in $(awk -v dir="$1" '$5 == dir || index($5, dir "/") == 1 {print $5}' \
-        /proc/self/mountinfo | tac); do
-        for _ in 1 2 3 4 5; do
-            umount "$m" 2>/dev/null && continue 2
-            sleep 0.5
-        done
-        umount -l "$m" || echo "could not unmount $m" >&2
-    done
-}
-
-# Runs "$@" in the background and waits for it, so that a signal to this script is handled at
-# once (its trap then stops the child).
-child=""
-bounded() {
-    "$@" &
-    child=$!
-    wait "$child"
-}
-
-[ "$(id -u)" -eq 0 ] || fail "needs root (namespaces, mounts, chroot): run it as root, or with sudo"
-
-# ---- Inside the namespaces (see below), as their first process.
-if [ "${1:-}" = --inside ]; then
-    work=$2 suite=$3 sources=$4 include=$5
-    shift 5
-    root=$work/root
-    # shellcheck disable=SC2317 # called by the trap
-    inside_cleanup() {
-        local status=$?
-        set +e
-        [ -n "$child" ] && kill "$child" 2>/dev/null
-        stop_in "$root"
-        unmount_under "$work"
-        exit "$status"
-    }
-    trap inside_cleanup EXIT
-    trap 'fail "stopped by a signal"' INT TERM HUP
-    # Nothing mounted here may show in the machine's own mount namespace. In a chroot, whose root
-    # folder is no mount, the work folder is made a private mount of its own instead (the bind
-    # itself may show outside: the clean-up there undoes it).
-    mount --make-rprivate / 2>/dev/null ||
-        { mount --bind "$work" "$work" && mount --make-private "$work"; }
-    mount -t tmpfs -o size=4g,mode=0755 fiveinarow-root "$work"
-    mkdir "$work/tmp"
-    export TMPDIR=$work/tmp
-
-    started=$SECONDS
-    mapfile -t mirrors <"$sources"
-    bounded mmdebstrap --mode=root --variant=apt ${include:+--include="$include"} "$suite" "$root" \
-        "${mirrors[@]}" >"$work/mmdebstrap.log" 2>&1 ||
-        { tail -40 "$work/mmdebstrap.log"; fail "mmdebstrap $suite $root"; }
-    echo "a throwaway $suite root${include:+ with $include} in $((SECONDS - started)) s"
-    # apt there reaches the mirror by this machine's name servers.
-    rm -f "$root/etc/resolv.conf"
-    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-    command=$1
-    shift
-    status=0
-    bounded "$command" "$root" "$@" || status=$?
-    exit "$status"
-fi
-
 [ $# -gt 0 ] || fail "no command to run in the root"
-# ---- On this machine: the release and package sources of its own apt.
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$suite" ] || fail "no VERSION_CODENAME in /etc/os-release"
-work=$(realpath "$(mktemp -d -t fiveinarow-root.XXXXXX)")
-# The sources are kept beside the tmpfs, which hides the folder's own files.
-sources=$(mktemp -t fiveinarow-sources.XXXXXX)
-# shellcheck disable=SC2317 # called by the trap
-cleanup() {
-    local status=$?
-    set +e
-    trap - EXIT INT TERM HUP
-    if [ -n "$child" ]; then
-        kill "$child" 2>/dev/null
-        wait "$child" 2>/dev/null
-    fi
-    # Nothing of the namespaces should show here; should it, it is undone all the same.
-    stop_in "$work/root"
-    unmount_under "$work"
-    if grep -q " ${work}[/ ]" /proc/self/mountinfo; then
-        echo "still mounted, $work left: $(grep " ${work}[/ ]" /proc/self/mountinfo)" >&2
-        status=1
-    else
-        rm -rf --one-file-system "$work"
-    fi
-    rm -f "$sources"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'fail "stopped by a signal"' INT TERM HUP
-"$here/../scripts/apt-sources.sh" >"$sources" || fail "no package sources to make a root from"
+shopt -s nullglob
+sources=()
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -s "$f" ] && sources+=("$f")
+done
+[ ${#sources[@]} -gt 0 ] || fail "no package sources in /etc/apt"
 
-# When the script inside ends, or unshare is stopped, the kernel ends every process left in the
-# PID namespace, and the mount namespace with its tmpfs goes with the last of them.
-bounded timeout "$limit" unshare --mount --propagation unchanged --pid --fork --kill-child \
-    --mount-proc "$0" --inside "$work" "$suite" "$sources" "$include" "$@"
+if [ "$(id -u)" -eq 0 ]; then
+    # Mounts made here stay out of the machine's namespace; in a chroot, whose root folder is no
+    # mount, they cannot be kept out, and mmdebstrap and COMMAND undo their own.
+    mode=root
+    wrap=(unshare --mount --propagation unchanged --pid --fork --kill-child=TERM
+        sh -c 'mount --make-rprivate / 2>/dev/null; exec "$@"' sh)
+else
+    mode=unshare wrap=()
+    user=$(id -un)
+    { grep -q "^$user:" /etc/subuid && grep -q "^$user:" /etc/subgid; } ||
+        fail "$user has no subordinate ids in /etc/subuid and /etc/subgid" \
+            "(as root: usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $user)"
+    refused=$(unshare --user true 2>&1) ||
+        fail "this machine refuses unprivileged user namespaces ($refused); allow them with:" \
+            "sysctl -w kernel.unprivileged_userns_clone=1"
+fi
+
+# shellcheck disable=SC2016 # mmdebstrap's shell gives the root as $1
+hook=$(printf '%q ' "$1")'"$1"'$(printf ' %q' "${@:2}")
+started=$SECONDS
+echo "a throwaway $suite root${include:+ with $include} ($mode mode)"
+status=0
+# Quiet: only COMMAND's output and that of the hooks is shown, as it comes.
+timeout "$limit" "${wrap[@]}" mmdebstrap --mode="$mode" --variant=apt --quiet \
+    ${include:+--include="$include"} --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
+    --customize-hook="$hook" "$suite" /dev/null "${sources[@]}" || status=$?
+[ $status -eq 0 ] || fail "mmdebstrap's status $status after $((SECONDS - started)) s"
+echo "the throwaway root: $((SECONDS - started)) s in all"
