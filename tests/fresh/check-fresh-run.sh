@@ -2,7 +2,8 @@
 # The play command on a fresh Debian machine: a new minimal Debian root (../throwaway-root.sh,
 # with git) gets a clone of this checkout's committed HEAD, and ./run.sh, run there as root, must
 # install what it needs, build the game and show its main menu on an Xvfb display of this machine
-# (fresh_run.py); the game is closed again and must end cleanly. Needs root.
+# (fresh_run.py; the game reaches it through the display's abstract socket, which needs no
+# mount); the game is closed again and must end cleanly. Root is not needed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 checkout=/root/fiveinarow # the clone's folder inside the root
@@ -12,20 +13,17 @@ fail() {
     exit 1
 }
 
-# ---- In the throwaway root's namespaces: ROOT --in-root REPO HEAD.
+# ---- As the throwaway root's customize hook: ROOT --in-root REPO HEAD.
 if [ "${2:-}" = --in-root ]; then
     root=$1 repo=$3 head=$4
-    git -c safe.directory='*' clone -q "$repo" "$root$checkout"
+    # The checkout belongs to another user than the root's root (the one serving it included).
+    git -c safe.directory='*' clone -q --upload-pack="git -c safe.directory='*' upload-pack" \
+        "$repo" "$root$checkout"
     [ "$(git -C "$root$checkout" rev-parse HEAD)" = "$head" ] || fail "the clone is not at $head"
-    mount --bind /proc "$root/proc"
-    mount --rbind /dev "$root/dev" # with /dev/pts, where apt writes its terminal log
-    mkdir -p "$root/tmp/.X11-unix"
-    mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
     exec python3 -B "$here/fresh_run.py" "$root" "$checkout" --timeout 300
 fi
 
-[ "$(id -u)" -eq 0 ] || fail "needs root (namespaces, mounts, chroot): run it as root, or with sudo"
-# The checkout may belong to another user than root, who runs this.
+# The checkout may belong to another user than the one who runs this.
 repo=$(git -c safe.directory='*' -C "$here" rev-parse --show-toplevel)
 head=$(git -c safe.directory='*' -C "$repo" rev-parse HEAD)
 
@@ -50,7 +48,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'fail "stopped by a signal"' INT TERM HUP
 "$here/../throwaway-root.sh" --name "fresh-machine run" --include git,ca-certificates -- \
-    "$0" --in-root "$repo" "$head" &
+    "$here/check-fresh-run.sh" --in-root "$repo" "$head" &
 child=$!
 wait "$child" || fail "see above"
 child=""

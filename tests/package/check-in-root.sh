@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Usage: check-in-root.sh ROOT DEB, as root, run by ../throwaway-root.sh (whatever it mounts
-# goes with that script's namespaces, however it ends).
+# Usage: check-in-root.sh ROOT DEB, run by ../throwaway-root.sh as the root's customize hook
+# (with /proc, /sys and /dev mounted in ROOT).
 # In the throwaway Debian root ROOT: installs DEB with apt as a user does, starts the installed
 # game as its desktop entry starts it (run-in-root.sh, on an Xvfb display of start_installed.py)
 # and purges it, after which none of its files may be left. ufw, installed in ROOT beforehand,
@@ -20,10 +20,6 @@ root_apt() {
     out=$(chroot "$root" env DEBIAN_FRONTEND=noninteractive \
         apt-get -y -q -o Dpkg::Use-Pty=0 "$@" 2>&1) || { echo "$out" >&2; fail "apt-get $1"; }
 }
-
-# Programs look at /proc (the graphics library finds its own executable there).
-mount -t proc proc "$root/proc"
-mkdir -p "$root/tmp/.X11-unix"
 
 # What is there before the installation stays; whatever of the package is new must go again.
 paths=$(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | sed 's,/$,,' | grep -v '^$')

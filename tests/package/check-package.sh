@@ -4,20 +4,15 @@
 # and the AppStream metadata. Then it checks the installation in a throwaway Debian root
 # (../throwaway-root.sh, with the package's dependencies; check-in-root.sh): installed, started,
 # purged. This machine's own packages are never touched, so a fiveinarow installed here stays as
-# it is. Needs root (or sudo) and the network. DEB_BUILD_OPTIONS goes to the package's build
-# (nocheck: without its unit tests).
+# it is. Needs the network, not root. DEB_BUILD_OPTIONS goes to the package's build (nocheck:
+# without its unit tests).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 fail() {
     echo "FAILED package: $*" >&2
     exit 1
 }
-
-# The long steps run under sudo in the background: ask for the password here, if at all.
-[ -z "$sudo" ] || sudo -v
 
 # Each long step runs under a time limit, in the background in timeout's own process group, and
 # is waited for: Ctrl+C or a signal stops the step's whole group at once, and then the folder goes.
@@ -103,8 +98,8 @@ host=$(host_state)
 # ufw, which reads the package's application profile.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/[|(].*//; s/[[:space:]]//g' | paste -sd,)
 echo "throwaway root with $depends"
-bounded 1000 $sudo tests/throwaway-root.sh --name package --include "$depends,ufw" -- \
-    tests/package/check-in-root.sh "$deb" || fail "in the throwaway root"
+bounded 1000 tests/throwaway-root.sh --name package --include "$depends,ufw" -- \
+    "$root/tests/package/check-in-root.sh" "$root/$deb" || fail "in the throwaway root"
 [ "$(host_state)" = "$host" ] || fail "fiveinarow on this machine went from '$host' to '$(host_state)'"
 
 echo "passed package ($deb, $dsc)"
