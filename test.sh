@@ -9,10 +9,13 @@
 # loop.
 #
 # The window tests and the Windows tests wait for what they see on the screen within deadlines,
-# so they run in the foreground, one suite after the other. The rest runs beside them in two lanes
-# at the lowest priority, which the resting game leaves processors enough for: the builds (the
-# Windows one first, then the two sanitizer builds), and the steps that mostly use one core or
-# wait (apt, dpkg, lintian, a package build without parallelism, the fuzzing run).
+# so they run in the foreground, one suite after the other, their output shown as it comes. The
+# rest runs beside them in two lanes at the lowest priority, which the resting game leaves
+# processors enough for: the builds (the Windows one first, then the two sanitizer builds), and
+# the steps that mostly use one core or wait (apt, dpkg, lintian, a package build without
+# parallelism, the fuzzing run); their output is shown when they end. Whatever fails ends the run
+# at once, with its output: the rest is stopped.
+# Runs as an ordinary user; root only installs what is missing (through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
 started=$SECONDS
@@ -26,7 +29,6 @@ step() {
     echo "-- $name: $((SECONDS - from)) s"
 }
 
-# The lane of the steps that mostly use one core or wait.
 one_core_steps() {
     step fresh-machine tests/fresh/check-fresh-run.sh
     # The unit tests ran already: not again in the package's build.
@@ -35,15 +37,26 @@ one_core_steps() {
     FUZZ_SECONDS=45 step fuzz scripts/fuzz.sh build-fuzz
 }
 
-# The lane of the builds; $1 is told when the Windows build is there.
-builds() {
-    step "Windows build" scripts/windows/build.sh build-windows
-    : >"$1"
-    # The sanitizer builds make only the tests they run.
+sanitizer_builds() {
+    # They make only the tests they run.
     step "AddressSanitizer build" scripts/build.sh build-asan -DSANITIZE=address,undefined \
         -DFIVEINAROW_TESTS='unit;peer' -DFIVEINAROW_BENCHMARKS=OFF
     step "ThreadSanitizer build" scripts/build.sh build-tsan -DSANITIZE=thread \
         -DFIVEINAROW_TESTS=peer -DFIVEINAROW_BENCHMARKS=OFF
+}
+
+sanitizer_tests() {
+    # Leaks fail the tests too; tests/lsan.supp says what of the graphics library's own is let
+    # pass. The slow unwinder reaches through the library's frames, so that a leaked picture's
+    # report names the code of ours that made it.
+    ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+        LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        step "AddressSanitizer tests" ctest --test-dir build-asan --output-on-failure -j2 -L 'unit|peer'
+    # The peer link's two threads under ThreadSanitizer; only the graphics library's own reports
+    # are suppressed (tests/tsan.supp).
+    TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
+        step "ThreadSanitizer tests" ctest --test-dir build-tsan --output-on-failure -j2 -L peer
 }
 
 if [ "${1:-}" = quick ]; then
@@ -57,18 +70,18 @@ scripts/install-deps.sh test windows
 step format scripts/check-format.sh
 step build scripts/build.sh build -DBUILD_TESTING=ON
 
+# Each lane runs in a process group of its own, so that all of it can be stopped.
 work=$(mktemp -d)
-declare -A lanes=()
+declare -A lanes=() ended=()
 # shellcheck disable=SC2317 # called by the trap
 stop_lanes() {
-    local status=$? name
+    local status=$? pid
     set +e
     trap - EXIT INT TERM HUP
-    for name in "${!lanes[@]}"; do
-        kill -TERM -- -"${lanes[$name]}" 2>/dev/null
-        wait "${lanes[$name]}" 2>/dev/null
-        echo "-- the $name lane, stopped:"
-        tail -n 60 "$work/$name.log"
+    for pid in "${!lanes[@]}"; do
+        kill -TERM -- -"$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        echo "-- stopped: ${lanes[$pid]}"
     done
     rm -rf "$work"
     echo "test.sh: $((SECONDS - started)) s in all"
@@ -77,50 +90,48 @@ stop_lanes() {
 trap stop_lanes EXIT
 trap 'exit 1' INT TERM HUP
 
-# Starts the lane $1 running "${@:2}" in the background, in a process group of its own (so that
-# all of it can be stopped) and at the lowest priority.
-start_lane() {
+# Starts the lane $2 running "${@:3}": in the foreground ($1 = fg: its output shown as it comes,
+# at the usual priority), or beside it ($1 = bg: its output kept, at the lowest priority).
+start() {
     set -m
-    (renice -n 19 "$BASHPID" >/dev/null && "${@:2}") </dev/null >"$work/$1.log" 2>&1 &
-    lanes[$1]=$!
+    if [ "$1" = fg ]; then
+        "${@:3}" </dev/null &
+    else
+        (renice -n 19 "$BASHPID" >/dev/null && "${@:3}") </dev/null >"$work/$2.log" 2>&1 &
+    fi
+    lanes[$!]=$2
     set +m
 }
 
-# Waits for the lane $1 to end, shows what it wrote, and fails when it failed.
-finish_lane() {
-    local status=0
-    echo "-- waiting for the $1 lane"
-    wait "${lanes[$1]}" || status=$?
-    unset "lanes[$1]"
-    cat "$work/$1.log"
-    [ $status -eq 0 ] || { echo "FAILED: the $1 lane" >&2 && exit 1; }
+start fg "window tests" step "unit, peer-link and window tests" ctest --test-dir build \
+    --output-on-failure -j2
+start bg "Windows build" step "Windows build" scripts/windows/build.sh build-windows
+start bg one-core one_core_steps
+
+# Whether the lane that just ended is $1 or $2, and both have ended: what waited for them starts.
+after() {
+    { [ "$name" = "$1" ] || [ "$name" = "$2" ]; } && [ -n "${ended[$1]:-}" ] && [ -n "${ended[$2]:-}" ]
 }
 
-start_lane build builds "$work/windows-built"
-start_lane one-core one_core_steps
-
-step "unit, peer-link and window tests" ctest --test-dir build --output-on-failure -j2
-
-# The Windows build under wine: its unit tests, its exit, its setup program, and network games
-# against the Linux build (scripts/windows/test.sh; those of the game's ports in namespaces of
-# their own). It waits for the Windows build, or for the lane that makes it to fail.
-while [ ! -e "$work/windows-built" ] && kill -0 "${lanes[build]}" 2>/dev/null; do
-    sleep 1
+# Each lane that ends shows its output, and starts what waited for it: the sanitizer builds after
+# the Windows build, the Windows build's tests under wine (scripts/windows/test.sh) after it and
+# the window tests, then the sanitizer tests.
+while [ ${#lanes[@]} -gt 0 ]; do
+    status=0
+    wait -n -p pid "${!lanes[@]}" || status=$?
+    name=${lanes[$pid]}
+    unset "lanes[$pid]"
+    [ ! -e "$work/$name.log" ] || cat "$work/$name.log"
+    [ $status -eq 0 ] || { echo "FAILED: $name (status $status)" >&2 && exit 1; }
+    ended[$name]=1
+    if [ "$name" = "Windows build" ]; then
+        start bg "sanitizer builds" sanitizer_builds
+    fi
+    if after "window tests" "Windows build"; then
+        start fg "Windows tests" step Windows scripts/windows/test.sh
+    fi
+    if after "Windows tests" "sanitizer builds"; then
+        start fg "sanitizer tests" sanitizer_tests
+    fi
 done
-[ -e "$work/windows-built" ] || finish_lane build
-step Windows scripts/windows/test.sh
-
-finish_lane build
-# Leaks fail the tests too; tests/lsan.supp says what of the graphics library's own is let pass.
-# The slow unwinder reaches through the library's frames, so that a leaked picture's report names
-# the code of ours that made it.
-ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    step "AddressSanitizer tests" ctest --test-dir build-asan --output-on-failure -j2 -L 'unit|peer'
-# The peer link's two threads under ThreadSanitizer; only the graphics library's own reports are
-# suppressed (tests/tsan.supp).
-TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
-    step "ThreadSanitizer tests" ctest --test-dir build-tsan --output-on-failure -j2 -L peer
-
-finish_lane one-core
 echo "All tests passed."
