@@ -16,9 +16,11 @@ for group in "$@"; do
             # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
             # clones into it, and the package test installs the package into one; both mount
             # (a minimal root may lack mount). appstream validates the package's metadata.
+            # uidmap: mmdebstrap makes those roots as an ordinary user with the user's
+            # subordinate ids; eatmydata spares them dpkg's syncs.
             packages+=(xvfb xdotool x11-apps imagemagick python3 clang
                 libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
-                nftables iproute2 mmdebstrap debian-archive-keyring git mount)
+                nftables iproute2 mmdebstrap debian-archive-keyring git mount uidmap eatmydata)
             ;;
         windows)
             # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's
