@@ -52,7 +52,8 @@ sanitizer_tests() {
     ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
         LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        step "AddressSanitizer tests" ctest --test-dir build-asan --output-on-failure -j2 -L 'unit|peer'
+        step "AddressSanitizer tests" ctest --test-dir build-asan --output-on-failure -j2 \
+        -L 'unit|peer'
     # The peer link's two threads under ThreadSanitizer; only the graphics library's own reports
     # are suppressed (tests/tsan.supp).
     TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
@@ -110,7 +111,8 @@ start bg one-core one_core_steps
 
 # Whether the lane that just ended is $1 or $2, and both have ended: what waited for them starts.
 after() {
-    { [ "$name" = "$1" ] || [ "$name" = "$2" ]; } && [ -n "${ended[$1]:-}" ] && [ -n "${ended[$2]:-}" ]
+    { [ "$name" = "$1" ] || [ "$name" = "$2" ]; } &&
+        [ -n "${ended[$1]:-}" ] && [ -n "${ended[$2]:-}" ]
 }
 
 # Each lane that ends shows its output, and starts what waited for it: the sanitizer builds after
