@@ -24,6 +24,8 @@ if ! refused=$(unshare --user --map-root-user --net --mount true 2>&1); then
         "allow them with: sysctl -w kernel.unprivileged_userns_clone=1" >&2
     exit 1
 fi
+# Root's tools there (nft) are on root's PATH, which an ordinary user's lacks.
+export PATH=$PATH:/usr/sbin:/sbin
 tmp=$(mktemp -d -t fiveinarow-net.XXXXXX)
 mkdir -m 1777 "$tmp/.X11-unix"
 status=0
