@@ -16,8 +16,14 @@ fi
 [ $# -gt 0 ] || { echo "usage: private-network.sh [--mount] COMMAND [ARG...]" >&2 && exit 2; }
 
 # As root, or as root of a user namespace already (in a throwaway root), the namespaces as asked.
-if unshare "${namespaces[@]}" true 2>/dev/null; then
+if refused=$(unshare "${namespaces[@]}" true 2>&1); then
     exec unshare "${namespaces[@]}" sh -c 'ip link set lo up && exec "$@"' sh "$@"
+fi
+if [ "$(id -u)" -eq 0 ]; then
+    # A chroot refuses user namespaces, and a private mount namespace unless its root folder is a
+    # mount (mount --bind ROOT ROOT before entering it).
+    echo "private-network.sh: the kernel refused private namespaces to root ($refused)" >&2
+    exit 1
 fi
 if ! refused=$(unshare --user --map-root-user --net --mount true 2>&1); then
     echo "private-network.sh: this machine refuses unprivileged user namespaces ($refused);" \
