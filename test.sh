@@ -71,16 +71,24 @@ scripts/install-deps.sh test windows
 step format scripts/check-format.sh
 step build scripts/build.sh build -DBUILD_TESTING=ON
 
-# Each lane runs in a process group of its own, so that all of it can be stopped.
 work=$(mktemp -d)
 declare -A lanes=() ended=()
+# The process $1 and all under it, also those in process groups of their own (timeout makes one).
+tree() {
+    local child
+    echo "$1"
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+        tree "$child"
+    done
+}
 # shellcheck disable=SC2317 # called by the trap
 stop_lanes() {
     local status=$? pid
     set +e
     trap - EXIT INT TERM HUP
     for pid in "${!lanes[@]}"; do
-        kill -TERM -- -"$pid" 2>/dev/null
+        # shellcheck disable=SC2046 # one process id a word
+        kill -TERM $(tree "$pid") 2>/dev/null
         wait "$pid" 2>/dev/null
         echo "-- stopped: ${lanes[$pid]}"
     done
@@ -94,14 +102,12 @@ trap 'exit 1' INT TERM HUP
 # Starts the lane $2 running "${@:3}": in the foreground ($1 = fg: its output shown as it comes,
 # at the usual priority), or beside it ($1 = bg: its output kept, at the lowest priority).
 start() {
-    set -m
     if [ "$1" = fg ]; then
         "${@:3}" </dev/null &
     else
         (renice -n 19 "$BASHPID" >/dev/null && "${@:3}") </dev/null >"$work/$2.log" 2>&1 &
     fi
     lanes[$!]=$2
-    set +m
 }
 
 start fg "window tests" step "unit, peer-link and window tests" ctest --test-dir build \
