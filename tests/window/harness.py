@@ -102,6 +102,7 @@ ATTEMPTS = 5
 STUCK = 4.0
 # Long enough for any single call of an X tool on a busy machine.
 TOOL_TIMEOUT = 5.0
+# Makes the private namespaces that the tests using the game's ports run in (see private_network).
 PRIVATE_NETWORK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
                                "private-network.sh")
 
