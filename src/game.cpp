@@ -119,7 +119,7 @@ bool LocalGame::isInterrupted() {
 }
 
 bool LocalGame::playerMove(unsigned char pl) {
-    TurnInput input;
+    input.nextTurn();
     for (;;) {
         board->draw();
         drawStatus(pl == 1 ? "Player one turns" : "Player two turns", Layout::kStatusY,

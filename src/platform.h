@@ -92,9 +92,28 @@ int connectError(int socket);
 // from the peer, a request to end) calls it. Several calls before a wait count as one. Any
 // thread; safe in a signal handler.
 void wakeMain();
-// Sleeps until wakeMain() has been called since the last wait began, or milliseconds have passed.
-// Main thread only.
-void waitForWake(int milliseconds);
+
+// What a socket may do that ends the main thread's wait as wakeMain() does.
+enum class SocketEvent {
+    // A connect going on in the background (the socket is non-blocking) ends, for better or
+    // worse.
+    kConnectEnds,
+    // Data, the end of the connection or an error waits to be read (the socket is blocking and
+    // is left so).
+    kReadable,
+};
+// A socket to watch beside wakeMain(); none by default.
+struct SocketWatch {
+    int socket = -1;
+    SocketEvent event = SocketEvent::kReadable;
+};
+// A wait without a time limit.
+constexpr int kForever = -1;
+
+// Sleeps until wakeMain() has been called since the last wait began, the watched socket does
+// what it is watched for, or milliseconds have passed (kForever: no limit). Returns at once when
+// the socket has done so already. Main thread only.
+void waitForWake(int milliseconds, SocketWatch watch = SocketWatch());
 
 // ---- The program and its files ----
 

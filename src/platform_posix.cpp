@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <system_error>
 #include <thread>
@@ -160,6 +159,8 @@ struct WakePipe {
     }
 };
 const WakePipe wakePipe;
+// How long a wait rests at most when the system gave no pipe.
+constexpr int kNoPipeRestMs = 20;
 
 }  // namespace
 
@@ -172,13 +173,19 @@ void wakeMain() {
     errno = saved;
 }
 
-void waitForWake(int milliseconds) {
-    if (wakePipe.read == -1) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return;
+void waitForWake(int milliseconds, SocketWatch watch) {
+    if (wakePipe.read == -1 && milliseconds == kForever) {
+        // Nothing could wake this wait: loops look again now and then instead.
+        milliseconds = kNoPipeRestMs;
     }
-    pollfd p = {wakePipe.read, POLLIN, 0};
-    if (poll(&p, 1, milliseconds) > 0) {
+    pollfd p[2] = {{wakePipe.read, POLLIN, 0}, {-1, 0, 0}};
+    if (watch.socket != -1) {
+        // A connect that ends, either way, makes the socket writable; a failed one also shows
+        // as an error, which poll reports whatever was asked.
+        short events = watch.event == SocketEvent::kConnectEnds ? POLLOUT : POLLIN;
+        p[1] = {watch.socket, events, 0};
+    }
+    if (poll(p, 2, milliseconds) > 0 && (p[0].revents & POLLIN) != 0) {
         char drain[64];
         while (::read(wakePipe.read, drain, sizeof drain) > 0) {
         }

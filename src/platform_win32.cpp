@@ -360,18 +360,53 @@ namespace {
 // The main thread's wake-up: an event that resets itself when a wait takes it. Made before main()
 // runs, so that a console event or a signal never finds it missing.
 const HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+// How long a wait rests at most when the system gave no event.
+constexpr DWORD kNoEventRestMs = 20;
 }  // namespace
 
 void wakeMain() {
     SetEvent(wakeEvent);
 }
 
-void waitForWake(int milliseconds) {
+namespace {
+// Whether the socket has done what it is watched for; never blocks.
+bool happened(const SocketWatch& watch) {
+    return watch.event == SocketEvent::kConnectEnds ? connectFinished(watch.socket)
+                                                    : readableNow(watch.socket);
+}
+}  // namespace
+
+void waitForWake(int milliseconds, SocketWatch watch) {
+    DWORD timeout = milliseconds == kForever ? INFINITE : static_cast<DWORD>(milliseconds);
     if (wakeEvent == nullptr) {
-        Sleep(static_cast<DWORD>(milliseconds));
+        // Nothing could wake this wait: loops look again now and then instead.
+        Sleep(milliseconds == kForever ? kNoEventRestMs : timeout);
         return;
     }
-    WaitForSingleObject(wakeEvent, static_cast<DWORD>(milliseconds));
+    WSAEVENT socketEvent = watch.socket == -1 ? WSA_INVALID_EVENT : WSACreateEvent();
+    if (socketEvent == WSA_INVALID_EVENT) {
+        WaitForSingleObject(wakeEvent, timeout);
+        return;
+    }
+    long events = watch.event == SocketEvent::kConnectEnds ? FD_CONNECT : FD_READ | FD_CLOSE;
+    SOCKET socket = handle(watch.socket);
+    // The system records only what happens once the socket is watched: what happened before
+    // is looked at after, so that nothing falls between the two.
+    if (WSAEventSelect(socket, socketEvent, events) != 0) {
+        // Not watched after all: the loop looks at the socket again soon.
+        WaitForSingleObject(wakeEvent, std::min<DWORD>(timeout, kNoEventRestMs));
+    } else {
+        if (!happened(watch)) {
+            HANDLE both[2] = {wakeEvent, socketEvent};
+            WaitForMultipleObjects(2, both, FALSE, timeout);
+        }
+        // Watching made the socket non-blocking; a connected one goes back to blocking.
+        WSAEventSelect(socket, nullptr, 0);
+        if (watch.event == SocketEvent::kReadable) {
+            setBlocking(watch.socket, true);
+        }
+    }
+    WSACloseEvent(socketEvent);
 }
 
 void watchSignals(void (*handler)(int)) {

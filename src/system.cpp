@@ -30,10 +30,10 @@ const char* const kTitle = "Five in a row";
 // At most this many frames a second reach the window: a frame that changes on every pass (the
 // pointer in motion) waits for its turn.
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
-// How long a key wait rests when nothing announces itself.
-constexpr int kIdleMs = 250;
-// A key is announced just before the library puts it into the key buffer.
+// A key is announced just before the library puts it into the key buffer: short rests until it
+// is there, for at most the bound, see it at once however late the library's thread goes on.
 constexpr int kKeyComingMs = 1;
+constexpr std::chrono::milliseconds kKeyComingBound{50};
 
 using Clock = std::chrono::steady_clock;
 
@@ -121,7 +121,7 @@ void init() {
     install_timer();
     install_keyboard();
     install_mouse();
-    latchInput();
+    queueInput();
     // After the library, which installs signal handlers of its own that would end the program
     // without telling a peer.
     watchForQuit();
@@ -156,10 +156,10 @@ void present() {
     clear_bitmap(_screen);
 }
 
-void flip(int restMs) {
+void flip(int restMs, Platform::SocketWatch watch) {
     present();
     if (paced) {
-        Platform::waitForWake(restMs);
+        Platform::waitForWake(restMs, watch);
     }
 }
 
@@ -218,16 +218,21 @@ BITMAP* loadBitmap(const char* path) {
 }
 
 int waitForKey() {
-    unsigned announced = keyPresses();
+    unsigned announced = keysBuffered();
+    Clock::time_point comingSince;
+    bool coming = false;
     for (;;) {
         checkQuit();
         if (keypressed()) {
             return readkey();
         }
-        // Woken by a key that is not in the buffer yet: it comes at once.
-        bool coming = keyPresses() != announced;
-        announced = keyPresses();
-        Platform::waitForWake(paced && !coming ? kIdleMs : kKeyComingMs);
+        if (keysBuffered() != announced) {
+            announced = keysBuffered();
+            coming = true;
+            comingSince = Clock::now();
+        }
+        coming = coming && Clock::now() - comingSince < kKeyComingBound;
+        Platform::waitForWake(paced && !coming ? Platform::kForever : kKeyComingMs);
     }
 }
 

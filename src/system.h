@@ -7,6 +7,7 @@
 #include <string>
 
 #include "layout.h"
+#include "platform.h"
 
 struct BITMAP;
 
@@ -38,7 +39,7 @@ protected:
 };
 
 // Starts the graphics library, the 800 x 600 window at 32-bit colour titled "Five in a row", the
-// back buffer, the pointer picture, timer, keyboard and mouse with their presses latched (see
+// back buffer, the pointer picture, timer, keyboard and mouse with their presses queued (see
 // input.h), and the watch for the close button
 // and the signals that end the program (see quit_request.h), and the sockets library where the
 // system has one to start. Throws System::Exception when the window, a picture or the sockets
@@ -46,11 +47,12 @@ protected:
 void init();
 // Draws the pointer into the back buffer, shows it in the window unless the window shows that
 // frame already, and clears the back buffer; then rests until something a loop looks at happens
-// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain) or restMs milliseconds
-// have passed: a loop that also watches what nobody announces (a connect's progress) sees it
-// within that time. Frames reach the window at most 60 times a second. For the passes of a
-// polling loop. Throws System::QuitRequest instead once the program has been asked to end.
-void flip(int restMs = 250);
+// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain), the watched socket
+// does what it is watched for, or restMs milliseconds have passed (Platform::kForever: no limit,
+// for loops that look only at what wakes them). Frames reach the window at most 60 times a
+// second. For the passes of a loop. Throws System::QuitRequest instead once the program has been
+// asked to end.
+void flip(int restMs = Platform::kForever, Platform::SocketWatch watch = Platform::SocketWatch());
 // flip() without the rest: for a screen drawn once that then waits for a key.
 void present();
 // Whether flip() rests and shows only changed frames (the default). Off, every flip() shows its
@@ -73,8 +75,9 @@ char* translatePath(const char* path);
 BITMAP* loadBitmap(const char* path);
 // Draws the pointer picture into the back buffer at the mouse position.
 void handleMouse();
-// Waits for the next key in the library's key buffer and returns it as readkey() does. Throws
-// System::QuitRequest when the program is asked to end meanwhile. Rests while it waits.
+// Waits for the next key in the library's key buffer and returns it as readkey() does, as soon
+// as the key is there. Throws System::QuitRequest when the program is asked to end meanwhile.
+// Rests while it waits.
 int waitForKey();
 
 // One-line editor at (x, y), showing at most maxW pixels of the text's end. Waits for keys until
