@@ -17,7 +17,7 @@ import time
 
 from harness import MAIN_MENU, MARK, PARK, WAIT, WHITE, cell_centre, cell_mark, check, main
 from netplay import (NICK_PROMPT, ORANGE, PROMPT_AT, Transcript, join, leave, open_network_menu,
-                     wait_for_waiting)
+                     unanswered, wait_for_waiting)
 
 NAME = "every_event"
 # The share of one core a resting screen stays under, and how long it is measured.
@@ -92,10 +92,7 @@ def nick_under_load(h, game):
 
 
 def test(h):
-    # Connects to 127.0.0.2's master port vanish unanswered, as to a switched-off machine.
-    subprocess.run(["nft", "-f", "-"], check=True, text=True,
-                   input="table ip silent {\nchain in {\ntype filter hook input priority 0\n"
-                         "ip daddr 127.0.0.2 tcp dport 31211 drop\n}\n}\n")
+    unanswered("127.0.0.2")
     game = h.program(h.display())
     game.wait_for_menu()
     log = Transcript(game)
