@@ -103,14 +103,23 @@ InputReader::InputReader() {
 }
 
 bool InputReader::next(InputEvent& event) {
-    std::lock_guard<std::mutex> hold(queue.mutex);
-    if (seen == queue.last) {
-        return false;
+    bool more;
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        if (seen == queue.last) {
+            return false;
+        }
+        if (queue.last - seen > kKept) {
+            seen = queue.last - kKept;
+        }
+        event = queue.ring[++seen % kKept];
+        more = seen != queue.last;
     }
-    if (queue.last - seen > kKept) {
-        seen = queue.last - kKept;
+    // The wake-up of the events still to read may have been spent on this one: a screen that
+    // stops here must not rest before it has read them.
+    if (more) {
+        Platform::wakeMain();
     }
-    event = queue.ring[++seen % kKept];
     return true;
 }
 

@@ -44,8 +44,9 @@ class InputReader {
 public:
     InputReader();
     // The next event after the reader's place, moving the place past it; false when there is
-    // none yet. Should the reader fall further behind than the queue holds, it goes on from the
-    // oldest event still kept.
+    // none yet. When more follow, the main thread's next wait ends at once, so that a screen
+    // that reads one event a pass rests only once it has read them all. Should the reader fall
+    // further behind than the queue holds, it goes on from the oldest event still kept.
     bool next(InputEvent& event);
 
 private:

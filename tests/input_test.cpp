@@ -82,8 +82,16 @@ TEST_F(InputTest, EveryPressBetweenTwoPassesCountsOnceInOrderWhereItWasMade) {
     EXPECT_TRUE(escape.pressed());
     EXPECT_FALSE(escape.pressed());
     int x = -1, y = -1;
+    Platform::waitForWake(0);
     ASSERT_TRUE(presses.take(1, x, y));
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(100, 110));
+    {
+        // The presses still queued end the next rest at once, their wake-up spent already.
+        Testing::Later late(std::chrono::seconds(5), Platform::wakeMain);
+        auto start = std::chrono::steady_clock::now();
+        Platform::waitForWake(Platform::kForever);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
     // The middle button's press is passed over; the left one again, where it was made.
     ASSERT_TRUE(presses.take(1, x, y));
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(140, 150));
