@@ -30,8 +30,8 @@ const char* const kTitle = "Five in a row";
 // At most this many frames a second reach the window: a frame that changes on every pass (the
 // pointer in motion) waits for its turn.
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
-// A key is announced just before the library puts it into the key buffer: short rests until it
-// is there, for at most the bound, see it at once however late the library's thread goes on.
+// A key is announced (see keysBuffered) just before the library puts it into its buffer: until it
+// is there, the key wait takes short rests, for at most the bound.
 constexpr int kKeyComingMs = 1;
 constexpr std::chrono::milliseconds kKeyComingBound{50};
 
