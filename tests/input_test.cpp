@@ -4,6 +4,7 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -233,28 +234,36 @@ TEST_F(InputTest, AKeyIsSeenAsSoonAsItIsBufferedHoweverLateTheLibraryBuffersIt) 
     keyboard_driver = &buffer;
     clear_keybuf();
     System::setPaced(true);
+    // A wait that misses the buffering keeps the key waiting a whole rest, on every try; a busy
+    // machine delays some tries a little. The best of three counts.
+    constexpr int kTries = 3;
     for (int delayMs : {0, 3, 20}) {
-        std::chrono::steady_clock::time_point buffered;
-        std::thread library(typeLate, KEY_K, 'k', std::chrono::milliseconds(delayMs),
-                            std::ref(buffered));
-        int k = 0;
-        {
-            // A wait that nothing ends is ended by a request to quit, well past the bound.
-            Testing::Later watchdog(std::chrono::seconds(2), [] { System::requestQuit(SIGTERM); });
-            try {
-                k = System::waitForKey();
-            } catch (System::QuitRequest&) {
-                ADD_FAILURE() << "no key after 2 s";
+        double bestMs = 1e9;
+        for (int i = 0; i < kTries; i++) {
+            std::chrono::steady_clock::time_point buffered;
+            std::thread library(typeLate, KEY_K, 'k', std::chrono::milliseconds(delayMs),
+                                std::ref(buffered));
+            int k = 0;
+            {
+                // A wait that nothing ends is ended by a request to quit, well past the bound.
+                Testing::Later watchdog(std::chrono::seconds(2),
+                                        [] { System::requestQuit(SIGTERM); });
+                try {
+                    k = System::waitForKey();
+                } catch (System::QuitRequest&) {
+                    ADD_FAILURE() << "no key after 2 s";
+                }
             }
+            auto seen = std::chrono::steady_clock::now();
+            library.join();
+            key[KEY_K] = 0;
+            System::keyEvent(KEY_K | kRelease);
+            System::forgetQuitRequest();
+            EXPECT_EQ(k, KEY_K << 8 | 'k');
+            bestMs = std::min(bestMs,
+                              std::chrono::duration<double, std::milli>(seen - buffered).count());
         }
-        auto seen = std::chrono::steady_clock::now();
-        library.join();
-        key[KEY_K] = 0;
-        System::keyEvent(KEY_K | kRelease);
-        System::forgetQuitRequest();
-        EXPECT_EQ(k, KEY_K << 8 | 'k');
-        EXPECT_LT(seen - buffered, std::chrono::milliseconds(20))
-            << "buffered " << delayMs << " ms after its announcement";
+        EXPECT_LT(bestMs, 20.0) << "buffered " << delayMs << " ms after its announcement";
     }
     System::setPaced(false);
     keyboard_driver = nullptr;
