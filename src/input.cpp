@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform.h"
+#include "system.h"
 
 namespace System {
 
@@ -123,6 +124,7 @@ bool MousePresses::take(int buttons, int& x, int& y) {
     }
     x = static_cast<int16_t>(m >> 32);
     y = static_cast<int16_t>(m >> 48);
+    toFrame(x, y);
     return true;
 }
 

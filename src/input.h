@@ -40,8 +40,9 @@ class MousePresses {
 public:
     MousePresses();
     // Whether one of the buttons (mouse_b bits) has been pressed since the screen opened or the
-    // last call, with the pointer's place at the latest such press. Several presses since then
-    // count as one, at the latest one's place. A button held now is not looked at here.
+    // last call, with the pointer's place in the frame (see System::toFrame) at the latest such
+    // press. Several presses since then count as one, at the latest one's place. A button held
+    // now is not looked at here.
     bool take(int buttons, int& x, int& y);
 
 private:

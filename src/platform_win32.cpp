@@ -342,6 +342,21 @@ std::string lookupErrorText(int status) {
     return errorText(status);
 }
 
+// The program's resources name its icon allegro_icon, which the library loads for its window.
+// Windows has no class hint; wine gives the X11 window of a Windows program the executable's name
+// as its class, which is what this names. The program declares no awareness of
+// the screen's resolution (its manifest says nothing of it), so Windows enlarges its window on a
+// screen at more than 100 %, as it does for every such program.
+const char* const kWindowClass = "fiveinarow.exe";
+
+void prepareWindow() {}
+
+void dressWindow() {}
+
+double desktopDpi() {
+    return 0;
+}
+
 bool startDetachedThread(std::function<void()> work) {
     // The system's own thread, not std::thread: with mingw's threads library (winpthreads 10), a
     // thread started while a detached one ends now and then runs without its argument (and
