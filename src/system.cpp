@@ -186,7 +186,7 @@ void init() {
     set_window_title(kTitle);
     Platform::dressWindow();
     set_color_depth(kColorDepth);
-    factor = chosenScale();
+    int factor = chosenScale();
     // A window too large for the system to give is shown at the frame's own size instead.
     if (factor > 1 && set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW * factor,
                                    Layout::kScreenH * factor, 0, 0) != 0) {
@@ -201,12 +201,10 @@ void init() {
     // drivers would stop the program there until it came back to the front.
     set_display_switch_mode(SWITCH_BACKGROUND);
     _screen = create_bitmap(Layout::kScreenW, Layout::kScreenH);
-    if (factor > 1) {
-        enlarged = create_bitmap(SCREEN_W, SCREEN_H);
-    }
-    if (_screen == nullptr || (factor > 1 && enlarged == nullptr)) {
+    if (_screen == nullptr) {
         throw Exception("Cannot create the back buffer");
     }
+    setScale(factor);
     mousePtr = loadBitmap("data/ptr.tga");
     install_timer();
     install_keyboard();
@@ -223,6 +221,21 @@ void init() {
 
 int scale() {
     return factor;
+}
+
+void setScale(int newFactor) {
+    if (enlarged != nullptr) {
+        destroy_bitmap(enlarged);
+        enlarged = nullptr;
+    }
+    factor = 1;
+    if (newFactor > 1) {
+        enlarged = create_bitmap(Layout::kScreenW * newFactor, Layout::kScreenH * newFactor);
+        if (enlarged == nullptr) {
+            throw Exception("Cannot create the back buffer");
+        }
+        factor = newFactor;
+    }
 }
 
 void toFrame(int& x, int& y) {
@@ -323,11 +336,7 @@ void done() {
     forgetShown();
     releaseUnder(shownPointer);
     releaseUnder(drawnPointer);
-    if (enlarged != nullptr) {
-        destroy_bitmap(enlarged);
-        enlarged = nullptr;
-    }
-    factor = 1;
+    setScale(1);
     if (_screen != nullptr) {
         destroy_bitmap(_screen);
         _screen = nullptr;

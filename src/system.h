@@ -50,6 +50,10 @@ protected:
 void init();
 // The factor by which the window enlarges the frame: 1 before init().
 int scale();
+// Makes the copy to the library's screen enlarge the frame factor times (1: no enlarging), as
+// init() does for its window; the screen must be that many times 800 x 600. For init() and for
+// tests with a screen of their own. Throws System::Exception when there is no memory for it.
+void setScale(int factor);
 // Turns a place in the window (the library's mouse_x, mouse_y, and the places of presses) into the
 // place in the frame that shows there. Main thread.
 void toFrame(int& x, int& y);
