@@ -360,6 +360,71 @@ WIN_TEXT = {1: "Player one wins", 2: "Player two wins", 0: "Game interrupted"}
 MARK = {1: "circle", 2: "cross"}
 
 
+# ---- The window as a desktop sees it ----
+
+
+def net_wm_icon(display, window):
+    """{size: [0xAARRGGBB, ...]} from the window's _NET_WM_ICON."""
+    value = display.xprop(window, "_NET_WM_ICON", "32c")
+    check(value is not None, "the window has no _NET_WM_ICON")
+    numbers = [int(v) for v in value.replace("\n", " ").split(",")]
+    icons = {}
+    while numbers:
+        width, height = numbers[0], numbers[1]
+        check(width == height and len(numbers) >= 2 + width * height,
+              f"a _NET_WM_ICON entry of {width} x {height} with {len(numbers) - 2} values")
+        icons[width] = numbers[2:2 + width * height]
+        numbers = numbers[2 + width * height:]
+    return icons
+
+
+def drawn_icon(h, tool, size):
+    """The game's icon as the picture generator `tool` draws it for desktops (the desktop entry's
+    icons): [0xAARRGGBB, ...], row by row."""
+    path = os.path.join(h.scratch, f"icon-{size}.png")
+    done = subprocess.run([tool, "--icon", str(size), path],
+                          capture_output=True, timeout=60, check=False)
+    check(done.returncode == 0, f"the picture generator failed: {done.stderr.decode()}")
+    width, height, rows = read_png_rgba(path)
+    check((width, height) == (size, size), f"the generator drew {width} x {height}")
+    return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
+
+
+def menu_frame(h):
+    """The main menu exactly as the game draws it, without the pointer."""
+    background = h.picture("menu.tga")
+    rows = [bytearray(background.row(0, y, SCREEN_W)) for y in range(SCREEN_H)]
+    for name, (x, y) in MAIN_MENU.items():
+        picture = h.picture(name)
+        for j in range(picture.height):
+            rows[y + j][3 * x:3 * (x + picture.width)] = picture.row(0, j, picture.width)
+    return Image(SCREEN_W, SCREEN_H, b"".join(rows))
+
+
+def with_pointer(h, img, x, y, under=None):
+    """img with the game's pointer drawn at (x, y); with `under`, with the pointer's pixels in
+    that colour instead (what lies under a pointer drawn there)."""
+    rgb = bytearray(img.rgb)
+    for dx, dy, colour in h.pointer:
+        if x + dx < SCREEN_W and y + dy < SCREEN_H:
+            i = ((y + dy) * SCREEN_W + x + dx) * 3
+            rgb[i:i + 3] = bytes(colour if under is None else under)
+    return Image(SCREEN_W, SCREEN_H, rgb)
+
+
+def leave_and_come_back(h, game, frame, back, what):
+    """Moves the pointer out of the window: the frame `frame` (without an arrow) must show, and
+    stay; then back in at `back`: the same frame with the arrow there."""
+    outside = (game.origin[0] + SCREEN_W * game.scale + 50,
+               game.origin[1] + SCREEN_H * game.scale + 50)
+    game.display.xdotool("mousemove", *(str(v) for v in outside))
+    game.wait_for_screen(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.expect_steady(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.move_blind(*back)
+    arrow = with_pointer(h, frame, *back)
+    game.wait_for_screen(lambda img: img.rgb == arrow.rgb, f"{what} with the arrow at {back}")
+
+
 # ---- Processes ----
 
 

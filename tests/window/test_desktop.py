@@ -16,18 +16,16 @@ that is no factor is reported and ignored, and a screen too small for the factor
 
 import os
 import re
-import subprocess
 
-from harness import (MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, Image, cell_centre,
-                     check, main, read_png_rgba)
+from harness import (MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, cell_centre, check,
+                     drawn_icon, leave_and_come_back, main, menu_frame, net_wm_icon,
+                     with_pointer)
 
 NAME = "desktop"
 DESKTOP_ENTRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "desktop",
                              "fiveinarow.desktop")
 # Sizes of the icon that every desktop finds in the window's _NET_WM_ICON.
 ICON_SIZES = (16, 32, 48)
-# A place on the screen outside the window.
-OUTSIDE = (SCREEN_W + 100, SCREEN_H + 100)
 
 
 def startup_class():
@@ -35,32 +33,6 @@ def startup_class():
         found = re.findall(r"^StartupWMClass=(.*)$", f.read(), re.MULTILINE)
     check(len(found) == 1, f"the desktop entry has {len(found)} StartupWMClass lines")
     return found[0]
-
-
-def net_wm_icon(display, window):
-    """{size: [0xAARRGGBB, ...]} from the window's _NET_WM_ICON."""
-    value = display.xprop(window, "_NET_WM_ICON", "32c")
-    check(value is not None, "the window has no _NET_WM_ICON")
-    numbers = [int(v) for v in value.replace("\n", " ").split(",")]
-    icons = {}
-    while numbers:
-        width, height = numbers[0], numbers[1]
-        check(width == height and len(numbers) >= 2 + width * height,
-              f"a _NET_WM_ICON entry of {width} x {height} with {len(numbers) - 2} values")
-        icons[width] = numbers[2:2 + width * height]
-        numbers = numbers[2 + width * height:]
-    return icons
-
-
-def drawn_icon(h, size):
-    """The game's icon as the picture generator draws it for desktops: [0xAARRGGBB, ...]."""
-    path = os.path.join(h.scratch, f"icon-{size}.png")
-    done = subprocess.run([h.options.pictures_tool, "--icon", str(size), path],
-                          capture_output=True, timeout=60, check=False)
-    check(done.returncode == 0, f"the picture generator failed: {done.stderr.decode()}")
-    width, height, rows = read_png_rgba(path)
-    check((width, height) == (size, size), f"the generator drew {width} x {height}")
-    return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
 
 
 def check_identity(h, game):
@@ -74,52 +46,10 @@ def check_identity(h, game):
     check(all(size in icons for size in ICON_SIZES),
           f"_NET_WM_ICON has the sizes {sorted(icons)}, not all of {ICON_SIZES}")
     for size, pixels in icons.items():
-        want = drawn_icon(h, size)
+        want = drawn_icon(h, h.options.pictures_tool, size)
         wrong = [i for i, (a, b) in enumerate(zip(pixels, want)) if a != b]
         check(not wrong, f"the {size} x {size} icon differs from the desktop entry's in "
               f"{len(wrong)} pixels, the first at {divmod(wrong[0], size)[::-1] if wrong else ''}")
-
-
-def menu_frame(h):
-    """The main menu exactly as the game draws it, without the pointer."""
-    background = h.picture("menu.tga")
-    rows = [bytearray(background.row(0, y, SCREEN_W)) for y in range(SCREEN_H)]
-    for name, (x, y) in MAIN_MENU.items():
-        picture = h.picture(name)
-        for j in range(picture.height):
-            rows[y + j][3 * x:3 * (x + picture.width)] = picture.row(0, j, picture.width)
-    return Image(SCREEN_W, SCREEN_H, b"".join(rows))
-
-
-def with_pointer(h, img, x, y):
-    """img with the game's pointer drawn at (x, y)."""
-    rgb = bytearray(img.rgb)
-    for dx, dy, colour in h.pointer:
-        if x + dx < SCREEN_W and y + dy < SCREEN_H:
-            i = ((y + dy) * SCREEN_W + x + dx) * 3
-            rgb[i:i + 3] = bytes(colour)
-    return Image(SCREEN_W, SCREEN_H, rgb)
-
-
-def without_pointer(h, img, x, y, under):
-    """img with the pointer at (x, y) replaced by the colour `under`."""
-    rgb = bytearray(img.rgb)
-    for dx, dy, _ in h.pointer:
-        if x + dx < SCREEN_W and y + dy < SCREEN_H:
-            i = ((y + dy) * SCREEN_W + x + dx) * 3
-            rgb[i:i + 3] = bytes(under)
-    return Image(SCREEN_W, SCREEN_H, rgb)
-
-
-def leave_and_come_back(h, game, frame, back, what):
-    """Moves the pointer out of the window: the frame `frame` (without an arrow) must show, and
-    stay; then back in at `back`: the same frame with the arrow there."""
-    game.display.xdotool("mousemove", *(str(v) for v in OUTSIDE))
-    game.wait_for_screen(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
-    game.expect_steady(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
-    game.move_blind(*back)
-    arrow = with_pointer(h, frame, *back)
-    game.wait_for_screen(lambda img: img.rgb == arrow.rgb, f"{what} with the arrow at {back}")
 
 
 def identity(h):
@@ -144,7 +74,7 @@ def identity(h):
     at = [(x, y) for y in range(cy - 3, cy + 4) for x in range(cx - 3, cx + 4)
           if game.pointer_drawn_at(prompt, x, y)]
     check(len(at) == 1, f"the arrow of the nick prompt is at {at}, not by the button's centre")
-    bare = without_pointer(h, prompt, *at[0], (0, 0, 0))
+    bare = with_pointer(h, prompt, *at[0], under=(0, 0, 0))
     leave_and_come_back(h, game, bare, (700, 100), "the nick prompt")
     # Moves within the window leave a frame drawn once as it is.
     game.move_blind(650, 80)
