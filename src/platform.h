@@ -111,6 +111,9 @@ void prepareWindow();
 // makes the pointer's leaving or entering the window wake the main thread (wakeMain), as moves
 // do. Main thread.
 void dressWindow();
+// Whether the pointer is over the window's drawing area, where the game draws its own arrow (the
+// desktop shows its own pointer elsewhere). Main thread. Without a window, what the library says.
+bool pointerOverWindow();
 // The resolution in dots per inch at which the desktop asks programs to draw (96 is 100 %), as it
 // tells them (the Xft.dpi resource on X11); 0 where it says nothing, and on a system that
 // enlarges the windows of programs that draw at one size itself (Windows). After the library has

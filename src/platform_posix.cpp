@@ -203,6 +203,12 @@ void dressWindow() {
     XUNLOCK();
 }
 
+bool pointerOverWindow() {
+    // The library follows the pointer's leaving and entering the window (and wakes the main
+    // thread for it, see dressWindow).
+    return mouse_on_screen() != 0;
+}
+
 double desktopDpi() {
     std::string resources;
     XLOCK();

@@ -351,6 +351,27 @@ const char* const kWindowClass = "fiveinarow.exe";
 
 void prepareWindow() {}
 
+// The graphics library's, declared here as its headers cannot be included beside windows.h.
+extern "C" HWND win_get_window(void);
+extern "C" int mouse_on_screen(void);
+
+bool pointerOverWindow() {
+    if (!mouse_on_screen()) {
+        return false;
+    }
+    // The library's mouse driver sees the pointer leave only by moves it is told of, and under
+    // wine none comes once the pointer is off the window: ask the system where the pointer is.
+    // Nothing wakes the main thread for it; its rests are short.
+    HWND window = win_get_window();
+    POINT p;
+    RECT client;
+    if (window == nullptr || !GetCursorPos(&p) || !ScreenToClient(window, &p) ||
+        !GetClientRect(window, &client)) {
+        return true;
+    }
+    return PtInRect(&client, p) != 0;
+}
+
 void dressWindow() {}
 
 double desktopDpi() {

@@ -246,7 +246,7 @@ void toFrame(int& x, int& y) {
 void handleMouse() {
     drawnPointer.drawn = false;
     // Outside the window the desktop shows its own pointer; this one would stay where it left.
-    if (!mouse_on_screen()) {
+    if (!Platform::pointerOverWindow()) {
         return;
     }
     int x = mouse_x, y = mouse_y;
@@ -268,7 +268,7 @@ namespace {
 // window leave such a frame as it is. The back buffer is free here: present() has cleared it.
 void followPointerInOrOut() {
     if (!paced || shown == nullptr || !shownFits() ||
-        (mouse_on_screen() != 0) == shownPointer.drawn) {
+        Platform::pointerOverWindow() == shownPointer.drawn) {
         return;
     }
     blit(shown, _screen, 0, 0, 0, 0, _screen->w, _screen->h);
