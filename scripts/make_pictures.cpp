@@ -597,6 +597,17 @@ void saveIcon(int size, const char* path) {
     std::printf("%s\n", path);
 }
 
+// Writes size bytes to the file path and names it on standard output; ends the program when it
+// cannot.
+void writeFile(const char* path, const void* data, size_t size) {
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::fprintf(stderr, "Cannot write %s\n", path);
+        std::exit(1);
+    }
+    std::printf("%s\n", path);
+}
+
 // ---- The Windows icon ----
 
 void put16(std::vector<uint8_t>& out, unsigned v) {
@@ -687,13 +698,7 @@ void saveWindowsIcon(const char* path) {
     for (const auto& image : images) {
         out.insert(out.end(), image.begin(), image.end());
     }
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr || std::fwrite(out.data(), 1, out.size(), file) != out.size() ||
-        std::fclose(file) != 0) {
-        std::fprintf(stderr, "Cannot write %s\n", path);
-        std::exit(1);
-    }
-    std::printf("%s\n", path);
+    writeFile(path, out.data(), out.size());
 }
 
 // ---- The icon for X11 desktops ----
@@ -779,13 +784,7 @@ void saveIconSource(const char* path) {
         "};\n// clang-format on\n\n"
         "const size_t kNetWmIconLength = sizeof kNetWmIcon / sizeof kNetWmIcon[0];\n\n"
         "}  // namespace WindowIcon\n";
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr || std::fwrite(out.data(), 1, out.size(), file) != out.size() ||
-        std::fclose(file) != 0) {
-        std::fprintf(stderr, "Cannot write %s\n", path);
-        std::exit(1);
-    }
-    std::printf("%s\n", path);
+    writeFile(path, out.data(), out.size());
 }
 
 }  // namespace
