@@ -175,10 +175,10 @@ void Exception::print() {
 }
 
 void init() {
-    // Without a display the library itself does not start here (it does not get as far as the
-    // mode): the same failure for the player, and nothing after it may touch the library.
     // The library makes its window as it starts.
     Platform::prepareWindow();
+    // Without a display the library itself does not start here (it does not get as far as the
+    // mode): the same failure for the player, and nothing after it may touch the library.
     if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
@@ -186,13 +186,13 @@ void init() {
     set_window_title(kTitle);
     Platform::dressWindow();
     set_color_depth(kColorDepth);
-    int factor = chosenScale();
+    int chosen = chosenScale();
     // A window too large for the system to give is shown at the frame's own size instead.
-    if (factor > 1 && set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW * factor,
-                                   Layout::kScreenH * factor, 0, 0) != 0) {
-        factor = 1;
+    if (chosen > 1 && set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW * chosen,
+                                   Layout::kScreenH * chosen, 0, 0) != 0) {
+        chosen = 1;
     }
-    if (factor == 1 &&
+    if (chosen == 1 &&
         set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW, Layout::kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
@@ -204,7 +204,7 @@ void init() {
     if (_screen == nullptr) {
         throw Exception("Cannot create the back buffer");
     }
-    setScale(factor);
+    setScale(chosen);
     mousePtr = loadBitmap("data/ptr.tga");
     install_timer();
     install_keyboard();

@@ -16,7 +16,10 @@ A test file defines test(h) and calls main() (see the test_*.py files), for exam
         game.choose("mi_exit.tga")
         check(game.wait_for_exit() == 0, "exit status not 0")
 
-Two programs that play each other get a display each: h.program(h.display()) twice.
+Two programs that play each other get a display each: h.program(h.display()) twice. A display can
+be of another size, with X resources (h.display((2048, 1536), "Xft.dpi: 192")), and a program
+whose window enlarges the frame (h.program(display, scale=2)) is read and driven in the frame's
+places all the same, its every block of pixels checked to be of one colour.
 """
 
 import argparse
@@ -390,6 +393,32 @@ def drawn_icon(h, tool, size):
     return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
 
 
+def pixmap_rgb(display, pixmap, width, height):
+    """[0xRRGGBB, ...], row by row, of a pixmap of the display's 24-bit screen (such as a window's
+    icon pixmap, which WM_HINTS names)."""
+    x11 = display.x11
+    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                              ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    z_pixmap, all_planes = 2, 0xFFFFFFFF
+    image = x11.XGetImage(display.connection, pixmap, 0, 0, width, height, all_planes, z_pixmap)
+    check(image, f"no image of the pixmap {pixmap:#x}")
+    try:
+        # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
+        # bits per pixel at 48.
+        fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
+        data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+        byte_order, line, bits = fields[6], fields[11], fields[12]
+        check(bits == 32, f"a pixmap of {bits} bits per pixel")
+        raw = ctypes.string_at(data, line * height)
+    finally:
+        x11.XFree(ctypes.c_void_p(image))
+    order = "little" if byte_order == 0 else "big"
+    return [int.from_bytes(raw[y * line + 4 * x:y * line + 4 * x + 4], order) & 0xFFFFFF
+            for y in range(height) for x in range(width)]
+
+
 def menu_frame(h):
     """The main menu exactly as the game draws it, without the pointer."""
     background = h.picture("menu.tga")
@@ -485,9 +514,10 @@ class Display:
             args += ["-f", name, form]
         out = run_tool(args + [name], env=self.env).decode().strip()
         first = out.split("\n", 1)[0]
-        if first.endswith("not found.") or "=" not in first:
+        if first.endswith("not found."):
             return None
-        return out.split("=", 1)[1].strip()
+        # "NAME = value", or "NAME:" and the value on the lines after it.
+        return out.split("=" if "=" in first else ":", 1)[1].strip()
 
     def screenshot(self, window=None):
         """The pixels of `window` (an X window id), or of the whole screen."""

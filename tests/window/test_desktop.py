@@ -19,13 +19,15 @@ import re
 
 from harness import (MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, cell_centre, check,
                      drawn_icon, leave_and_come_back, main, menu_frame, net_wm_icon,
-                     with_pointer)
+                     pixmap_rgb, with_pointer)
 
 NAME = "desktop"
 DESKTOP_ENTRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "desktop",
                              "fiveinarow.desktop")
-# Sizes of the icon that every desktop finds in the window's _NET_WM_ICON.
+# Sizes of the icon that every desktop finds in the window's _NET_WM_ICON, and the size of the
+# XPM icon that the graphics library gives the window.
 ICON_SIZES = (16, 32, 48)
+XPM_SIZE = 32
 
 
 def startup_class():
@@ -50,6 +52,18 @@ def check_identity(h, game):
         wrong = [i for i, (a, b) in enumerate(zip(pixels, want)) if a != b]
         check(not wrong, f"the {size} x {size} icon differs from the desktop entry's in "
               f"{len(wrong)} pixels, the first at {divmod(wrong[0], size)[::-1] if wrong else ''}")
+    # The older icon pixmap of WM_HINTS, from the library's XPM: the same colours where the icon
+    # is at least half opaque.
+    hints = display.xprop(window, "WM_HINTS") or ""
+    found = re.search(r"bitmap id # to use for icon: (0x[0-9a-f]+)", hints)
+    check(found, f"WM_HINTS names no icon pixmap: {hints}")
+    want = drawn_icon(h, h.options.pictures_tool, XPM_SIZE)
+    got = pixmap_rgb(display, int(found.group(1), 16), XPM_SIZE, XPM_SIZE)
+    opaque = [i for i, w in enumerate(want) if w >> 24 >= 128]
+    wrong = [i for i in opaque if got[i] != want[i] & 0xFFFFFF]
+    check(len(opaque) > XPM_SIZE * XPM_SIZE // 2 and not wrong,
+          f"the WM_HINTS icon differs from the desktop entry's in {len(wrong)} of its "
+          f"{len(opaque)} opaque pixels")
 
 
 def identity(h):
