@@ -187,19 +187,6 @@ TEST_F(ScaledWindowTest, TheWindowShowsTheFrameAndThePointerEnlargedWherePlaced)
     destroy_bitmap(pattern);
 }
 
-TEST_F(ScaledWindowTest, AtFactorOneTheFrameIsShownAsItIs) {
-    BITMAP* pattern = patterned(800, 600, 32);
-    Testing::FakeScreen fake(10);
-    flipPattern(pattern, 20, 30);
-    masked_blit(pointer, pattern, 0, 0, 20, 30, 3, 4);
-    EXPECT_EQ(differences(pattern, 1), 0);
-    int x = 20, y = 30;
-    System::toFrame(x, y);
-    EXPECT_EQ(x, 20);
-    EXPECT_EQ(y, 30);
-    destroy_bitmap(pattern);
-}
-
 TEST_F(ScaledWindowTest, NoArrowWhileThePointerIsOutsideTheWindow) {
     Testing::FakeScreen fake(10, 2);
     BITMAP* pattern = patterned(800, 600, 32);
