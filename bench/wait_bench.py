@@ -24,8 +24,12 @@ Runs in private network and mount namespaces of its own (as the window tests do)
 ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs root,
 Xvfb, xdotool, nftables. Asserts nothing; prints the figures and the goals beside them.
 
+With --scale N the games' windows enlarge their frames N times (FIVEINAROW_SCALE, on a screen N
+times as large as usual), as on a HiDPI desktop; the bare program's stays as it is.
+
 Usage: wait_bench.py --data DATA --text-mask HELPER [--bare BARE --game NAME=EXE ...]
            [--windows-bare BARE.EXE --windows-game NAME=EXE ...] [--seconds 10] [--rounds 9]
+           [--scale 1]
 The Linux figures and the latencies are measured for the --game programs, the wine figures for
 the --windows-game programs.
 """
@@ -106,9 +110,10 @@ def shares(pids_of, seconds):
 class Game(Program):
     """A Linux game or graphics program given by its path (the harness's own is only one)."""
 
-    def __init__(self, harness, display, exe, args=()):
+    def __init__(self, harness, display, exe, args=(), scale=1):
         self.exe, self.args = exe, list(args)
-        super().__init__(harness, display, harness.workdir(), dict(display.env))
+        env = dict(display.env, FIVEINAROW_SCALE=str(scale)) if scale != 1 else dict(display.env)
+        super().__init__(harness, display, harness.workdir(), env, scale)
 
     def command(self):
         return [self.exe, *self.args]
@@ -121,8 +126,8 @@ class Subject:
         self.name, self.start, self.pids = name, start, pids
 
 
-def linux_subject(h, display, name, exe, args=()):
-    return Subject(name, lambda: Game(h, display, exe, args), lambda p: [p.proc.pid])
+def linux_subject(h, display, name, exe, args=(), scale=1):
+    return Subject(name, lambda: Game(h, display, exe, args, scale), lambda p: [p.proc.pid])
 
 
 def wine_subject(h, display, prefix, name, exe):
@@ -321,6 +326,11 @@ NICK_PROMPT = "Your nick: "
 PROMPT_X, PROMPT_Y = PROMPT_AT
 PROMPT_ORANGE = LAYOUT["PromptOrange"]
 BOARD_BOX = (BOARD_X, BOARD_Y, CELLS_ACROSS * CELL, CELLS_ACROSS * CELL)
+
+
+def in_window(game, box):
+    """The box (x, y, w, h) of the frame as the game's window shows it."""
+    return tuple(v * game.scale for v in box)
 CELLS = [(c, r) for r in (1, 4, 7, 10, 13) for c in (1, 4, 7, 10, 13)]
 
 
@@ -337,7 +347,7 @@ def latencies(display, subject, rounds):
     for i, cell in enumerate(CELLS[:rounds]):
         game.move(*cell_centre(*cell))
         time.sleep(0.1)
-        ms, tapped = xi.press(xi.button, game.window, cell_box(*cell))
+        ms, tapped = xi.press(xi.button, game.window, in_window(game, cell_box(*cell)))
         got["click"].append(ms)
         taps["click"] += tapped
         game.wait_for_turn(2 - i % 2)
@@ -347,7 +357,7 @@ def latencies(display, subject, rounds):
         begin(game, peer, Transcript(game), nick="bench")
         for i in range(rounds):
             mine, theirs = CELLS[2 * i], CELLS[2 * i + 1]
-            box = cell_box(*mine)
+            box = in_window(game, cell_box(*mine))
             game.move_blind(*PARK)
             time.sleep(0.1)
             before = xi.region(game.window, box)
@@ -364,7 +374,7 @@ def latencies(display, subject, rounds):
         host(game, "h5")
         game.move_blind(*PARK)
         time.sleep(0.1)
-        ms, tapped = xi.press(xi.escape_key, game.window, NOTICE_BOX)
+        ms, tapped = xi.press(xi.escape_key, game.window, in_window(game, NOTICE_BOX))
         got["escape"].append(ms)
         taps["escape"] += tapped
         game.wait_for_menu()
@@ -419,7 +429,7 @@ def connect_back(xi, game):
             time.sleep(0.3)
         finally:
             subprocess.run(["nft", "delete", "table", "ip", "slow"], check=True)
-        shown = changed_at(xi, game.window, BOARD_BOX, 10.0)
+        shown = changed_at(xi, game.window, in_window(game, BOARD_BOX), 10.0)
         taker.join(10)
         check(accepted, "the program did not connect back")
         back_to_menu(game)
@@ -437,11 +447,12 @@ def master_leaves(xi, game):
         wait_for_waiting(game)
         game.move_blind(*PARK)
         time.sleep(0.1)
-        before = xi.region(game.window, NOTICE_BOX)
+        notice = in_window(game, NOTICE_BOX)
+        before = xi.region(game.window, notice)
         start = time.perf_counter()
         peer.inbound.close()
         peer.inbound = None
-        ms = xi.until_changed(game.window, NOTICE_BOX, before, start, 5.0)
+        ms = xi.until_changed(game.window, notice, before, start, 5.0)
         check(ms is not None, "no notice within 5 s of the master's leaving")
         game.key("space", seen=lambda img: game.menu_shown(img, MAIN_MENU),
                  what="the main menu after the notice")
@@ -464,7 +475,8 @@ def keys_under_load(xi, game, rounds):
         for i in range(rounds):
             time.sleep(0.1)
             letter = "abcdefghijklmnopqrstuvwxyz"[i % 26]
-            ms, tapped = xi.press(xi.letter_key(letter), game.window, (x + 8 * i, PROMPT_Y, 8, 8))
+            ms, tapped = xi.press(xi.letter_key(letter), game.window,
+                                 in_window(game, (x + 8 * i, PROMPT_Y, 8, 8)))
             got.append(ms)
             taken += tapped
     finally:
@@ -493,6 +505,7 @@ def main():
     parser.add_argument("--windows-game", action="append", default=[], metavar="NAME=EXE")
     parser.add_argument("--seconds", type=float, default=10.0)
     parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--scale", type=int, default=1)
     args = parser.parse_args()
     private_network("wait_bench", mount=True)
 
@@ -507,8 +520,8 @@ def main():
         subprocess.run(["nft", "-f", "-"], check=True, text=True,
                        input="table ip bench {\nchain in {\ntype filter hook input priority 0\n"
                              "ip daddr { 127.0.0.2, 127.0.0.3 } tcp dport 31211 drop\n}\n}\n")
-        display = h.display()
-        games = [linux_subject(h, display, name, os.path.abspath(exe))
+        display = h.display((1024 * args.scale, 768 * args.scale))
+        games = [linux_subject(h, display, name, os.path.abspath(exe), scale=args.scale)
                  for name, exe in (g.split("=", 1) for g in args.game)]
         if games:
             check(args.bare, "--bare names the bare program to measure beside the games")

@@ -2,7 +2,8 @@
 # Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
 # window on a private Xvfb display, then Escape during connects that get no answer, then what the
 # waiting screens cost and how soon they answer, beside the game of the revision BASELINE (default
-# the last one whose loops never rest), then the start-up and the waiting screens under wine
+# the last one whose loops never rest) and again with the window enlarged twice, then the start-up
+# and the waiting screens under wine
 # (scripts/windows/bench.sh). Prints their figures; asserts nothing.
 # Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
 set -euo pipefail
@@ -81,6 +82,10 @@ timeout 1800 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/
     --bare "$dir/bench/bare_allegro" --game "paced=$dir/fiveinarow" \
     --game "timed=$baselineTree/build-timed/fiveinarow" \
     --game "busy=$baselineTree/build-busy/fiveinarow"
+echo
+# The same at factor 2, the window enlarged as on a HiDPI desktop.
+timeout 1200 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/window/window_text_mask" \
+    --bare "$dir/bench/bare_allegro" --game "paced-x2=$dir/fiveinarow" --scale 2
 echo
 
 # The start-up of the bare graphics program and of the game on Linux and, built for Windows, under

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform.h"
+#include "system.h"
 
 namespace System {
 
@@ -162,6 +163,7 @@ bool MousePresses::take(int buttons, int& x, int& y) {
         if ((fresh & buttons) != 0) {
             x = e.x;
             y = e.y;
+            toFrame(x, y);
             return true;
         }
     }

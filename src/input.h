@@ -75,9 +75,9 @@ class MousePresses {
 public:
     MousePresses();
     // Whether one of the buttons (mouse_b bits) has been pressed since the screen opened or the
-    // press that the last call reported, with the pointer's place at that press. Presses are
-    // reported one a call, in order; a press of other buttons is passed over. A button held now
-    // is not looked at here.
+    // press that the last call reported, with the pointer's place in the frame (see
+    // System::toFrame) at that press. Presses are reported one a call, in order; a press of other
+    // buttons is passed over. A button held now is not looked at here.
     bool take(int buttons, int& x, int& y);
 
 private:
