@@ -10,7 +10,12 @@ its wineserver included, counts as the game.
 Then the latencies, medians over a few rounds, each input made with XTest and its effect found by
 reading the changed part of the window (XGetImage) as fast as the server answers: a 5 ms click
 on a cell to the frame with the mark; a peer's move written on the socket to the frame with it;
-a 5 ms Escape in the master's wait to the next screen. A 5 ms tap that shows nothing within a
+a 5 ms Escape in the master's wait to the next screen; the master's connect back to the slave,
+from its completion (the scripted slave's accept returns; its first try is dropped with nftables,
+so that the connect is still in progress when the system's retry completes it) to the game's
+first frame; the master leaving during the slave's wait for its connection back, from the close
+to the notice; a 5 ms key at the nick prompt, with two busy loops loading the machine, to the
+frame that shows its character. A 5 ms tap that shows nothing within a
 second is counted as missed and made again, held until it shows; the latency is then the held
 press's. Every figure for each game given, so that
 an older build (today's busy loop) is measured in the same run beside the new one.
@@ -19,8 +24,12 @@ Runs in private network and mount namespaces of its own (as the window tests do)
 ports are its own, and /etc/hosts names a host whose two addresses do not answer. Needs
 Xvfb, xdotool, nftables. Asserts nothing; prints the figures and the goals beside them.
 
+With --scale N the games' windows enlarge their frames N times (FIVEINAROW_SCALE, on a screen N
+times as large as usual), as on a HiDPI desktop; the bare program's stays as it is.
+
 Usage: wait_bench.py --data DATA --text-mask HELPER [--bare BARE --game NAME=EXE ...]
            [--windows-bare BARE.EXE --windows-game NAME=EXE ...] [--seconds 10] [--rounds 9]
+           [--scale 1]
 The Linux figures and the latencies are measured for the --game programs, the wine figures for
 the --windows-game programs.
 """
@@ -31,21 +40,27 @@ import os
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import (MAIN_MENU, PARK, SUB_MENU, Harness, Program, cell_centre, check,
-                     private_network)
-from netplay import Peer, Transcript, begin, host, join, wait_for_waiting
+from harness import (BOARD_X, BOARD_Y, CELL, LAYOUT, MAIN_MENU, PARK, SUB_MENU, Harness, Program,
+                     cell_centre, check, private_network)
+from harness import CELLS as CELLS_ACROSS
+from netplay import (LOOPBACK, PROMPT_AT, Peer, Transcript, begin, host, join, nick_message,
+                     wait_for_waiting)
 
 GOAL_LINUX = 3.0
 GOAL_WINE = 5.0
 GOAL_CLICK_MS = 20.0
 GOAL_MOVE_MS = 20.0
 GOAL_ESCAPE_MS = 50.0
+GOAL_CONNECT_MS = 20.0
+GOAL_LEFT_MS = 20.0
+GOAL_KEY_MS = 20.0
 DEAF_HOST = "deaf.test"
 HOSTS = f"127.0.0.1 localhost\n127.0.0.2 {DEAF_HOST}\n127.0.0.3 {DEAF_HOST}\n"
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -95,9 +110,10 @@ def shares(pids_of, seconds):
 class Game(Program):
     """A Linux game or graphics program given by its path (the harness's own is only one)."""
 
-    def __init__(self, harness, display, exe, args=()):
+    def __init__(self, harness, display, exe, args=(), scale=1):
         self.exe, self.args = exe, list(args)
-        super().__init__(harness, display, harness.workdir(), dict(display.env))
+        env = dict(display.env, FIVEINAROW_SCALE=str(scale)) if scale != 1 else dict(display.env)
+        super().__init__(harness, display, harness.workdir(), env, scale)
 
     def command(self):
         return [self.exe, *self.args]
@@ -110,8 +126,8 @@ class Subject:
         self.name, self.start, self.pids = name, start, pids
 
 
-def linux_subject(h, display, name, exe, args=()):
-    return Subject(name, lambda: Game(h, display, exe, args), lambda p: [p.proc.pid])
+def linux_subject(h, display, name, exe, args=(), scale=1):
+    return Subject(name, lambda: Game(h, display, exe, args, scale), lambda p: [p.proc.pid])
 
 
 def wine_subject(h, display, prefix, name, exe):
@@ -259,6 +275,11 @@ class XInput:
     def escape_key(self, down):
         self.xtst.XTestFakeKeyEvent(self.connection, self.escape, down, 0)
 
+    def letter_key(self, letter):
+        """press(down) for the key of a lower-case letter."""
+        code = self.x11.XKeysymToKeycode(self.connection, ord(letter))
+        return lambda down: self.xtst.XTestFakeKeyEvent(self.connection, code, down, 0)
+
     def press(self, press, window, box):
         """A 5 ms press (press(True), then press(False)) that changes the window's box: (ms from
         the press to the change, whether the 5 ms tap was taken). A tap that shows nothing within
@@ -300,6 +321,16 @@ def cell_box(c, r):
 
 
 NOTICE_BOX = (300, 290, 200, 20)
+# The nick prompt's text, and the place of the first character typed after it.
+NICK_PROMPT = "Your nick: "
+PROMPT_X, PROMPT_Y = PROMPT_AT
+PROMPT_ORANGE = LAYOUT["PromptOrange"]
+BOARD_BOX = (BOARD_X, BOARD_Y, CELLS_ACROSS * CELL, CELLS_ACROSS * CELL)
+
+
+def in_window(game, box):
+    """The box (x, y, w, h) of the frame as the game's window shows it."""
+    return tuple(v * game.scale for v in box)
 CELLS = [(c, r) for r in (1, 4, 7, 10, 13) for c in (1, 4, 7, 10, 13)]
 
 
@@ -308,15 +339,15 @@ def latencies(display, subject, rounds):
     xi = XInput(display)
     game = subject.start()
     game.wait_for_menu()
-    got = {"click": [], "move": [], "escape": []}
-    taps = {"click": 0, "escape": 0}
+    got = {"click": [], "move": [], "escape": [], "connect": [], "left": [], "key": []}
+    taps = {"click": 0, "escape": 0, "key": 0}
 
     game.choose("mi_local.tga")
     game.wait_for_turn(1)
     for i, cell in enumerate(CELLS[:rounds]):
         game.move(*cell_centre(*cell))
         time.sleep(0.1)
-        ms, tapped = xi.press(xi.button, game.window, cell_box(*cell))
+        ms, tapped = xi.press(xi.button, game.window, in_window(game, cell_box(*cell)))
         got["click"].append(ms)
         taps["click"] += tapped
         game.wait_for_turn(2 - i % 2)
@@ -326,7 +357,7 @@ def latencies(display, subject, rounds):
         begin(game, peer, Transcript(game), nick="bench")
         for i in range(rounds):
             mine, theirs = CELLS[2 * i], CELLS[2 * i + 1]
-            box = cell_box(*mine)
+            box = in_window(game, cell_box(*mine))
             game.move_blind(*PARK)
             time.sleep(0.1)
             before = xi.region(game.window, box)
@@ -343,12 +374,119 @@ def latencies(display, subject, rounds):
         host(game, "h5")
         game.move_blind(*PARK)
         time.sleep(0.1)
-        ms, tapped = xi.press(xi.escape_key, game.window, NOTICE_BOX)
+        ms, tapped = xi.press(xi.escape_key, game.window, in_window(game, NOTICE_BOX))
         got["escape"].append(ms)
         taps["escape"] += tapped
         game.wait_for_menu()
+
+    # An older game may not answer some of these at all: its figure is then left out, and a
+    # fresh start of the game goes on with the next.
+    sections = [("connect", lambda: ([connect_back(xi, game) for _ in range(rounds)], 0)),
+                ("left", lambda: ([master_leaves(xi, game) for _ in range(rounds)], 0)),
+                ("key", lambda: keys_under_load(xi, game, rounds))]
+    for what, measure in sections:
+        try:
+            got[what], tapped = measure()
+            if what in taps:
+                taps[what] = tapped
+        except AssertionError as e:
+            print(f"  {subject.name:>12}  {what}: not measured ({e})", flush=True)
+            del got[what]
+            game.stop()
+            game = subject.start()
+            game.wait_for_menu()
     game.stop()
     return got, taps
+
+
+def changed_at(xi, window, box, timeout):
+    """The perf_counter time at which the box next changes; fails after timeout."""
+    before = xi.region(window, box)
+    start = time.perf_counter()
+    ms = xi.until_changed(window, box, before, start, timeout)
+    check(ms is not None, f"nothing changed in {box} within {timeout:g} s")
+    return start + ms / 1000
+
+
+def connect_back(xi, game):
+    """The program as master: ms from its connect back to the slave's completing (the slave's
+    accept returning) to the game's first frame."""
+    with Peer("slave") as peer:
+        host(game, "h5")
+        game.move_blind(*PARK)
+        peer.listen()
+        subprocess.run(["nft", "-f", "-"], check=True, text=True,
+                       input="table ip slow {\nchain in {\ntype filter hook input priority 0\n"
+                             "tcp dport 31212 tcp flags & (syn | ack) == syn drop\n}\n}\n")
+        accepted = []
+        taker = threading.Thread(target=lambda: accepted.append((peer.accept(),
+                                                                 time.perf_counter())))
+        try:
+            peer.connect()
+            peer.send(nick_message("bench"))
+            taker.start()
+            # The first try is dropped; the system tries again about a second later.
+            time.sleep(0.3)
+        finally:
+            subprocess.run(["nft", "delete", "table", "ip", "slow"], check=True)
+        shown = changed_at(xi, game.window, in_window(game, BOARD_BOX), 10.0)
+        taker.join(10)
+        check(accepted, "the program did not connect back")
+        back_to_menu(game)
+    return (shown - accepted[0][1]) * 1000
+
+
+def master_leaves(xi, game):
+    """The program as slave, waiting for the master's connection back: ms from the master's
+    close of the program's connection to the notice."""
+    with Peer("master") as peer:
+        peer.listen()
+        join(game, LOOPBACK, "bench")
+        peer.accept()
+        peer.expect_nick("bench")
+        wait_for_waiting(game)
+        game.move_blind(*PARK)
+        time.sleep(0.1)
+        notice = in_window(game, NOTICE_BOX)
+        before = xi.region(game.window, notice)
+        start = time.perf_counter()
+        peer.inbound.close()
+        peer.inbound = None
+        ms = xi.until_changed(game.window, notice, before, start, 5.0)
+        check(ms is not None, "no notice within 5 s of the master's leaving")
+        game.key("space", seen=lambda img: game.menu_shown(img, MAIN_MENU),
+                 what="the main menu after the notice")
+    return ms
+
+
+def keys_under_load(xi, game, rounds):
+    """[ms] from a 5 ms key at the nick prompt to the frame with its character, two busy loops
+    running, and how many of the taps were taken."""
+    game.choose("mi_net.tga")
+    game.wait_for_menu(SUB_MENU, "the network sub-menu")
+    game.choose("net_master.tga", SUB_MENU)
+    game.move_blind(*PARK)
+    game.wait_for_screen(lambda img: game.text_shown(img, PROMPT_X, PROMPT_Y, NICK_PROMPT,
+                                                     PROMPT_ORANGE), "the nick prompt")
+    x = PROMPT_X + game.harness.text_mask(NICK_PROMPT)[0]
+    loops = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+    got, taken = [], 0
+    try:
+        for i in range(rounds):
+            time.sleep(0.1)
+            letter = "abcdefghijklmnopqrstuvwxyz"[i % 26]
+            ms, tapped = xi.press(xi.letter_key(letter), game.window,
+                                 in_window(game, (x + 8 * i, PROMPT_Y, 8, 8)))
+            got.append(ms)
+            taken += tapped
+    finally:
+        for loop in loops:
+            loop.kill()
+            loop.wait()
+    game.key("Return")
+    wait_for_waiting(game)
+    back_to_menu(game)
+    return got, taken
 
 
 # ---- Report ----
@@ -367,6 +505,7 @@ def main():
     parser.add_argument("--windows-game", action="append", default=[], metavar="NAME=EXE")
     parser.add_argument("--seconds", type=float, default=10.0)
     parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--scale", type=int, default=1)
     args = parser.parse_args()
     private_network("wait_bench", mount=True)
 
@@ -381,8 +520,8 @@ def main():
         subprocess.run(["nft", "-f", "-"], check=True, text=True,
                        input="table ip bench {\nchain in {\ntype filter hook input priority 0\n"
                              "ip daddr { 127.0.0.2, 127.0.0.3 } tcp dport 31211 drop\n}\n}\n")
-        display = h.display()
-        games = [linux_subject(h, display, name, os.path.abspath(exe))
+        display = h.display((1024 * args.scale, 768 * args.scale))
+        games = [linux_subject(h, display, name, os.path.abspath(exe), scale=args.scale)
                  for name, exe in (g.split("=", 1) for g in args.game)]
         if games:
             check(args.bare, "--bare names the bare program to measure beside the games")
@@ -411,10 +550,14 @@ def main():
         if not games:
             return
         print(f"\nLatency, median of {args.rounds} rounds (ms), 5 ms presses made with XTest")
-        goals = {"click": GOAL_CLICK_MS, "move": GOAL_MOVE_MS, "escape": GOAL_ESCAPE_MS}
+        goals = {"click": GOAL_CLICK_MS, "move": GOAL_MOVE_MS, "escape": GOAL_ESCAPE_MS,
+                 "connect": GOAL_CONNECT_MS, "left": GOAL_LEFT_MS, "key": GOAL_KEY_MS}
         texts = {"click": "click on a cell to the frame with the mark",
                  "move": "peer's move on the socket to the frame with it",
-                 "escape": "Escape in the master's wait to the next screen"}
+                 "escape": "Escape in the master's wait to the next screen",
+                 "connect": "connect back completed to the game's frame",
+                 "left": "master leaving the slave's wait to the notice",
+                 "key": "key at a prompt, loaded, to the frame with it"}
         for subject in games:
             got, taps = latencies(display, subject, args.rounds)
             for what, ms in got.items():

@@ -2,7 +2,8 @@
 # Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
 # window on a private Xvfb display, then Escape during connects that get no answer, then what the
 # waiting screens cost and how soon they answer, beside the game of the revision BASELINE (default
-# the last one whose loops never rest), then the start-up and the waiting screens under wine
+# the last one whose loops never rest) and again with the window enlarged twice, then the start-up
+# and the waiting screens under wine
 # (scripts/windows/bench.sh). Prints their figures; asserts nothing.
 # Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
 set -euo pipefail
@@ -14,6 +15,8 @@ turnRounds=${3:-12}
 deadline=300
 
 baseline=${BASELINE:-897594f95991f23273eff93fe469e936ddfb2aa0}
+# The last revision whose loops still rest on a timer between the wake-ups they are told of.
+timed=${TIMED_BASELINE:-905f4bb7dbc781272038f1c993cae09a3b9fb56c}
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" --target latency_bench turn_loop_bench connect_escape_bench fiveinarow \
@@ -58,17 +61,26 @@ echo
 DISPLAY=":$display" timeout "$deadline" scripts/private-network.sh "$dir/bench/connect_escape_bench"
 echo
 
-# The waiting screens, beside the baseline's game built from a checkout of its own. Needs
+# The waiting screens, beside the baselines' games built from checkouts of their own. Needs
 # nftables and xdotool, as the window tests do.
 baselineTree=$(mktemp -d)
-git worktree add --detach "$baselineTree/src" "$baseline" >/dev/null 2>&1
-trap 'cleanup; git worktree remove --force "$baselineTree/src"; rm -rf "$baselineTree"' EXIT
-cmake -S "$baselineTree/src" -B "$baselineTree/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$baselineTree/build" --target fiveinarow >/dev/null
-timeout 1200 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/window/window_text_mask" \
+trap 'cleanup; for b in busy timed; do git worktree remove --force "$baselineTree/$b" || true; done; rm -rf "$baselineTree"' EXIT
+for b in busy timed; do
+    rev=$baseline
+    [ "$b" = timed ] && rev=$timed
+    git worktree add --detach "$baselineTree/$b" "$rev" >/dev/null 2>&1
+    cmake -S "$baselineTree/$b" -B "$baselineTree/build-$b" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$baselineTree/build-$b" --target fiveinarow >/dev/null
+done
+timeout 1800 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/window/window_text_mask" \
     --bare "$dir/bench/bare_allegro" --game "paced=$dir/fiveinarow" \
-    --game "busy=$baselineTree/build/fiveinarow"
+    --game "timed=$baselineTree/build-timed/fiveinarow" \
+    --game "busy=$baselineTree/build-busy/fiveinarow"
+echo
+# The same at factor 2, the window enlarged as on a HiDPI desktop.
+timeout 1200 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/window/window_text_mask" \
+    --bare "$dir/bench/bare_allegro" --game "paced-x2=$dir/fiveinarow" --scale 2
 echo
 
 # The start-up of the bare graphics program and of the game on Linux and, built for Windows, under

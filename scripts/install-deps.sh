@@ -6,7 +6,8 @@
 set -euo pipefail
 
 # The game alone; libpng only for the picture generator, which draws the package's icons.
-packages=(liballegro4-dev cmake ninja-build g++ pkg-config)
+# libx11-dev: the window's class, icon and scale are set and read with Xlib beside the library.
+packages=(liballegro4-dev libx11-dev cmake ninja-build g++ pkg-config)
 package=(build-essential debhelper dpkg-dev libpng-dev libgtest-dev)
 for group in "$@"; do
     case "$group" in
@@ -16,11 +17,14 @@ for group in "$@"; do
             # namespace. mmdebstrap, git: the fresh-machine test makes a new Debian root and
             # clones into it, and the package test installs the package into one; both mount
             # (a minimal root may lack mount). appstream validates the package's metadata.
-            # uidmap: mmdebstrap makes those roots as an ordinary user with the user's
-            # subordinate ids; eatmydata spares them dpkg's syncs.
+            # x11-utils (xprop) reads the window's properties back, x11-xserver-utils (xrdb)
+            # gives a test display a desktop's resolution. uidmap: mmdebstrap makes those roots
+            # as an ordinary user with the user's subordinate ids; eatmydata spares them dpkg's
+            # syncs.
             packages+=(xvfb xdotool x11-apps imagemagick python3 clang
                 libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
-                nftables iproute2 mmdebstrap debian-archive-keyring git mount uidmap eatmydata)
+                nftables iproute2 mmdebstrap debian-archive-keyring git mount x11-utils
+                x11-xserver-utils uidmap eatmydata)
             ;;
         windows)
             # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's

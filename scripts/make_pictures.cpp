@@ -1,7 +1,8 @@
 // Draws the game's pictures (menu background, menu buttons, mouse pointer) and saves them as TGA
 // files into the folder given as the argument (default data/); with "--icon SIZE FILE" it draws
 // instead the program's icon for desktops, SIZE pixels square, as a PNG file, and with
-// "--ico FILE" the same icon in the sizes Windows shows, as one Windows icon file. Runs without a
+// "--ico FILE" the same icon in the sizes Windows shows, as one Windows icon file, and with
+// "--icon-source FILE" the icon for X11 windows as C++ source (src/window_icon.cpp). Runs without a
 // display.
 //
 // Shapes are drawn from signed distances and text from the library's 8 x 8 font, enlarged with
@@ -596,6 +597,17 @@ void saveIcon(int size, const char* path) {
     std::printf("%s\n", path);
 }
 
+// Writes size bytes to the file path and names it on standard output; ends the program when it
+// cannot.
+void writeFile(const char* path, const void* data, size_t size) {
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::fprintf(stderr, "Cannot write %s\n", path);
+        std::exit(1);
+    }
+    std::printf("%s\n", path);
+}
+
 // ---- The Windows icon ----
 
 void put16(std::vector<uint8_t>& out, unsigned v) {
@@ -686,13 +698,93 @@ void saveWindowsIcon(const char* path) {
     for (const auto& image : images) {
         out.insert(out.end(), image.begin(), image.end());
     }
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr || std::fwrite(out.data(), 1, out.size(), file) != out.size() ||
-        std::fclose(file) != 0) {
-        std::fprintf(stderr, "Cannot write %s\n", path);
+    writeFile(path, out.data(), out.size());
+}
+
+// ---- The icon for X11 desktops ----
+
+// The sizes of the icon that the game gives its X11 window as _NET_WM_ICON, and the size of the
+// XPM picture that the graphics library gives the window's WM_HINTS.
+const int kWindowIconSizes[] = {16, 24, 32, 48, 64};
+constexpr int kXpmSize = 32;
+
+// The XPM: pixels at least half covered keep their colour, the others are see-through ("None").
+// Two characters a pixel, from a set that needs no escaping in a C string.
+std::vector<std::string> iconXpm(int size) {
+    static const char kCodes[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789#$%&()*+,-./:;<=>@[]^_{|}~";
+    const size_t base = sizeof kCodes - 1;
+    std::vector<uint8_t> rgba = drawIcon(size);
+    std::vector<uint32_t> colours;
+    std::vector<int> index(size_t(size) * size, -1);
+    for (size_t i = 0; i < index.size(); i++) {
+        const uint8_t* p = &rgba[i * 4];
+        if (p[3] < 128) {
+            continue;
+        }
+        uint32_t c = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        auto at = std::find(colours.begin(), colours.end(), c);
+        index[i] = int(at - colours.begin());
+        if (at == colours.end()) {
+            colours.push_back(c);
+        }
+    }
+    // Code 0 is the see-through one.
+    auto code = [&](int n) { return std::string{kCodes[(n + 1) / base], kCodes[(n + 1) % base]}; };
+    if (colours.size() + 1 > base * base) {
+        std::fprintf(stderr, "The %d pixel icon has too many colours for its XPM\n", size);
         std::exit(1);
     }
-    std::printf("%s\n", path);
+    std::vector<std::string> lines;
+    lines.push_back(std::to_string(size) + " " + std::to_string(size) + " " +
+                    std::to_string(colours.size() + 1) + " 2");
+    lines.push_back(code(-1) + " c None");
+    for (size_t n = 0; n < colours.size(); n++) {
+        char hexColour[8];
+        std::snprintf(hexColour, sizeof hexColour, "#%06X", unsigned(colours[n]));
+        lines.push_back(code(int(n)) + " c " + hexColour);
+    }
+    for (int y = 0; y < size; y++) {
+        std::string row;
+        for (int x = 0; x < size; x++) {
+            row += code(index[size_t(y) * size + x]);
+        }
+        lines.push_back(row);
+    }
+    return lines;
+}
+
+// Writes the C++ source that holds the icon for X11 desktops (src/window_icon.cpp): the XPM and
+// the _NET_WM_ICON data, each size as its width, its height and its pixels as 0xAARRGGBB, row by
+// row.
+void saveIconSource(const char* path) {
+    std::string out =
+        "// The program's icon for X11 desktops, drawn by scripts/make_pictures.cpp\n"
+        "// (make_pictures --icon-source src/window_icon.cpp): do not edit.\n"
+        "#include \"window_icon.h\"\n\nnamespace WindowIcon {\n\n"
+        "// clang-format off\nconst char* const kXpm[] = {\n";
+    for (const std::string& line : iconXpm(kXpmSize)) {
+        out += "\"" + line + "\",\n";
+    }
+    out += "};\n\nconst unsigned long kNetWmIcon[] = {\n";
+    for (int size : kWindowIconSizes) {
+        std::vector<uint8_t> rgba = drawIcon(size);
+        out += std::to_string(size) + ", " + std::to_string(size) + ",\n";
+        for (int y = 0; y < size; y++) {
+            for (int x = 0; x < size; x++) {
+                const uint8_t* p = &rgba[(size_t(y) * size + x) * 4];
+                char pixel[16];
+                std::snprintf(pixel, sizeof pixel, "0x%02X%02X%02X%02X,", p[3], p[0], p[1], p[2]);
+                out += pixel;
+            }
+            out += "\n";
+        }
+    }
+    out +=
+        "};\n// clang-format on\n\n"
+        "const size_t kNetWmIconLength = sizeof kNetWmIcon / sizeof kNetWmIcon[0];\n\n"
+        "}  // namespace WindowIcon\n";
+    writeFile(path, out.data(), out.size());
 }
 
 }  // namespace
@@ -716,6 +808,15 @@ int main(int argc, char** argv) {
             return 2;
         }
         saveWindowsIcon(argv[2]);
+        return 0;
+    }
+
+    if (argc > 1 && std::strcmp(argv[1], "--icon-source") == 0) {
+        if (argc != 3) {
+            std::fprintf(stderr, "usage: make_pictures --icon-source FILE\n");
+            return 2;
+        }
+        saveIconSource(argv[2]);
         return 0;
     }
 

@@ -13,7 +13,8 @@ constexpr int kAnyButton = 7;
 }  // namespace
 
 void drawStatus(const char* text, int y, Layout::Rgb colour, int right) {
-    textout_ex(System::_screen, font, text, SCREEN_W - right, y, System::colour(colour), -1);
+    textout_ex(System::_screen, font, text, Layout::kScreenW - right, y, System::colour(colour),
+               -1);
 }
 
 bool TurnInput::cell(Board* board, int& x, int& y) {
@@ -26,6 +27,7 @@ bool TurnInput::cell(Board* board, int& x, int& y) {
         // Held on: where the pointer is now, as it moves on with the button down.
         px = mouse_x;
         py = mouse_y;
+        System::toFrame(px, py);
         pressed = true;
     }
     if (!pressed) {
@@ -119,7 +121,7 @@ bool LocalGame::isInterrupted() {
 }
 
 bool LocalGame::playerMove(unsigned char pl) {
-    TurnInput input;
+    input.nextTurn();
     for (;;) {
         board->draw();
         drawStatus(pl == 1 ? "Player one turns" : "Player two turns", Layout::kStatusY,

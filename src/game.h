@@ -50,6 +50,26 @@ private:
     bool escaped;
 };
 
+// The keyboard and the mouse over one turn, made as the turn opens: presses from before do not
+// count. A press counts only once the button has been up during the turn, so that a button still
+// held from the previous turn cannot place this turn's mark; a press and release between two
+// passes counts once, where it was made.
+class TurnInput {
+public:
+    // Goes on to the next turn at this machine: presses made since the last one was taken count
+    // there, in order (two quick clicks are two players' marks), a button held on does not.
+    void nextTurn() { released = false; }
+    // Whether Escape is down or has been pressed during the turn (once for each press).
+    bool escape() { return esc.pressed(); }
+    // True, with the cell under the pointer, when a press of this turn is over the grid.
+    bool cell(Board* board, int& x, int& y);
+
+private:
+    System::EscapeKey esc;
+    System::MousePresses presses;
+    bool released = false;
+};
+
 // Both players at this machine, taking turns with the mouse.
 class LocalGame : public Game {
 public:
@@ -61,26 +81,13 @@ protected:
     bool isInterrupted() override;
     // One turn of player pl: true once a mark is placed, false on Escape.
     bool playerMove(unsigned char pl);
+
+private:
+    // Both players' turns read the same presses: one made during the other's turn is theirs.
+    TurnInput input;
 };
 
 // Writes a status text into the back buffer, right pixels left of the screen's right edge.
 void drawStatus(const char* text, int y, Layout::Rgb colour, int right = Layout::kStatusRight);
-
-// The keyboard and the mouse over one turn, made as the turn opens: presses from before do not
-// count. A press counts only once the button has been up during the turn, so that a button still
-// held from the previous turn cannot place this turn's mark; a press and release between two
-// passes counts once, where it was made.
-class TurnInput {
-public:
-    // Whether Escape is down or has been pressed during the turn (once for each press).
-    bool escape() { return esc.pressed(); }
-    // True, with the cell under the pointer, when a press of this turn is over the grid.
-    bool cell(Board* board, int& x, int& y);
-
-private:
-    System::EscapeKey esc;
-    System::MousePresses presses;
-    bool released = false;
-};
 
 }  // namespace Games

@@ -1,129 +1,173 @@
-// The presses of Escape and of the mouse buttons, latched on the library's input thread.
+// The queue of key and mouse presses, filled on the library's input thread and read by the main
+// thread's screens.
 #include "input.h"
 
 #include <allegro.h>
 
 #include <atomic>
-#include <cstdint>
+#include <bitset>
+#include <mutex>
 
 #include "platform.h"
+#include "system.h"
 
 namespace System {
 
 namespace {
 
-// Escape: the count of its presses in the high bits, whether it is down in bit 0. One atomic
-// word, so that the main thread never sees a count without the state that goes with it.
-std::atomic<uint32_t> escape{0};
-std::atomic<unsigned> keys{0};
-
-// The mouse in one word, for the same reason: the count of presses (bits 0-23), the buttons
-// down (24-26), the buttons that the latest press brought down (27-29), and the pointer's place
-// at that press (x in bits 32-47, y in 48-63).
-std::atomic<uint64_t> mouse{0};
-static_assert(std::atomic<uint64_t>::is_always_lock_free, "the mouse latch must be lock-free");
-
 constexpr int kButtons = 7;
-constexpr uint32_t kCountMask = 0xffffff;
+constexpr int kRelease = 0x80;
+constexpr int kScancodes = 0x80;
+// Events kept; far more than a player makes between two passes of any loop.
+constexpr uint64_t kKept = 256;
 
-uint32_t mouseCount(uint64_t m) {
-    return static_cast<uint32_t>(m) & kCountMask;
-}
-int mouseDown(uint64_t m) {
-    return static_cast<int>(m >> 24) & kButtons;
-}
-int mousePressed(uint64_t m) {
-    return static_cast<int>(m >> 27) & kButtons;
-}
+// The library calls in from its input thread, never from a signal handler: a mutex will do.
+struct Queue {
+    std::mutex mutex;
+    InputEvent ring[kKept];
+    // Number of the newest event; the first is 1, and 0 means none yet.
+    uint64_t last = 0;
+    // What the events so far leave down, to tell a press from the library's repeats and from a
+    // move with the button held.
+    std::bitset<kScancodes> keysDown;
+    int buttonsDown = 0;
 
-uint64_t packMouse(uint32_t count, int down, int pressed, int x, int y) {
-    return (count & kCountMask) | static_cast<uint64_t>(down & kButtons) << 24 |
-           static_cast<uint64_t>(pressed & kButtons) << 27 |
-           static_cast<uint64_t>(static_cast<uint16_t>(x)) << 32 |
-           static_cast<uint64_t>(static_cast<uint16_t>(y)) << 48;
-}
+    // Mutex held.
+    void push(InputEvent::Kind kind, int code, int x = 0, int y = 0) {
+        ring[++last % kKept] = InputEvent{kind, code, x, y};
+    }
+};
+Queue queue;
+
+std::atomic<unsigned> buffered{0};
 
 }  // namespace
 
 void keyEvent(int scancode) {
-    if ((scancode & 0x80) == 0) {
-        keys++;
-    }
-    if ((scancode & 0x7f) == KEY_ESC) {
-        uint32_t e = escape.load();
-        bool down = (scancode & 0x80) == 0;
-        uint32_t next;
-        do {
-            // The library repeats a held key's press: a press while down is no new one.
-            next = down ? (e & 1 ? e : (e | 1) + 2) : e & ~1u;
-        } while (!escape.compare_exchange_weak(e, next));
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        int code = scancode & (kScancodes - 1);
+        bool down = (scancode & kRelease) == 0;
+        // The library repeats a held key's press: a press while down is no new one.
+        if (down != queue.keysDown[code]) {
+            queue.keysDown[code] = down;
+            queue.push(down ? InputEvent::kKeyPress : InputEvent::kKeyRelease, code);
+        }
     }
     Platform::wakeMain();
 }
 
 void mouseEvent(int /*flags*/) {
-    // The library has updated mouse_b, mouse_x and mouse_y before it calls here.
-    int down = mouse_b & kButtons;
-    uint64_t m = mouse.load();
-    uint64_t next;
-    do {
-        int fresh = down & ~mouseDown(m);
-        next = fresh != 0 ? packMouse(mouseCount(m) + 1, down, fresh, mouse_x, mouse_y)
-                          : (m & ~(static_cast<uint64_t>(kButtons) << 24)) |
-                                static_cast<uint64_t>(down) << 24;
-    } while (!mouse.compare_exchange_weak(m, next));
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        // The library has updated mouse_b, mouse_x and mouse_y before it calls here.
+        int down = mouse_b & kButtons;
+        int released = queue.buttonsDown & ~down;
+        int pressed = down & ~queue.buttonsDown;
+        queue.buttonsDown = down;
+        if (released != 0) {
+            queue.push(InputEvent::kMouseRelease, released);
+        }
+        if (pressed != 0) {
+            queue.push(InputEvent::kMousePress, pressed, mouse_x, mouse_y);
+        }
+    }
+    // Moves too: the pointer is drawn where it is.
     Platform::wakeMain();
 }
 
-unsigned keyPresses() {
-    return keys.load();
+int keyBuffered(int key, int* /*scancode*/) {
+    buffered++;
+    Platform::wakeMain();
+    return key;
 }
 
-void latchInput() {
-    escape = key[KEY_ESC] ? 1 : 0;
-    mouse = packMouse(0, mouse_b, 0, mouse_x, mouse_y);
+unsigned keysBuffered() {
+    return buffered.load();
+}
+
+void queueInput() {
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        queue.keysDown.reset();
+        queue.keysDown[KEY_ESC] = key[KEY_ESC] != 0;
+        queue.buttonsDown = mouse_b & kButtons;
+    }
     keyboard_lowlevel_callback = keyEvent;
+    keyboard_ucallback = keyBuffered;
     mouse_callback = mouseEvent;
 }
 
+InputReader::InputReader() {
+    std::lock_guard<std::mutex> hold(queue.mutex);
+    seen = queue.last;
+}
+
+bool InputReader::next(InputEvent& event) {
+    bool more;
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        if (seen == queue.last) {
+            return false;
+        }
+        if (queue.last - seen > kKept) {
+            seen = queue.last - kKept;
+        }
+        event = queue.ring[++seen % kKept];
+        more = seen != queue.last;
+    }
+    // The wake-up of the events still to read may have been spent on this one: a screen that
+    // stops here must not rest before it has read them.
+    if (more) {
+        Platform::wakeMain();
+    }
+    return true;
+}
+
 // The library sets key[] and mouse_b before it calls the callbacks. A press that a screen sees
-// held before the callback has counted it belongs to the screens before: it is counted in
-// advance, so that it cannot reach the next screen as a new press.
+// held before the callback has queued it belongs to the screens before: the next screen passes
+// over it when it comes.
 
 EscapeKey::EscapeKey() {
-    uint32_t e = escape.load();
-    seen = (e >> 1) + (key[KEY_ESC] && !(e & 1) ? 1 : 0);
+    std::lock_guard<std::mutex> hold(queue.mutex);
+    pressAhead = key[KEY_ESC] && !queue.keysDown[KEY_ESC];
 }
 
 bool EscapeKey::pressed() {
-    unsigned count = escape.load() >> 1;
-    bool fresh = count != seen && count - seen < (1u << 30);
-    if (fresh) {
-        seen = count;
+    InputEvent e;
+    while (events.next(e)) {
+        if (e.kind != InputEvent::kKeyPress || e.code != KEY_ESC) {
+            continue;
+        }
+        if (!pressAhead) {
+            return true;
+        }
+        pressAhead = false;
     }
-    return fresh || key[KEY_ESC];
+    return key[KEY_ESC] != 0;
 }
 
 MousePresses::MousePresses() {
-    uint64_t m = mouse.load();
-    seen = mouseCount(m) + ((mouse_b & kButtons & ~mouseDown(m)) != 0 ? 1 : 0);
-    seen &= kCountMask;
+    std::lock_guard<std::mutex> hold(queue.mutex);
+    pressAhead = mouse_b & kButtons & ~queue.buttonsDown;
 }
 
 bool MousePresses::take(int buttons, int& x, int& y) {
-    uint64_t m = mouse.load();
-    unsigned count = mouseCount(m);
-    // A press counted in advance has not come yet while the count is behind.
-    if (((count - seen) & kCountMask) == 0 || ((seen - count) & kCountMask) == 1) {
-        return false;
+    InputEvent e;
+    while (events.next(e)) {
+        if (e.kind != InputEvent::kMousePress) {
+            continue;
+        }
+        int fresh = e.code & ~pressAhead;
+        pressAhead &= ~e.code;
+        if ((fresh & buttons) != 0) {
+            x = e.x;
+            y = e.y;
+            toFrame(x, y);
+            return true;
+        }
     }
-    seen = count;
-    if ((mousePressed(m) & buttons) == 0) {
-        return false;
-    }
-    x = static_cast<int16_t>(m >> 32);
-    y = static_cast<int16_t>(m >> 48);
-    return true;
+    return false;
 }
 
 }  // namespace System

@@ -37,8 +37,8 @@ void showConnectionError(Net::ConnectionException& e) {
 constexpr size_t kMaxAddress = 253;
 
 std::string ask(const char* prompt, size_t maxLength) {
-    return System::askForText(SCREEN_W / 2, SCREEN_H / 2, SCREEN_W - Layout::kPromptMargin, prompt,
-                              maxLength);
+    return System::askForText(Layout::kScreenW / 2, Layout::kScreenH / 2,
+                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength);
 }
 
 void networkBranch(System::MenuItem* subMenuData) {

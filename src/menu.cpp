@@ -69,7 +69,7 @@ Menu::~Menu() {
 }
 
 void Menu::draw() {
-    blit(background, _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    blit(background, _screen, 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
     for (int i = 0; !data[i].isEnd(); i++) {
         data[i].draw();
     }
@@ -88,6 +88,7 @@ int Menu::exec() {
         if (!pressed && (mouse_b & kLeftButton)) {
             mx = mouse_x;
             my = mouse_y;
+            toFrame(mx, my);
             pressed = true;
         }
         if (pressed) {

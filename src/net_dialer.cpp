@@ -1,6 +1,8 @@
 // Connecting without blocking: look-up, then each address in turn with its time-out.
 #include "net_dialer.h"
 
+#include <algorithm>
+
 #include "output_line.h"
 #include "platform.h"
 
@@ -102,6 +104,23 @@ bool Dialer::connected() {
     }
     trace();
     return true;
+}
+
+Platform::SocketWatch Dialer::watch() const {
+    Platform::SocketWatch w;
+    if (!done && failure.empty() && current->isOpen()) {
+        w.socket = current->descriptor();
+        w.event = Platform::SocketEvent::kConnectEnds;
+    }
+    return w;
+}
+
+int Dialer::restMs() const {
+    if (watch().socket == -1) {
+        return Platform::kForever;
+    }
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 void Dialer::trace() {

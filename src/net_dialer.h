@@ -11,6 +11,7 @@
 #include "net_host.h"
 #include "net_lookup.h"
 #include "net_socket.h"
+#include "platform.h"
 
 namespace Net {
 
@@ -45,6 +46,13 @@ public:
     // Once poll() has returned true: the connection, whose owner now closes it. The dialer holds
     // none afterwards.
     SocketOwner take() { return std::move(current); }
+    // What a wait between two polls watches beside the main thread's wake-up: the socket of the
+    // connect in progress, which wakes the wait when the connect ends, or none while the look-up
+    // runs (its thread wakes the main thread itself).
+    Platform::SocketWatch watch() const;
+    // How long a wait between two polls may take at most, in milliseconds: until the connect in
+    // progress times out, or Platform::kForever when nothing will time out.
+    int restMs() const;
 
 private:
     // Whether the addresses to try are known (the look-up has finished). Throws when there are

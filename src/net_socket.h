@@ -55,6 +55,8 @@ public:
     // The peer's dotted IPv4 address (no port), or "[error get peer name]".
     std::string peerName();
     bool isOpen() const { return sockId != -1; }
+    // The descriptor, -1 for none, for a wait that watches it; it stays this object's.
+    int descriptor() const { return sockId; }
     // For a connection this side only writes on: why the peer has left it (it closed it, reset
     // it, or stopped answering the keep-alive probes), or "" while it stands or without a
     // descriptor. Never blocks and reads nothing.
@@ -154,6 +156,7 @@ public:
 
     Handle& operator*() { return handle; }
     Handle* operator->() { return &handle; }
+    const Handle* operator->() const { return &handle; }
     // Closes the descriptor now; the owner then holds none.
     void destroy() { handle.destroy(); }
     // Hands the descriptor on without closing it: the caller closes it. The owner holds none.

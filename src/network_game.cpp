@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "output_line.h"
+#include "platform.h"
 #include "system.h"
 
 namespace Games {
@@ -15,8 +16,6 @@ namespace {
 constexpr unsigned kMasterPort = 31211;
 constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
-// How often a connect in progress is looked at, in milliseconds.
-constexpr int kConnectPollMs = 100;
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -134,7 +133,14 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape) {
             throw Net::ConnectionException("%s", failure.c_str());
         }
         System::say("Waiting for connection");
-        System::flip();
+        // The listener wakes the wait when the peer comes; the slave's connection to the master
+        // wakes it when the master leaves. Bytes the master should not have sent would keep it
+        // awake: then only the listener's news count.
+        Platform::SocketWatch left;
+        if (socket->isOpen() && !Platform::readableNow(socket->descriptor())) {
+            left.socket = socket->descriptor();
+        }
+        System::flip(Platform::kForever, left);
         if (escape.pressed()) {
             return false;
         }
@@ -147,8 +153,8 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
     // freeze the window, and Escape abandons the connect at once.
     while (!dialer.poll()) {
         System::say("Waiting for connection");
-        // Nothing announces a connect's progress.
-        System::flip(kConnectPollMs);
+        // The connect wakes the wait when it ends, the look-up's thread when it has finished.
+        System::flip(dialer.restMs(), dialer.watch());
         if (escape.pressed()) {
             return false;
         }

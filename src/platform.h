@@ -92,9 +92,52 @@ int connectError(int socket);
 // from the peer, a request to end) calls it. Several calls before a wait count as one. Any
 // thread; safe in a signal handler.
 void wakeMain();
-// Sleeps until wakeMain() has been called since the last wait began, or milliseconds have passed.
-// Main thread only.
-void waitForWake(int milliseconds);
+
+// What a socket may do that ends the main thread's wait as wakeMain() does.
+enum class SocketEvent {
+    // A connect going on in the background (the socket is non-blocking) ends, for better or
+    // worse.
+    kConnectEnds,
+    // Data, the end of the connection or an error waits to be read (the socket is blocking and
+    // is left so).
+    kReadable,
+};
+// A socket to watch beside wakeMain(); none by default.
+struct SocketWatch {
+    int socket = -1;
+    SocketEvent event = SocketEvent::kReadable;
+};
+// A wait without a time limit.
+constexpr int kForever = -1;
+
+// Sleeps until wakeMain() has been called since the last wait began, the watched socket does
+// what it is watched for, or milliseconds have passed (kForever: no limit). Returns at once when
+// the socket has done so already. Main thread only.
+void waitForWake(int milliseconds, SocketWatch watch = SocketWatch());
+
+// ---- The window on the desktop ----
+
+// The class the program's window names itself by (WM_CLASS on X11), which the desktop entry's
+// StartupWMClass names too: docks and task switchers tie the window to the entry, its name and
+// its icon by it.
+extern const char* const kWindowClass;
+// Before the graphics library starts, as it makes its window while it starts: where the system
+// takes them from the window, gives the library the window's class and the program's icon. Main
+// thread.
+void prepareWindow();
+// Once the library has started and made its window, before it is shown: gives the window what
+// the library does not on this system (the icon in the sizes desktops read, the process's id), and
+// makes the pointer's leaving or entering the window wake the main thread (wakeMain), as moves
+// do. Main thread.
+void dressWindow();
+// Whether the pointer is over the window's drawing area, where the game draws its own arrow (the
+// desktop shows its own pointer elsewhere). Main thread. Without a window, what the library says.
+bool pointerOverWindow();
+// The resolution in dots per inch at which the desktop asks programs to draw (96 is 100 %), as it
+// tells them (the Xft.dpi resource on X11); 0 where it says nothing, and on a system that
+// enlarges the windows of programs that draw at one size itself (Windows). After the library has
+// started.
+double desktopDpi();
 
 // ---- The program and its files ----
 

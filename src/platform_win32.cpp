@@ -342,6 +342,68 @@ std::string lookupErrorText(int status) {
     return errorText(status);
 }
 
+// The program's resources name its icon allegro_icon, which the library loads for its window.
+// Windows has no class hint; wine gives the X11 window of a Windows program the executable's name
+// as its class, which is what this names. The program declares no awareness of
+// the screen's resolution (its manifest says nothing of it), so Windows enlarges its window on a
+// screen at more than 100 %, as it does for every such program.
+const char* const kWindowClass = "fiveinarow.exe";
+
+// The graphics library's, declared here as its headers cannot be included beside windows.h.
+extern "C" HWND win_get_window(void);
+extern "C" int mouse_on_screen(void);
+extern "C" void win_set_msg_pre_proc(int (*proc)(HWND, UINT, WPARAM, LPARAM, int*));
+
+namespace {
+
+// Whether the window has asked for word of the pointer's leaving; the library's window thread
+// only, where the window's messages arrive.
+bool trackingPointer = false;
+
+// Sees the window's messages before the library does, on its window thread. The library's mouse
+// driver is told of no move once the pointer is off the window (so under wine): the system's own
+// word of the leaving wakes the main thread, as does the first move back over the window.
+int watchPointer(HWND window, UINT message, WPARAM, LPARAM, int*) {
+    if (message == WM_MOUSEMOVE && !trackingPointer) {
+        TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, window, 0};
+        trackingPointer = TrackMouseEvent(&track) != 0;
+        wakeMain();
+    } else if (message == WM_MOUSELEAVE) {
+        trackingPointer = false;
+        wakeMain();
+    }
+    // The library goes on to handle every message as before.
+    return 1;
+}
+
+}  // namespace
+
+void prepareWindow() {}
+
+bool pointerOverWindow() {
+    if (!mouse_on_screen()) {
+        return false;
+    }
+    // The library's mouse driver sees the pointer leave only by moves it is told of: ask the
+    // system where the pointer is.
+    HWND window = win_get_window();
+    POINT p;
+    RECT client;
+    if (window == nullptr || !GetCursorPos(&p) || !ScreenToClient(window, &p) ||
+        !GetClientRect(window, &client)) {
+        return true;
+    }
+    return PtInRect(&client, p) != 0;
+}
+
+void dressWindow() {
+    win_set_msg_pre_proc(watchPointer);
+}
+
+double desktopDpi() {
+    return 0;
+}
+
 bool startDetachedThread(std::function<void()> work) {
     // The system's own thread, not std::thread: with mingw's threads library (winpthreads 10), a
     // thread started while a detached one ends now and then runs without its argument (and
@@ -360,18 +422,53 @@ namespace {
 // The main thread's wake-up: an event that resets itself when a wait takes it. Made before main()
 // runs, so that a console event or a signal never finds it missing.
 const HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+// How long a wait rests at most when the system gave no event.
+constexpr DWORD kNoEventRestMs = 20;
 }  // namespace
 
 void wakeMain() {
     SetEvent(wakeEvent);
 }
 
-void waitForWake(int milliseconds) {
+namespace {
+// Whether the socket has done what it is watched for; never blocks.
+bool happened(const SocketWatch& watch) {
+    return watch.event == SocketEvent::kConnectEnds ? connectFinished(watch.socket)
+                                                    : readableNow(watch.socket);
+}
+}  // namespace
+
+void waitForWake(int milliseconds, SocketWatch watch) {
+    DWORD timeout = milliseconds == kForever ? INFINITE : static_cast<DWORD>(milliseconds);
     if (wakeEvent == nullptr) {
-        Sleep(static_cast<DWORD>(milliseconds));
+        // Nothing could wake this wait: loops look again now and then instead.
+        Sleep(milliseconds == kForever ? kNoEventRestMs : timeout);
         return;
     }
-    WaitForSingleObject(wakeEvent, static_cast<DWORD>(milliseconds));
+    WSAEVENT socketEvent = watch.socket == -1 ? WSA_INVALID_EVENT : WSACreateEvent();
+    if (socketEvent == WSA_INVALID_EVENT) {
+        WaitForSingleObject(wakeEvent, timeout);
+        return;
+    }
+    long events = watch.event == SocketEvent::kConnectEnds ? FD_CONNECT : FD_READ | FD_CLOSE;
+    SOCKET socket = handle(watch.socket);
+    // The system records only what happens once the socket is watched: what happened before
+    // is looked at after, so that nothing falls between the two.
+    if (WSAEventSelect(socket, socketEvent, events) != 0) {
+        // Not watched after all: the loop looks at the socket again soon.
+        WaitForSingleObject(wakeEvent, std::min<DWORD>(timeout, kNoEventRestMs));
+    } else {
+        if (!happened(watch)) {
+            HANDLE both[2] = {wakeEvent, socketEvent};
+            WaitForMultipleObjects(2, both, FALSE, timeout);
+        }
+        // Watching made the socket non-blocking; a connected one goes back to blocking.
+        WSAEventSelect(socket, nullptr, 0);
+        if (watch.event == SocketEvent::kReadable) {
+            setBlocking(watch.socket, true);
+        }
+    }
+    WSACloseEvent(socketEvent);
 }
 
 void watchSignals(void (*handler)(int)) {

@@ -4,9 +4,11 @@
 
 #include <allegro.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "picture_folder.h"
 #include "platform.h"
 #include "quit_request.h"
+#include "window_scale.h"
 
 namespace System {
 
@@ -30,10 +33,10 @@ const char* const kTitle = "Five in a row";
 // At most this many frames a second reach the window: a frame that changes on every pass (the
 // pointer in motion) waits for its turn.
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
-// How long a key wait rests when nothing announces itself.
-constexpr int kIdleMs = 250;
-// A key is announced just before the library puts it into the key buffer.
+// A key is announced (see keysBuffered) just before the library puts it into its buffer: until it
+// is there, the key wait takes short rests, for at most the bound.
 constexpr int kKeyComingMs = 1;
+constexpr std::chrono::milliseconds kKeyComingBound{50};
 
 using Clock = std::chrono::steady_clock;
 
@@ -44,6 +47,22 @@ bool paced = true;
 // A copy of the frame on the window, pointer included; null before the first.
 BITMAP* shown = nullptr;
 Clock::time_point shownAt;
+
+// The factor by which the window enlarges the frame, and above 1 the enlarged frame on its way to
+// the window.
+int factor = 1;
+BITMAP* enlarged = nullptr;
+
+// Where the pointer was drawn into the back buffer, and what it covers there; the same for the
+// frame on the window.
+struct Pointer {
+    bool drawn = false;
+    int x = 0;
+    int y = 0;
+    BITMAP* under = nullptr;
+};
+Pointer drawnPointer;
+Pointer shownPointer;
 
 // Whether the copy of the shown frame has the back buffer's size and depth.
 bool shownFits() {
@@ -64,6 +83,25 @@ bool sameAsShown() {
     return true;
 }
 
+// A bitmap for what the pointer covers, in the back buffer's depth.
+void keepUnder(Pointer& p) {
+    if (p.under == nullptr || p.under->w != mousePtr->w || p.under->h != mousePtr->h ||
+        bitmap_color_depth(p.under) != bitmap_color_depth(_screen)) {
+        if (p.under != nullptr) {
+            destroy_bitmap(p.under);
+        }
+        p.under = create_bitmap_ex(bitmap_color_depth(_screen), mousePtr->w, mousePtr->h);
+    }
+}
+
+void releaseUnder(Pointer& p) {
+    if (p.under != nullptr) {
+        destroy_bitmap(p.under);
+        p.under = nullptr;
+    }
+    p.drawn = false;
+}
+
 void keepShown() {
     if (!shownFits()) {
         forgetShown();
@@ -72,6 +110,45 @@ void keepShown() {
     if (shown != nullptr) {
         blit(_screen, shown, 0, 0, 0, 0, _screen->w, _screen->h);
     }
+    shownPointer.drawn = drawnPointer.drawn && drawnPointer.under != nullptr;
+    if (shownPointer.drawn) {
+        shownPointer.x = drawnPointer.x;
+        shownPointer.y = drawnPointer.y;
+        keepUnder(shownPointer);
+        if (shownPointer.under == nullptr) {
+            shownPointer.drawn = false;
+        } else {
+            blit(drawnPointer.under, shownPointer.under, 0, 0, 0, 0, mousePtr->w, mousePtr->h);
+        }
+    }
+}
+
+// The back buffer to the window: at factor 1 as it is, else enlarged.
+void toWindow() {
+    if (enlarged == nullptr) {
+        blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        return;
+    }
+    enlarge(_screen, enlarged, factor);
+    blit(enlarged, screen, 0, 0, 0, 0, enlarged->w, enlarged->h);
+}
+
+// The factor the player or the desktop asks for, lowered until the window fits the desktop.
+int chosenScale() {
+    const char* text = getenv(kScaleVariable);
+    int wanted = scaleFromText(text);
+    if (wanted < 0) {
+        System::err() << kScaleVariable << ": " << text << " is not a whole number from 1 to "
+                      << kMaxScale << "; ignored";
+    }
+    if (wanted <= 0) {
+        wanted = scaleForDpi(Platform::desktopDpi());
+    }
+    int w = 0, h = 0;
+    if (get_desktop_resolution(&w, &h) != 0) {
+        w = h = 0;
+    }
+    return fittingScale(wanted, w, h);
 }
 }  // namespace
 
@@ -98,6 +175,8 @@ void Exception::print() {
 }
 
 void init() {
+    // The library makes its window as it starts.
+    Platform::prepareWindow();
     // Without a display the library itself does not start here (it does not get as far as the
     // mode): the same failure for the player, and nothing after it may touch the library.
     if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) {
@@ -105,23 +184,32 @@ void init() {
     }
     // Before the window is shown, so that it never appears under the executable's name.
     set_window_title(kTitle);
+    Platform::dressWindow();
     set_color_depth(kColorDepth);
-    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW, Layout::kScreenH, 0, 0) != 0) {
+    int chosen = chosenScale();
+    // A window too large for the system to give is shown at the frame's own size instead.
+    if (chosen > 1 && set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW * chosen,
+                                   Layout::kScreenH * chosen, 0, 0) != 0) {
+        chosen = 1;
+    }
+    if (chosen == 1 &&
+        set_gfx_mode(GFX_AUTODETECT_WINDOWED, Layout::kScreenW, Layout::kScreenH, 0, 0) != 0) {
         throw Exception("Init graphix mode 800x600x24");
     }
     // With another window in front the game runs on, as it always does under X: a network game
     // goes on, and a request to close the window (from the taskbar) is seen. Windows' window
     // drivers would stop the program there until it came back to the front.
     set_display_switch_mode(SWITCH_BACKGROUND);
-    _screen = create_bitmap(SCREEN_W, SCREEN_H);
+    _screen = create_bitmap(Layout::kScreenW, Layout::kScreenH);
     if (_screen == nullptr) {
         throw Exception("Cannot create the back buffer");
     }
+    setScale(chosen);
     mousePtr = loadBitmap("data/ptr.tga");
     install_timer();
     install_keyboard();
     install_mouse();
-    latchInput();
+    queueInput();
     // After the library, which installs signal handlers of its own that would end the program
     // without telling a peer.
     watchForQuit();
@@ -131,9 +219,67 @@ void init() {
     }
 }
 
-void handleMouse() {
-    masked_blit(mousePtr, _screen, 0, 0, mouse_x, mouse_y, mousePtr->w, mousePtr->h);
+int scale() {
+    return factor;
 }
+
+void setScale(int newFactor) {
+    if (enlarged != nullptr) {
+        destroy_bitmap(enlarged);
+        enlarged = nullptr;
+    }
+    factor = 1;
+    if (newFactor > 1) {
+        enlarged = create_bitmap(Layout::kScreenW * newFactor, Layout::kScreenH * newFactor);
+        if (enlarged == nullptr) {
+            throw Exception("Cannot create the back buffer");
+        }
+        factor = newFactor;
+    }
+}
+
+void toFrame(int& x, int& y) {
+    x = std::min(std::max(x / factor, 0), Layout::kScreenW - 1);
+    y = std::min(std::max(y / factor, 0), Layout::kScreenH - 1);
+}
+
+void handleMouse() {
+    drawnPointer.drawn = false;
+    // Outside the window the desktop shows its own pointer; this one would stay where it left.
+    if (!Platform::pointerOverWindow()) {
+        return;
+    }
+    int x = mouse_x, y = mouse_y;
+    toFrame(x, y);
+    keepUnder(drawnPointer);
+    if (drawnPointer.under != nullptr) {
+        blit(_screen, drawnPointer.under, x, y, 0, 0, mousePtr->w, mousePtr->h);
+        drawnPointer.drawn = true;
+        drawnPointer.x = x;
+        drawnPointer.y = y;
+    }
+    masked_blit(mousePtr, _screen, 0, 0, x, y, mousePtr->w, mousePtr->h);
+}
+
+namespace {
+
+// For a frame drawn once that then waits: the frame again, without its pointer once the pointer
+// has left the window, with it where the pointer is once it has come back. Moves within the
+// window leave such a frame as it is. The back buffer is free here: present() has cleared it.
+void followPointerInOrOut() {
+    if (!paced || shown == nullptr || !shownFits() ||
+        Platform::pointerOverWindow() == shownPointer.drawn) {
+        return;
+    }
+    blit(shown, _screen, 0, 0, 0, 0, _screen->w, _screen->h);
+    if (shownPointer.drawn) {
+        blit(shownPointer.under, _screen, 0, 0, shownPointer.x, shownPointer.y, mousePtr->w,
+             mousePtr->h);
+    }
+    present();
+}
+
+}  // namespace
 
 void present() {
     // Every screen polls or waits through here, so this is where a request to quit ends them.
@@ -141,14 +287,14 @@ void present() {
     ++flips;
     handleMouse();
     if (!paced) {
-        blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        toWindow();
         ++shownFrames;
     } else if (!sameAsShown()) {
         Clock::duration since = Clock::now() - shownAt;
         if (since < kFrameTime) {
             std::this_thread::sleep_for(kFrameTime - since);
         }
-        blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        toWindow();
         keepShown();
         shownAt = Clock::now();
         ++shownFrames;
@@ -156,10 +302,10 @@ void present() {
     clear_bitmap(_screen);
 }
 
-void flip(int restMs) {
+void flip(int restMs, Platform::SocketWatch watch) {
     present();
     if (paced) {
-        Platform::waitForWake(restMs);
+        Platform::waitForWake(restMs, watch);
     }
 }
 
@@ -173,6 +319,7 @@ void forgetShown() {
         destroy_bitmap(shown);
         shown = nullptr;
     }
+    shownPointer.drawn = false;
 }
 
 unsigned long frames() {
@@ -187,6 +334,9 @@ void done() {
     remove_keyboard();
     remove_mouse();
     forgetShown();
+    releaseUnder(shownPointer);
+    releaseUnder(drawnPointer);
+    setScale(1);
     if (_screen != nullptr) {
         destroy_bitmap(_screen);
         _screen = nullptr;
@@ -218,16 +368,22 @@ BITMAP* loadBitmap(const char* path) {
 }
 
 int waitForKey() {
-    unsigned announced = keyPresses();
+    unsigned announced = keysBuffered();
+    Clock::time_point comingSince;
+    bool coming = false;
     for (;;) {
         checkQuit();
         if (keypressed()) {
             return readkey();
         }
-        // Woken by a key that is not in the buffer yet: it comes at once.
-        bool coming = keyPresses() != announced;
-        announced = keyPresses();
-        Platform::waitForWake(paced && !coming ? kIdleMs : kKeyComingMs);
+        followPointerInOrOut();
+        if (keysBuffered() != announced) {
+            announced = keysBuffered();
+            coming = true;
+            comingSince = Clock::now();
+        }
+        coming = coming && Clock::now() - comingSince < kKeyComingBound;
+        Platform::waitForWake(paced && !coming ? Platform::kForever : kKeyComingMs);
     }
 }
 
@@ -273,18 +429,18 @@ char typedChar(int scancode, int reported) {
 
 std::string readText(int x, int y, int maxW, size_t maxLength) {
     std::string text;
-    std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(create_bitmap(SCREEN_W, SCREEN_H),
-                                                        destroy_bitmap);
+    std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(
+        create_bitmap(Layout::kScreenW, Layout::kScreenH), destroy_bitmap);
     if (snapshot == nullptr) {
         throw Exception("Cannot create the editor's snapshot");
     }
-    blit(_screen, snapshot.get(), 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    blit(_screen, snapshot.get(), 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
     // A key read earlier only through key[] (the Escape that left a menu) is still buffered.
     clear_keybuf();
     for (;;) {
         size_t from = firstVisible(text, maxW);
         _textmode = -1;  // text_mode(-1), which the library marks deprecated
-        blit(snapshot.get(), _screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        blit(snapshot.get(), _screen, 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
         writeText(text.substr(from), x, y, colour(Layout::kWhite));
         present();
         int k = waitForKey();
@@ -321,7 +477,7 @@ std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLen
 
 void say(std::string str) {
     int w = text_length(font, str.c_str());
-    writeText(str, SCREEN_W / 2 - w / 2, SCREEN_H / 2 - Layout::kNoticeHalfHeight,
+    writeText(str, Layout::kScreenW / 2 - w / 2, Layout::kScreenH / 2 - Layout::kNoticeHalfHeight,
               colour(Layout::kPromptOrange));
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "layout.h"
+#include "platform.h"
 
 struct BITMAP;
 
@@ -37,20 +38,34 @@ protected:
     std::string errorMessage;
 };
 
-// Starts the graphics library, the 800 x 600 window at 32-bit colour titled "Five in a row", the
-// back buffer, the pointer picture, timer, keyboard and mouse with their presses latched (see
-// input.h), and the watch for the close button
+// Starts the graphics library, the window at 32-bit colour titled "Five in a row" with the
+// program's class and icon, the back buffer, the pointer picture, timer, keyboard and mouse with
+// their presses queued (see input.h), and the watch for the close button
 // and the signals that end the program (see quit_request.h), and the sockets library where the
 // system has one to start. Throws System::Exception when the window, a picture or the sockets
 // library fails.
+//
+// The window shows the 800 x 600 frame enlarged by a whole factor (see window_scale.h): the one
+// the variable FIVEINAROW_SCALE names, else the one the desktop's resolution asks for, lowered
+// until the window fits the desktop; 1 where nothing asks for more.
 void init();
+// The factor by which the window enlarges the frame: 1 before init().
+int scale();
+// Makes the copy to the library's screen enlarge the frame factor times (1: no enlarging), as
+// init() does for its window; the screen must be that many times 800 x 600. For init() and for
+// tests with a screen of their own. Throws System::Exception when there is no memory for it.
+void setScale(int factor);
+// Turns a place in the window (the library's mouse_x, mouse_y, and the places of presses) into the
+// place in the frame that shows there. Main thread.
+void toFrame(int& x, int& y);
 // Draws the pointer into the back buffer, shows it in the window unless the window shows that
 // frame already, and clears the back buffer; then rests until something a loop looks at happens
-// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain) or restMs milliseconds
-// have passed: a loop that also watches what nobody announces (a connect's progress) sees it
-// within that time. Frames reach the window at most 60 times a second. For the passes of a
-// polling loop. Throws System::QuitRequest instead once the program has been asked to end.
-void flip(int restMs = 250);
+// (a key, the mouse, the peer, a request to quit; see Platform::wakeMain), the watched socket
+// does what it is watched for, or restMs milliseconds have passed (Platform::kForever: no limit,
+// for loops that look only at what wakes them). Frames reach the window at most 60 times a
+// second. For the passes of a loop. Throws System::QuitRequest instead once the program has been
+// asked to end.
+void flip(int restMs = Platform::kForever, Platform::SocketWatch watch = Platform::SocketWatch());
 // flip() without the rest: for a screen drawn once that then waits for a key.
 void present();
 // Whether flip() rests and shows only changed frames (the default). Off, every flip() shows its
@@ -71,10 +86,13 @@ char* translatePath(const char* path);
 // Loads a picture, "data/<file>", from the pictures' folder (see picture_folder.h); the caller
 // owns it. Throws System::Exception "Load bitmap <path looked for>" on failure.
 BITMAP* loadBitmap(const char* path);
-// Draws the pointer picture into the back buffer at the mouse position.
+// Draws the pointer picture into the back buffer at the mouse position, while the pointer is over
+// the window (the desktop shows its own pointer elsewhere).
 void handleMouse();
-// Waits for the next key in the library's key buffer and returns it as readkey() does. Throws
-// System::QuitRequest when the program is asked to end meanwhile. Rests while it waits.
+// Waits for the next key in the library's key buffer and returns it as readkey() does, as soon
+// as the key is there. Throws System::QuitRequest when the program is asked to end meanwhile.
+// Rests while it waits; the frame shown meanwhile loses its pointer when the pointer leaves the
+// window, and has it again where the pointer comes back.
 int waitForKey();
 
 // One-line editor at (x, y), showing at most maxW pixels of the text's end. Waits for keys until

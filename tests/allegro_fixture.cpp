@@ -86,7 +86,7 @@ void presentFrame(BITMAP* src, BITMAP* dest, int sx, int sy, int dx, int dy, int
 
 }  // namespace
 
-FakeScreen::FakeScreen(int frameLimit) {
+FakeScreen::FakeScreen(int frameLimit, int scale) {
     startAllegroWithoutDisplay();
     screenState = new ScreenState();
     ScreenState& st = *screenState;
@@ -94,12 +94,13 @@ FakeScreen::FakeScreen(int frameLimit) {
     // SCREEN_W and SCREEN_H read the driver's size; nothing else of it is used by memory
     // bitmaps.
     st.driver.name = st.driver.desc = st.driver.ascii_name = "Test screen";
-    st.driver.w = 800;
-    st.driver.h = 600;
+    st.driver.w = 800 * scale;
+    st.driver.h = 600 * scale;
     st.driver.windowed = 1;
     gfx_driver = &st.driver;
 
-    screen = create_bitmap(800, 600);
+    screen = create_bitmap(800 * scale, 600 * scale);
+    System::setScale(scale);
     clear_bitmap(screen);
     // Marked as a system bitmap, the screen gets memory blits through its own vtable's
     // blit_from_memory, which counts the frame.
@@ -122,6 +123,7 @@ FakeScreen::FakeScreen(int frameLimit) {
 
 FakeScreen::~FakeScreen() {
     System::setPaced(true);
+    System::setScale(1);
     screen->id &= ~BMP_ID_SYSTEM;
     screen->vtable = screenState->memoryVtable;
     destroy_bitmap(screen);

@@ -32,7 +32,8 @@ int countPixels(BITMAP* bmp, const std::function<bool(int x, int y, Rgb colour)>
 
 // ---- Stand-ins for the window and the keyboard ----
 
-// Lets flip() run without a display: while it lives, the library reports an 800 x 600 screen,
+// Lets flip() run without a display: while it lives, the library reports an 800 x 600 screen (or,
+// with a scale, the window that enlarges the frame that many times, as System::setScale says),
 // `screen` is a memory bitmap, the back buffer is fresh and, if there was none, the pointer
 // picture is a single pixel of the mask colour (drawn as nothing). Every frame that reaches
 // `screen` calls the frame hook with the frame's number (from 1), after the frame is there, so a
@@ -42,7 +43,7 @@ int countPixels(BITMAP* bmp, const std::function<bool(int x, int y, Rgb colour)>
 // One at a time; main thread only.
 class FakeScreen {
 public:
-    explicit FakeScreen(int frameLimit = 1000);
+    explicit FakeScreen(int frameLimit = 1000, int scale = 1);
     ~FakeScreen();
     FakeScreen(const FakeScreen&) = delete;
     FakeScreen& operator=(const FakeScreen&) = delete;

@@ -1,16 +1,20 @@
-// Presses latched between two passes of a resting loop, and the frames a resting loop shows. The
-// library's input thread is played by calling its callbacks as it would, after it has set key[],
-// mouse_b, mouse_x and mouse_y.
+// Presses queued between two passes of a resting loop, keys seen as soon as the library has
+// buffered them, and the frames a resting loop shows. The library's input thread is played by
+// calling its callbacks as it would, after it has set key[], mouse_b, mouse_x and mouse_y.
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "allegro_fixture.h"
 #include "game.h"
 #include "input.h"
+#include "peer_helpers.h"
 #include "platform.h"
+#include "quit_request.h"
 #include "system.h"
 
 namespace {
@@ -33,6 +37,7 @@ class InputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Testing::startAllegroWithoutDisplay();
+        System::queueInput();
         escapeDown(false);
         mouseAt(0, 0, 0);
     }
@@ -60,6 +65,55 @@ TEST_F(InputTest, EscapeTappedBetweenPassesCountsOnceAndOnlyOnTheScreenItWasMade
     EXPECT_TRUE(screen.pressed());
     escapeDown(false);
     EXPECT_FALSE(screen.pressed());
+}
+
+TEST_F(InputTest, EveryPressBetweenTwoPassesCountsOnceInOrderWhereItWasMade) {
+    System::EscapeKey escape;
+    System::MousePresses presses;
+    escapeDown(true);
+    mouseAt(100, 110, 1);
+    mouseAt(300, 310, 0);
+    escapeDown(false);
+    mouseAt(120, 130, 4);
+    mouseAt(140, 150, 5);
+    mouseAt(500, 500, 0);
+    escapeDown(true);
+    escapeDown(false);
+    EXPECT_TRUE(escape.pressed());
+    EXPECT_TRUE(escape.pressed());
+    EXPECT_FALSE(escape.pressed());
+    int x = -1, y = -1;
+    Platform::waitForWake(0);
+    ASSERT_TRUE(presses.take(1, x, y));
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(100, 110));
+    {
+        // The presses still queued end the next rest at once, their wake-up spent already.
+        Testing::Later late(std::chrono::seconds(5), Platform::wakeMain);
+        auto start = std::chrono::steady_clock::now();
+        Platform::waitForWake(Platform::kForever);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
+    // The middle button's press is passed over; the left one again, where it was made.
+    ASSERT_TRUE(presses.take(1, x, y));
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(140, 150));
+    EXPECT_FALSE(presses.take(7, x, y));
+
+    // A screen that falls far behind goes on with the latest presses it can still have.
+    System::MousePresses behind;
+    for (int i = 0; i < 1000; i++) {
+        mouseAt(i % 800, 7, 1);
+        mouseAt(i % 800, 7, 0);
+    }
+    int taken = 0;
+    int lastX = -1;
+    while (behind.take(1, x, y)) {
+        EXPECT_GT(x, lastX);
+        lastX = x;
+        taken++;
+    }
+    EXPECT_GT(taken, 16);
+    EXPECT_LT(taken, 1000);
+    EXPECT_EQ(lastX, 999 % 800);
 }
 
 TEST_F(InputTest, EscapeSeenHeldBeforeItsCallbackDoesNotReachTheNextScreen) {
@@ -141,6 +195,78 @@ TEST_F(InputTest, APressSeenOnlyAfterThePointerMovedOnPlacesTheMarkWhereItWasMad
     EXPECT_EQ(game.at(6, 6), 0);
     EXPECT_EQ(game.at(7, 7), 2);
     EXPECT_FALSE(game.playerMove(1));
+}
+
+TEST_F(InputTest, TwoClicksWithinOneFrameAreBothPlayersMarksInOrder) {
+    Testing::FakeScreen fake(50);
+    Turns game;
+    fake.onFrame([](int frame) {
+        if (frame == 2) {
+            mouseAt(centre(3), centre(3), 1);
+            mouseAt(centre(3), centre(3), 0);
+            mouseAt(centre(9), centre(2), 1);
+            mouseAt(centre(9), centre(2), 0);
+        }
+    });
+    ASSERT_TRUE(game.playerMove(1));
+    fake.onFrame([](int) {});
+    ASSERT_TRUE(game.playerMove(2));
+    EXPECT_EQ(game.at(3, 3), 1);
+    EXPECT_EQ(game.at(9, 2), 2);
+}
+
+// Stands in for the library's keyboard thread: announces a key, and puts it into the buffer
+// only after the delay. The key stays down: its release would wake the wait by itself.
+void typeLate(int scancode, char c, std::chrono::milliseconds delay,
+              std::chrono::steady_clock::time_point& buffered) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    key[scancode] = -1;
+    System::keyEvent(scancode);
+    std::this_thread::sleep_for(delay);
+    buffered = std::chrono::steady_clock::now();
+    simulate_keypress(scancode << 8 | c);
+}
+
+TEST_F(InputTest, AKeyIsSeenAsSoonAsItIsBufferedHoweverLateTheLibraryBuffersIt) {
+    // readkey() wants a keyboard; this one only hands out the buffer.
+    KEYBOARD_DRIVER buffer{};
+    buffer.name = buffer.desc = buffer.ascii_name = "Key buffer";
+    keyboard_driver = &buffer;
+    clear_keybuf();
+    System::setPaced(true);
+    // A wait that misses the buffering keeps the key waiting a whole rest, on every try; a busy
+    // machine delays some tries a little. The best of three counts.
+    constexpr int kTries = 3;
+    for (int delayMs : {0, 3, 20}) {
+        double bestMs = 1e9;
+        for (int i = 0; i < kTries; i++) {
+            std::chrono::steady_clock::time_point buffered;
+            std::thread library(typeLate, KEY_K, 'k', std::chrono::milliseconds(delayMs),
+                                std::ref(buffered));
+            int k = 0;
+            {
+                // A wait that nothing ends is ended by a request to quit, well past the bound.
+                Testing::Later watchdog(std::chrono::seconds(2),
+                                        [] { System::requestQuit(SIGTERM); });
+                try {
+                    k = System::waitForKey();
+                } catch (System::QuitRequest&) {
+                    ADD_FAILURE() << "no key after 2 s";
+                }
+            }
+            auto seen = std::chrono::steady_clock::now();
+            library.join();
+            key[KEY_K] = 0;
+            System::keyEvent(KEY_K | kRelease);
+            System::forgetQuitRequest();
+            EXPECT_EQ(k, KEY_K << 8 | 'k');
+            bestMs = std::min(bestMs,
+                              std::chrono::duration<double, std::milli>(seen - buffered).count());
+        }
+        EXPECT_LT(bestMs, 20.0) << "buffered " << delayMs << " ms after its announcement";
+    }
+    System::setPaced(false);
+    keyboard_driver = nullptr;
 }
 
 TEST_F(InputTest, ARestingLoopShowsAFrameOnlyWhenItChangesAndWakesWhenTold) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "allegro_fixture.h"
+#include "input.h"
 #include "menu.h"
 #include "system.h"
 
@@ -319,6 +320,48 @@ TEST_F(MenuTest, WithoutItemsOrEscapeTheMenuNeverReturns) {
         std::_Exit(0);
     };
     EXPECT_EXIT(show(), ::testing::ExitedWithCode(kStillOpen), "");
+}
+
+TEST_F(MenuExec, InAnEnlargedWindowClicksChooseTheButtonShownThere) {
+    // The window shows each pixel of the frame as a 2 x 2 block: its (x, y) is the frame's
+    // (x / 2, y / 2), for a press seen by the input thread as for a button held on.
+    System::setScale(2);
+    struct Case {
+        int x, y, result;
+    };
+    const Case cases[] = {
+        {2 * kButton2.x, 2 * kButton2.y, 2},
+        {2 * (kButton2.x + kButton2.w) - 1, 2 * (kButton2.y + kButton2.h) - 1, 2},
+        {2 * (kButton2.x + kButton2.w), 2 * kButton2.y, -1},
+        {2 * kButton2.x - 1, 2 * kButton2.y, -1},
+        // At the frame's own size this pixel would be inside the third button.
+        {kButton2.x + 5, kButton2.y + 5, -1},
+        {2 * kButton0.x + 3, 2 * kButton0.y + 3, 0},
+    };
+    for (bool latched : {true, false}) {
+        for (const Case& c : cases) {
+            key[KEY_ESC] = 0;
+            int start = fake.frames();
+            int result = run(true, [&](int frame) {
+                if (frame - start == 1) {
+                    mouse_x = c.x;
+                    mouse_y = c.y;
+                    mouse_b = kLeft;
+                    if (latched) {
+                        // Pressed and let go between two passes.
+                        System::mouseEvent(0);
+                        mouse_b = 0;
+                        System::mouseEvent(0);
+                    }
+                }
+                key[KEY_ESC] = frame - start == 5;
+            });
+            EXPECT_EQ(result, c.result) << c.x << "," << c.y << (latched ? " latched" : " held");
+            mouse_b = 0;
+            System::mouseEvent(0);
+        }
+    }
+    System::setScale(1);
 }
 
 }  // namespace

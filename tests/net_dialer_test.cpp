@@ -1,9 +1,11 @@
 // Connects polled between frames: the reason of a refused or unanswered address, again on every
-// later poll; the next address after ones that fail; a name that does not resolve. Ports
-// 24500-24502.
+// later poll; the next address after ones that fail; a name that does not resolve; the main
+// thread's wait between two polls, which the connect itself ends. Ports 24500-24503.
 #include "net_dialer.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "peer_helpers.h"
 #include "platform.h"
@@ -15,6 +17,7 @@ namespace {
 constexpr unsigned kRefusedPort = 24500;
 constexpr unsigned kSilentPort = 24501;
 constexpr unsigned kOpenPort = 24502;
+constexpr unsigned kOtherSilentPort = 24503;
 constexpr std::chrono::milliseconds kShort{300};
 const std::string kCannot = "ClinetSocket: Cannot connect to server - ";
 
@@ -31,7 +34,9 @@ struct Silent {
         : server(listenLoopback(port, 0)), filler(connectLoopback(port)) {}
     ~Silent() {
         Platform::closeSocket(filler);
-        Platform::closeSocket(server);
+        if (server != -1) {
+            Platform::closeSocket(server);
+        }
     }
     int server;
     int filler;
@@ -60,7 +65,76 @@ std::string dial(Net::Dialer& dialer, std::string& err) {
     return result;
 }
 
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kLate{8000};
+
+// Runs the owner's loop: a poll, then a wait for whatever the dialer says may end it. The
+// result as dial() gives it; passes counts the waits.
+std::string dialResting(Net::Dialer& dialer, int& passes) {
+    Later late(kLate, Platform::wakeMain);
+    passes = 0;
+    StderrCapture capture;
+    try {
+        while (!dialer.poll()) {
+            Platform::waitForWake(dialer.restMs(), dialer.watch());
+            passes++;
+        }
+        return "";
+    } catch (Net::ConnectionException& e) {
+        return e.message();
+    }
+}
+
 }  // namespace
+
+TEST(DialerTest, TheWaitBetweenPollsEndsWithTheConnectOrItsTimeOut) {
+    // The silent listener goes while the connect waits for its answer: the system tries again
+    // about a second later, is refused, and that end alone ends the wait.
+    Silent silent(kSilentPort);
+    Net::Dialer dialer({loopback(kSilentPort)}, "127.0.0.1", std::chrono::seconds(20));
+    std::thread gone([&silent] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Platform::closeSocket(silent.server);
+        silent.server = -1;
+    });
+    auto start = Clock::now();
+    int passes = 0;
+    EXPECT_EQ(dialResting(dialer, passes), kCannot + Platform::errorText(kConnectionRefused));
+    gone.join();
+    EXPECT_LT(Clock::now() - start, kLate / 2);
+    EXPECT_LE(passes, 3);
+    EXPECT_EQ(dialer.watch().socket, -1);
+    EXPECT_EQ(dialer.restMs(), Platform::kForever);
+
+    // Unanswered: the wait ends at the time-out, which nothing announces.
+    Silent again(kOtherSilentPort);
+    Net::Dialer unanswered({loopback(kOtherSilentPort)}, "127.0.0.1", kShort);
+    start = Clock::now();
+    EXPECT_EQ(dialResting(unanswered, passes), kCannot + Platform::errorText(Platform::kTimedOut));
+    EXPECT_GE(Clock::now() - start, kShort);
+    EXPECT_LT(Clock::now() - start, kLate / 2);
+    EXPECT_LE(passes, 3);
+}
+
+TEST(DialerTest, AWaitWatchingAConnectionEndsWhenThePeerLeaves) {
+    SocketPair pair;
+    std::thread leave([&pair] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pair.closeSecond();
+    });
+    Later late(kLate, Platform::wakeMain);
+    auto start = Clock::now();
+    Platform::SocketWatch watch;
+    watch.socket = pair.first;
+    Platform::waitForWake(Platform::kForever, watch);
+    auto waited = Clock::now() - start;
+    leave.join();
+    EXPECT_GE(waited, std::chrono::milliseconds(40));
+    EXPECT_LT(waited, kLate / 2);
+    // Left blocking: the end of the connection reads as an end, not as "nothing yet".
+    char byte;
+    EXPECT_EQ(Platform::receiveSome(pair.first, &byte, 1), 0);
+}
 
 TEST(DialerTest, LastAddressesReasonAndTheSameOnEveryLaterPoll) {
     Silent silent(kSilentPort);

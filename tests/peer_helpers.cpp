@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,29 @@ bool finishesWithin(const std::function<void()>& work, std::chrono::milliseconds
     }
     thread.detach();
     return false;
+}
+
+struct Later::State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool gone = false;
+};
+
+Later::Later(std::chrono::milliseconds delay, std::function<void()> action)
+    : state(std::make_shared<State>()), thread([st = state, delay, action] {
+          std::unique_lock<std::mutex> lock(st->mutex);
+          if (!st->changed.wait_for(lock, delay, [&st] { return st->gone; })) {
+              action();
+          }
+      }) {}
+
+Later::~Later() {
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->gone = true;
+    }
+    state->changed.notify_all();
+    thread.join();
 }
 
 int connectLoopback(unsigned port) {

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_platform.h"
@@ -28,6 +30,21 @@ bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds dead
 // test program).
 bool finishesWithin(const std::function<void()>& work,
                     std::chrono::milliseconds deadline = kDeadline);
+
+// Runs action once on a thread of its own after the delay, unless the object is gone before:
+// a wait that nothing else ends still ends, late, and the test sees how late.
+class Later {
+public:
+    Later(std::chrono::milliseconds delay, std::function<void()> action);
+    ~Later();
+    Later(const Later&) = delete;
+    Later& operator=(const Later&) = delete;
+
+private:
+    struct State;
+    std::shared_ptr<State> state;
+    std::thread thread;
+};
 
 // A TCP connection to 127.0.0.1:port (retried until the deadline while refused), or -1. Its
 // receives time out after the deadline.

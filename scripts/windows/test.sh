@@ -10,7 +10,9 @@
 #   rule, the installed game starts from another folder, and the silent uninstall leaves nothing
 #   behind, rule included; again where netsh fails;
 # - tests/windows/test_cross_play.py: the Windows game under wine plays whole network games
-#   against the Linux game, as slave and as master, and its close button ends it mid-game.
+#   against the Linux game, as slave and as master, and its close button ends it mid-game;
+# - tests/windows/test_desktop.py: the window's class, process id and icon as a desktop reads
+#   them, and the game's arrow only while the pointer is over the window.
 # The tests that use the game's ports run one after the other, each in a private network
 # namespace of its own (scripts/private-network.sh). About 2 minutes once the libraries are in
 # the cache (their first build takes 3 to 5 more).
@@ -38,4 +40,6 @@ timeout 600 python3 -B tests/windows/test_installer.py "$packed"/fiveinarow-*-se
     --data data --text-mask /dev/null
 timeout 900 python3 -B tests/windows/test_cross_play.py build/fiveinarow --data data \
     --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
+timeout 300 python3 -B tests/windows/test_desktop.py build-windows/cross/fiveinarow.exe \
+    --data data --text-mask "$text_mask" --pictures-tool build-windows/host/make_pictures
 echo "All Windows tests passed."

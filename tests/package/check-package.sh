@@ -79,6 +79,8 @@ dpkg-deb -x "$deb" "$work/unpacked"
 desktop=$work/unpacked/usr/share/applications/fiveinarow.desktop
 timeout 60 desktop-file-validate "$desktop" || fail "desktop-file-validate"
 grep -Eqx 'Categories=(.*;)?Game;.*' "$desktop" || fail "the desktop entry is not in the Game category"
+# Docks tie the game's window (its WM_CLASS, see the window tests) to the entry by this class.
+grep -qx 'StartupWMClass=fiveinarow' "$desktop" || fail "the desktop entry names no StartupWMClass"
 
 metainfo=$work/unpacked/usr/share/metainfo/fiveinarow.metainfo.xml
 timeout 60 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"

@@ -16,7 +16,10 @@ A test file defines test(h) and calls main() (see the test_*.py files), for exam
         game.choose("mi_exit.tga")
         check(game.wait_for_exit() == 0, "exit status not 0")
 
-Two programs that play each other get a display each: h.program(h.display()) twice.
+Two programs that play each other get a display each: h.program(h.display()) twice. A display can
+be of another size, with X resources (h.display((2048, 1536), "Xft.dpi: 192")), and a program
+whose window enlarges the frame (h.program(display, scale=2)) is read and driven in the frame's
+places all the same, its every block of pixels checked to be of one colour.
 """
 
 import argparse
@@ -32,6 +35,7 @@ import sys
 import tempfile
 import time
 import traceback
+import zlib
 
 WINDOW_NAME = "Five in a row"
 
@@ -72,6 +76,10 @@ QUIET = 0.4
 
 class Failure(AssertionError):
     """A check of a window test that did not hold."""
+
+
+class NotEnlarged(Failure):
+    """A window that should show the frame enlarged shows something else: no waiting helps."""
 
 
 def check(condition, message):
@@ -228,6 +236,70 @@ class Image:
                    if self.rgb[(j * self.width + i) * 3:(j * self.width + i) * 3 + 3] == c)
 
 
+def reduced(img, factor):
+    """The frame that `img`, a window that enlarges it `factor` times, shows: fails with
+    NotEnlarged unless every factor x factor block of the window is of one colour."""
+    w, h = img.width // factor, img.height // factor
+    rows = []
+    for j in range(h):
+        row = img.row(0, j * factor, img.width)
+        for k in range(1, factor):
+            if img.row(0, j * factor + k, img.width) != row:
+                raise NotEnlarged(f"the window's rows {j * factor} and {j * factor + k} differ")
+        small = bytearray(3 * w)
+        for c in range(3):
+            small[c::3] = row[c:3 * w * factor:3 * factor]
+        big = bytearray(3 * w * factor)
+        for k in range(factor):
+            for c in range(3):
+                big[3 * k + c::3 * factor] = small[c::3]
+        if big != row[:3 * w * factor]:
+            raise NotEnlarged(f"the window's row {j * factor} is not made of blocks of {factor}")
+        rows.append(bytes(small))
+    return Image(w, h, b"".join(rows))
+
+
+def read_png_rgba(path):
+    """(width, height, rows of (r, g, b, a)) of an 8-bit RGBA PNG without interlacing, as the
+    picture generator writes its icons."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path}: not a PNG file")
+    pos, chunks, header = 8, [], None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            chunks.append(body)
+        pos += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    check(depth == 8 and colour == 6 and interlace == 0, f"{path}: not 8-bit RGBA")
+    raw, stride, rows, previous = zlib.decompress(b"".join(chunks)), width * 4, [], bytearray(
+        width * 4)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - 4] if i >= 4 else 0
+            up = previous[i]
+            corner = previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc
+                                      else corner)) & 255
+        rows.append([tuple(line[i:i + 4]) for i in range(0, stride, 4)])
+        previous = line
+    return width, height, rows
+
+
 def bounding_box(points):
     xs, ys = [p[0] for p in points], [p[1] for p in points]
     return min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1
@@ -294,18 +366,111 @@ WIN_TEXT = {1: "Player one wins", 2: "Player two wins", 0: "Game interrupted"}
 MARK = {1: "circle", 2: "cross"}
 
 
+# ---- The window as a desktop sees it ----
+
+
+def net_wm_icon(display, window):
+    """{size: [0xAARRGGBB, ...]} from the window's _NET_WM_ICON."""
+    value = display.xprop(window, "_NET_WM_ICON", "32c")
+    check(value is not None, "the window has no _NET_WM_ICON")
+    numbers = [int(v) for v in value.replace("\n", " ").split(",")]
+    icons = {}
+    while numbers:
+        width, height = numbers[0], numbers[1]
+        check(width == height and len(numbers) >= 2 + width * height,
+              f"a _NET_WM_ICON entry of {width} x {height} with {len(numbers) - 2} values")
+        icons[width] = numbers[2:2 + width * height]
+        numbers = numbers[2 + width * height:]
+    return icons
+
+
+def drawn_icon(h, tool, size):
+    """The game's icon as the picture generator `tool` draws it for desktops (the desktop entry's
+    icons): [0xAARRGGBB, ...], row by row."""
+    path = os.path.join(h.scratch, f"icon-{size}.png")
+    done = subprocess.run([tool, "--icon", str(size), path],
+                          capture_output=True, timeout=60, check=False)
+    check(done.returncode == 0, f"the picture generator failed: {done.stderr.decode()}")
+    width, height, rows = read_png_rgba(path)
+    check((width, height) == (size, size), f"the generator drew {width} x {height}")
+    return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
+
+
+def pixmap_rgb(display, pixmap, width, height):
+    """[0xRRGGBB, ...], row by row, of a pixmap of the display's 24-bit screen (such as a window's
+    icon pixmap, which WM_HINTS names)."""
+    x11 = display.x11
+    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                              ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    z_pixmap, all_planes = 2, 0xFFFFFFFF
+    image = x11.XGetImage(display.connection, pixmap, 0, 0, width, height, all_planes, z_pixmap)
+    check(image, f"no image of the pixmap {pixmap:#x}")
+    try:
+        # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
+        # bits per pixel at 48.
+        fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
+        data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+        byte_order, line, bits = fields[6], fields[11], fields[12]
+        check(bits == 32, f"a pixmap of {bits} bits per pixel")
+        raw = ctypes.string_at(data, line * height)
+    finally:
+        x11.XFree(ctypes.c_void_p(image))
+    order = "little" if byte_order == 0 else "big"
+    return [int.from_bytes(raw[y * line + 4 * x:y * line + 4 * x + 4], order) & 0xFFFFFF
+            for y in range(height) for x in range(width)]
+
+
+def menu_frame(h):
+    """The main menu exactly as the game draws it, without the pointer."""
+    background = h.picture("menu.tga")
+    rows = [bytearray(background.row(0, y, SCREEN_W)) for y in range(SCREEN_H)]
+    for name, (x, y) in MAIN_MENU.items():
+        picture = h.picture(name)
+        for j in range(picture.height):
+            rows[y + j][3 * x:3 * (x + picture.width)] = picture.row(0, j, picture.width)
+    return Image(SCREEN_W, SCREEN_H, b"".join(rows))
+
+
+def with_pointer(h, img, x, y, under=None):
+    """img with the game's pointer drawn at (x, y); with `under`, with the pointer's pixels in
+    that colour instead (what lies under a pointer drawn there)."""
+    rgb = bytearray(img.rgb)
+    for dx, dy, colour in h.pointer:
+        if x + dx < SCREEN_W and y + dy < SCREEN_H:
+            i = ((y + dy) * SCREEN_W + x + dx) * 3
+            rgb[i:i + 3] = bytes(colour if under is None else under)
+    return Image(SCREEN_W, SCREEN_H, rgb)
+
+
+def leave_and_come_back(h, game, frame, back, what):
+    """Moves the pointer out of the window: the frame `frame` (without an arrow) must show, and
+    stay; then back in at `back`: the same frame with the arrow there."""
+    outside = (game.origin[0] + SCREEN_W * game.scale + 50,
+               game.origin[1] + SCREEN_H * game.scale + 50)
+    game.display.xdotool("mousemove", *(str(v) for v in outside))
+    game.wait_for_screen(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.expect_steady(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.move_blind(*back)
+    arrow = with_pointer(h, frame, *back)
+    game.wait_for_screen(lambda img: img.rgb == arrow.rgb, f"{what} with the arrow at {back}")
+
+
 # ---- Processes ----
 
 
 class Display:
-    """An Xvfb server on a display number it picks itself."""
+    """An Xvfb server on a display number it picks itself, with a screen of `size` pixels and,
+    when given, X resources (`resources`, in the form xrdb reads, such as "Xft.dpi: 192"), which
+    the programs started later read as a desktop's settings daemon leaves them."""
 
-    def __init__(self, scratch):
+    def __init__(self, scratch, size=(1024, 768), resources=None):
         read_end, write_end = os.pipe()
         self.log = open(os.path.join(scratch, "xvfb.log"), "wb")
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp"], pass_fds=(write_end,), stdout=self.log, stderr=self.log,
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{size[0]}x{size[1]}x24",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=self.log, stderr=self.log,
             preexec_fn=die_with_parent)
         os.close(write_end)
         try:
@@ -325,11 +490,37 @@ class Display:
             os.close(read_end)
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
+        # The window's size is the test's to choose, not the environment's.
+        self.env.pop("FIVEINAROW_SCALE", None)
         try:
             self.x11, self.connection = without_autorepeat(self)
+            # The connection just made keeps the server from a reset, which would forget them.
+            if resources is not None:
+                self.set_resources(resources)
         except BaseException:
             self.stop()
             raise
+
+    def set_resources(self, resources):
+        """Replaces the display's X resources (RESOURCE_MANAGER) with `resources` ("" for none),
+        for the programs started from now on."""
+        done = subprocess.run(["xrdb", "-load", "-nocpp"], input=resources.encode(),
+                              env=self.env, capture_output=True, timeout=TOOL_TIMEOUT, check=False)
+        check(done.returncode == 0, f"xrdb failed: {done.stderr.decode(errors='replace')}")
+
+    def xprop(self, window, name, form=None):
+        """The value of the property `name` of `window` as xprop prints it after its "=" (with
+        `form`, xprop's format for it, such as "32c" for plain numbers); None when the window has
+        no such property."""
+        args = ["xprop", "-notype", "-id", str(window)]
+        if form:
+            args += ["-f", name, form]
+        out = run_tool(args + [name], env=self.env).decode().strip()
+        first = out.split("\n", 1)[0]
+        if first.endswith("not found."):
+            return None
+        # "NAME = value", or "NAME:" and the value on the lines after it.
+        return out.split("=" if "=" in first else ":", 1)[1].strip()
 
     def screenshot(self, window=None):
         """The pixels of `window` (an X window id), or of the whole screen."""
@@ -411,8 +602,11 @@ class Program:
     # How a start opens the output files ("ab": what earlier starts wrote stays).
     output_mode = "wb"
 
-    def __init__(self, harness, display, cwd, env):
+    def __init__(self, harness, display, cwd, env, scale=1):
         self.harness, self.display, self.cwd = harness, display, cwd
+        # How many times the window enlarges the frame: screenshots are of the frame (each block
+        # of the window checked to be of one colour), places are the frame's.
+        self.scale = scale
         self.out_path = os.path.join(cwd, "stdout.txt")
         self.err_path = os.path.join(cwd, "stderr.txt")
         self.env = env
@@ -550,13 +744,14 @@ class Program:
     def screenshot(self):
         """The window's 800 x 600 pixels as they are on the display now."""
         try:
-            self.last_shot = self.display.screenshot(self.window)
+            shot = self.display.screenshot(self.window)
         except Failure:
             # The window goes with the program.
             check(self.running(), f"the program ended ({self.proc.returncode})")
             raise
-        check((self.last_shot.width, self.last_shot.height) == (SCREEN_W, SCREEN_H),
-              "the window changed its size")
+        check((shot.width, shot.height) == (SCREEN_W * self.scale, SCREEN_H * self.scale),
+              f"the window is {shot.width} x {shot.height}, not {self.scale} times the frame")
+        self.last_shot = reduced(shot, self.scale) if self.scale != 1 else shot
         return self.last_shot
 
     def wait_for_screen(self, condition, what, timeout=WAIT, pointer=None):
@@ -577,6 +772,8 @@ class Program:
               f"{what}")
         try:
             return self.screenshot()
+        except NotEnlarged:
+            raise
         except Failure:
             return None
 
@@ -782,7 +979,11 @@ class Program:
         """Moves the pointer without looking (for screens that are not redrawn)."""
         self.pointer_at = (x, y)
         self.trail = [(x, y)]
-        self.display.xdotool("mousemove", str(self.origin[0] + x), str(self.origin[1] + y))
+        # In an enlarged window, the last of the block's pixels, which shows the frame's (x, y)
+        # as well as its first does.
+        corner = self.scale - 1
+        self.display.xdotool("mousemove", str(self.origin[0] + x * self.scale + corner),
+                             str(self.origin[1] + y * self.scale + corner))
 
     def press(self):
         self.display.xdotool("mousedown", "1")
@@ -963,8 +1164,9 @@ class Harness:
                     f.write(p.last_shot.to_ppm())
         print(f"--- kept for inspection: {self.scratch}", file=sys.stderr)
 
-    def display(self):
-        d = Display(self.scratch)
+    def display(self, size=(1024, 768), resources=None):
+        """A display of its own (see Display)."""
+        d = Display(self.scratch, size, resources)
         self.displays.append(d)
         return d
 
@@ -979,12 +1181,13 @@ class Harness:
             os.symlink(self.data, os.path.join(path, "data"))
         return path
 
-    def program(self, display, without=(), env=None):
-        """Starts the game on `display` (None: with DISPLAY unset, or as `env` says)."""
+    def program(self, display, without=(), env=None, scale=1):
+        """Starts the game on `display` (None: with DISPLAY unset, or as `env` says), whose window
+        is expected to enlarge the frame `scale` times."""
         if env is None:
             env = dict(display.env) if display else {
                 k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        return Program(self, display, self.workdir(without), env)
+        return Program(self, display, self.workdir(without), env, scale)
 
     def picture(self, name):
         if name not in self._pictures:

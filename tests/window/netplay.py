@@ -34,6 +34,7 @@ Two programs, each on its own display:
 import contextlib
 import socket
 import struct
+import subprocess
 import time
 
 from harness import (BOARD_X, BOARD_Y, CELL, CELLS, LAYOUT, MAIN_MENU, MARK, PARK, SCREEN_H,
@@ -492,6 +493,14 @@ def expect_notice(program, text):
     wait_for_notice(program, text)
     program.expect_steady(lambda img: notice_shown(program, img, text), f"the notice {text!r}")
     dismiss(program, f"the main menu after the notice {text!r}")
+
+
+def unanswered(address):
+    """Connects to `address`'s master port vanish from now on, as to a switched-off machine
+    (nftables, in the test's private network namespace)."""
+    subprocess.run(["nft", "-f", "-"], check=True, text=True,
+                   input="table ip unanswered {\nchain in {\ntype filter hook input priority 0\n"
+                         f"ip daddr {address} tcp dport {MASTER_PORT} drop\n}}\n}}\n")
 
 
 def wait_for_waiting(program):

@@ -11,10 +11,8 @@ passes may never see down, still does what it does.
 
 Each wait for the tap's effect has the harness's deadline: a tap the program missed fails."""
 
-import subprocess
-
 from harness import MAIN_MENU, MARK, PARK, cell_centre, cell_mark, check, main
-from netplay import Peer, Transcript, begin, host, join, leave, wait_for_waiting
+from netplay import Peer, Transcript, begin, host, join, leave, unanswered, wait_for_waiting
 
 NAME = "quick_taps"
 TAPS = 3
@@ -76,10 +74,7 @@ def unanswered_connect(game, log):
 
 
 def test(h):
-    # Connects to 127.0.0.2's master port vanish unanswered, as to a switched-off machine.
-    subprocess.run(["nft", "-f", "-"], check=True, text=True,
-                   input="table ip taps {\nchain in {\ntype filter hook input priority 0\n"
-                         "ip daddr 127.0.0.2 tcp dport 31211 drop\n}\n}\n")
+    unanswered("127.0.0.2")
     game = h.program(h.display())
     game.wait_for_menu()
     log = Transcript(game)
