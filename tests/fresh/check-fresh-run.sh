@@ -42,7 +42,11 @@ cleanup() {
         kill "$child" 2>/dev/null
         wait "$child" 2>/dev/null
     fi
-    [ -n "$x11_made" ] && rmdir /tmp/.X11-unix 2>/dev/null
+    # Other displays started meanwhile may still have their sockets there: then it stays, and
+    # this test's result is the same.
+    if [ -n "$x11_made" ]; then
+        rmdir /tmp/.X11-unix 2>/dev/null || true
+    fi
     exit "$status"
 }
 trap cleanup EXIT
