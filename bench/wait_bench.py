@@ -48,7 +48,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 # pylint: disable=wrong-import-position
 import wine
 from harness import (BOARD_X, BOARD_Y, CELL, LAYOUT, MAIN_MENU, PARK, SUB_MENU, Harness, Program,
-                     cell_centre, check, private_network)
+                     cell_centre, check, private_network, x_image)
 from harness import CELLS as CELLS_ACROSS
 from netplay import (LOOPBACK, PROMPT_AT, Peer, Transcript, begin, host, join, nick_message,
                      wait_for_waiting)
@@ -238,11 +238,6 @@ class XInput:
         self.xtst = ctypes.CDLL("libXtst.so.6")
         self.x11.XOpenDisplay.restype = ctypes.c_void_p
         self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self.x11.XGetImage.restype = ctypes.c_void_p
-        self.x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                       ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
-                                       ctypes.c_ulong, ctypes.c_int]
-        self.x11.XFree.argtypes = [ctypes.c_void_p]
         self.x11.XFlush.argtypes = [ctypes.c_void_p]
         self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
@@ -255,16 +250,7 @@ class XInput:
 
     def region(self, window, box):
         """The bytes of the window's pixels in box (x, y, w, h)."""
-        x, y, w, h = box
-        image = self.x11.XGetImage(self.connection, int(window), x, y, w, h, 0xFFFFFFFF, 2)
-        check(image, "XGetImage failed")
-        # XImage: width, height, xoffset, format (ints), then the data pointer.
-        data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
-        line = ctypes.cast(image + 44, ctypes.POINTER(ctypes.c_int))[0]
-        pixels = ctypes.string_at(data, line * h)
-        self.x11.XFree(data)
-        self.x11.XFree(ctypes.c_void_p(image))
-        return pixels
+        return x_image(self.x11, self.connection, int(window), box)[0]
 
     def flush(self):
         self.x11.XFlush(self.connection)

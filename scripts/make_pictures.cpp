@@ -802,22 +802,20 @@ int main(int argc, char** argv) {
         saveIcon(size, argv[3]);
         return 0;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--ico") == 0) {
-        if (argc != 3) {
-            std::fprintf(stderr, "usage: make_pictures --ico FILE\n");
-            return 2;
+    // The options that write one file.
+    const struct {
+        const char* option;
+        void (*write)(const char* path);
+    } oneFile[] = {{"--ico", saveWindowsIcon}, {"--icon-source", saveIconSource}};
+    for (const auto& o : oneFile) {
+        if (argc > 1 && std::strcmp(argv[1], o.option) == 0) {
+            if (argc != 3) {
+                std::fprintf(stderr, "usage: make_pictures %s FILE\n", o.option);
+                return 2;
+            }
+            o.write(argv[2]);
+            return 0;
         }
-        saveWindowsIcon(argv[2]);
-        return 0;
-    }
-
-    if (argc > 1 && std::strcmp(argv[1], "--icon-source") == 0) {
-        if (argc != 3) {
-            std::fprintf(stderr, "usage: make_pictures --icon-source FILE\n");
-            return 2;
-        }
-        saveIconSource(argv[2]);
-        return 0;
     }
 
     std::string folder = argc > 1 ? argv[1] : "data";

@@ -396,28 +396,36 @@ def drawn_icon(h, tool, size):
     return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
 
 
-def pixmap_rgb(display, pixmap, width, height):
-    """[0xRRGGBB, ...], row by row, of a pixmap of the display's 24-bit screen (such as a window's
-    icon pixmap, which WM_HINTS names)."""
-    x11 = display.x11
+def x_image(x11, connection, drawable, box):
+    """(bytes, bytes per line, byte order "little" or "big", bits per pixel) of the drawable's
+    pixels in box (x, y, w, h), read with XGetImage through the Xlib `x11` (ctypes)."""
     x11.XGetImage.restype = ctypes.c_void_p
     x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
                               ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
     x11.XFree.argtypes = [ctypes.c_void_p]
+    x, y, w, h = box
     z_pixmap, all_planes = 2, 0xFFFFFFFF
-    image = x11.XGetImage(display.connection, pixmap, 0, 0, width, height, all_planes, z_pixmap)
-    check(image, f"no image of the pixmap {pixmap:#x}")
+    image = x11.XGetImage(connection, drawable, x, y, w, h, all_planes, z_pixmap)
+    check(image, f"no image of the drawable {drawable:#x}")
+    # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
+    # bits per pixel at 48.
+    fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
+    data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+    byte_order, line, bits = fields[6], fields[11], fields[12]
     try:
-        # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
-        # bits per pixel at 48.
-        fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
-        data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
-        byte_order, line, bits = fields[6], fields[11], fields[12]
-        check(bits == 32, f"a pixmap of {bits} bits per pixel")
-        raw = ctypes.string_at(data, line * height)
+        raw = ctypes.string_at(data, line * h)
     finally:
+        x11.XFree(ctypes.c_void_p(data))
         x11.XFree(ctypes.c_void_p(image))
-    order = "little" if byte_order == 0 else "big"
+    return raw, line, "little" if byte_order == 0 else "big", bits
+
+
+def pixmap_rgb(display, pixmap, width, height):
+    """[0xRRGGBB, ...], row by row, of a pixmap of the display's 24-bit screen (such as a window's
+    icon pixmap, which WM_HINTS names)."""
+    raw, line, order, bits = x_image(display.x11, display.connection, pixmap,
+                                     (0, 0, width, height))
+    check(bits == 32, f"a pixmap of {bits} bits per pixel")
     return [int.from_bytes(raw[y * line + 4 * x:y * line + 4 * x + 4], order) & 0xFFFFFF
             for y in range(height) for x in range(width)]
 
