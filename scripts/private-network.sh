@@ -9,29 +9,17 @@
 # /tmp/.wine-0) is never the real root's; the folder goes when COMMAND ends, or is kept when it
 # fails. Exits with COMMAND's status. With --check it runs nothing and only tells whether it could
 # here: status 0, or 1 with why not, in one line.
-set -euo pipefail
-namespaces=(--net)
-if [ "${1:-}" = --mount ]; then
-    namespaces+=(--mount)
-    shift
-fi
-check=""
-if [ "${1:-}" = --check ] && [ $# -eq 1 ]; then
-    check=yes
-    shift
-fi
-[ $# -gt 0 ] || [ -n "$check" ] ||
-    { echo "usage: private-network.sh [--mount] COMMAND [ARG...] | [--mount] --check" >&2 && exit 2; }
 
 # Whether this process's root folder is not its mount namespace's root, as in a root entered with
 # chroot (a container's, entered with pivot_root, is). Then either the root folder is no mount at
 # all, or PID 1 of the same mount namespace sees that mount elsewhere than at / (a mount's id is
-# the machine's, and the mount is in one namespace only). /proc/1/mountinfo is readable by all.
+# the machine's, and the mount is in one namespace only). $1: this process's mountinfo, $2: PID
+# 1's (readable by all).
 chrooted() {
     local ids
-    ids=$(awk '$5 == "/" {printf " %s ", $1}' /proc/self/mountinfo 2>/dev/null) || return 1
+    ids=$(awk '$5 == "/" {printf " %s ", $1}' "$1" 2>/dev/null) || return 1
     [ -z "$ids" ] || awk -v ids="$ids" 'index(ids, " " $1 " ") && $5 != "/" {found = 1}
-        END {exit !found}' /proc/1/mountinfo 2>/dev/null
+        END {exit !found}' "$2" 2>/dev/null
 }
 
 # Why the kernel refuses the namespaces, as far as it can be told from here: to root ($1 = root),
@@ -54,7 +42,7 @@ refusal_cause() {
             return
         fi
     else
-        if chrooted; then
+        if chrooted /proc/self/mountinfo /proc/1/mountinfo; then
             echo "this runs in a chroot (its root folder is not its mount namespace's root)," \
                 "where the kernel gives no user namespaces: run it as root, or enter the root" \
                 "as a container does (pivot_root in a mount namespace of its own)"
@@ -77,6 +65,22 @@ refusal_cause() {
         echo "the kernel refused them"
     fi
 }
+
+# Sourced (by its test), the script only defines the functions above.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+set -euo pipefail
+namespaces=(--net)
+if [ "${1:-}" = --mount ]; then
+    namespaces+=(--mount)
+    shift
+fi
+check=""
+if [ "${1:-}" = --check ] && [ $# -eq 1 ]; then
+    check=yes
+    shift
+fi
+[ $# -gt 0 ] || [ -n "$check" ] ||
+    { echo "usage: private-network.sh [--mount] COMMAND [ARG...] | [--mount] --check" >&2 && exit 2; }
 
 # As root, or as root of a user namespace already (in a throwaway root), the namespaces as asked.
 if refused=$(unshare "${namespaces[@]}" true 2>&1); then
