@@ -43,14 +43,15 @@ def follows(game, what, frame=None):
     PLACES, and nowhere else, once the pointer is there. `frame` is the screen without an arrow;
     by default the one shown with the pointer off the window. Returns the longest time the arrow
     took to follow."""
-    last = game.pointer_at
+    # Where the arrow may have been drawn last: where the test put the pointer, and beside it.
+    trail = list(game.trail)
     outside = game.on_screen(SCREEN_W, SCREEN_H)
     game.display.xdotool("mousemove", str(outside[0] + 20), str(outside[1] + 20))
     game.pointer_at = None
     alone = f"{what} without the arrow"
     if frame is None:
-        frame = game.wait_for_screen(lambda img: not (game.draws_arrow and last is not None
-                                                      and game.arrow_shown_at(img, *last)), alone)
+        frame = game.wait_for_screen(lambda img: not (game.draws_arrow and any(
+            game.arrow_shown_at(img, *place) for place in trail)), alone)
     game.wait_for_screen(lambda img: img.rgb == frame.rgb and not game.cursor_is_arrow(), alone)
     game.expect_steady(lambda img: img.rgb == frame.rgb and not game.cursor_is_arrow(), alone)
     slowest = 0.0
