@@ -4,7 +4,6 @@
 
 #include <allegro.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
