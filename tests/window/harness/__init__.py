@@ -9,7 +9,9 @@ its path printed.
 Every wait has a deadline that fails the test (checks.py). Screens are read from `xwd` dumps of
 the window, decoded in pictures.py, and compared with where the game draws what (geometry.py),
 so the tests need Python's standard library, Xvfb, xwd and xdotool only. desktop.py reads the
-window as a desktop does (its properties and icons).
+window as a desktop does (its properties and icons). Where the game hands its arrow to the
+display as the window's cursor, the arrow is read from the display (XFixes, display.py), not from
+the frames; on a display without colour cursors the game draws it, and the frames show it.
 
 A test file defines test(h) and calls main() (see the test_*.py files), for example:
 
