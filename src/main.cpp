@@ -8,6 +8,7 @@
 #include <string>
 
 #include "game_state.h"
+#include "input.h"
 #include "menu.h"
 #include "net_host.h"
 #include "net_socket.h"
@@ -28,26 +29,30 @@ constexpr unsigned kDataSize = 256;
 // A connection failure stays on the screen until a key is pressed; keys pressed before it came
 // must not take it away unseen.
 void showConnectionError(Net::ConnectionException& e) {
+    System::TypedKeys keys;
     e.show();
-    clear_keybuf();
-    System::waitForKey();
+    System::waitForKey(keys);
 }
 
 // The longest DNS name; a dotted address is shorter still.
 constexpr size_t kMaxAddress = 253;
 
-std::string ask(const char* prompt, size_t maxLength) {
-    return System::askForText(Layout::kScreenW / 2, Layout::kScreenH / 2,
+std::string ask(System::TypedKeys& keys, const char* prompt, size_t maxLength) {
+    return System::askForText(keys, Layout::kScreenW / 2, Layout::kScreenH / 2,
                               Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength);
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
     System::Menu m2(subMenuData, "data/menu.tga", true);
-    switch (m2.exec()) {
+    int choice = m2.exec();
+    // The prompts read the keys typed from here on: what is typed after one prompt's Enter is
+    // the next one's.
+    System::TypedKeys keys;
+    switch (choice) {
         case kSlave:
             try {
-                std::string adr = ask("Master's address: ", kMaxAddress);
-                std::string nick = ask("Your nick: ", Games::kMaxNick);
+                std::string adr = ask(keys, "Master's address: ", kMaxAddress);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
                 Games::SlaveGame g(nick, adr, kDataSize);
                 g.run();
             } catch (Net::HostException e) {
@@ -58,7 +63,7 @@ void networkBranch(System::MenuItem* subMenuData) {
             break;
         case kMaster:
             try {
-                std::string nick = ask("Your nick: ", Games::kMaxNick);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
                 Games::MasterGame g(nick, kDataSize);
                 g.run();
             } catch (Net::ConnectionException e) {
