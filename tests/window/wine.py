@@ -277,12 +277,7 @@ class WineProgram(Program):
         and let go at once: the library repeats a held key itself, from a quarter of a second
         on, and a repeated Enter would answer the next prompt too. How long a key is held is
         not up to the test: wine may pass its press on hundreds of milliseconds late."""
-        before = self.steady_screen()
-        condition = seen or (lambda shot: self.changed(before, shot))
-
-        def taken():
-            shot = self.try_screenshot(what or f"the key {name}")
-            return shot is not None and condition(shot)
+        taken = self.effect(seen, what or f"the key {name}")
 
         def press():
             if name not in POLLED_KEYS:
@@ -295,6 +290,24 @@ class WineProgram(Program):
                 self.display.xdotool("keyup", name)
 
         self.retried(press, taken, what or f"the key {name}")
+
+    def click(self, x, y, seen=None, what=None):
+        """Clicks at (x, y) until the program has taken it, as key() presses a key: where the
+        game's arrow is the display's cursor, no frame shows that wine passed the press on, and a
+        press it dropped would otherwise be lost."""
+        self.click_at(x, y, self.effect(seen, what or f"a click at ({x}, {y})"))
+
+    def effect(self, seen, what):
+        """Whether an input made now has shown its effect: seen(screenshot), or else a screen
+        other than the one shown now."""
+        before = self.steady_screen()
+        condition = seen or (lambda shot: self.changed(before, shot))
+
+        def taken():
+            shot = self.try_screenshot(what)
+            return shot is not None and condition(shot)
+
+        return taken
 
     def click_at(self, x, y, taken=None):
         """Clicks the left button at (x, y) of the window, held long enough; with taken, until
