@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <random>
 
-#include "net_interfaces.h"
 #include "output_line.h"
 
 namespace Net {
@@ -61,15 +60,16 @@ bool ReplyLimit::allow(uint32_t sender, DiscoveryClock::time_point now) {
     return true;
 }
 
-Beacon::Beacon(const std::string& nick) : nick(listedNick(nick)), number(randomNumber()) {}
+Beacon::Beacon(const std::string& nick, DiscoveryPorts ports, TargetList targets)
+    : nick(listedNick(nick)), number(randomNumber()), ports(ports), targets(targets) {}
 
 Beacon::~Beacon() {
     stop();
 }
 
 void Beacon::start() {
-    if (!socket.open(kDiscoveryMasterPort)) {
-        System::err() << "Not listed on the network: UDP port " << kDiscoveryMasterPort
+    if (!socket.open(ports.master)) {
+        System::err() << "Not listed on the network: UDP port " << ports.master
                       << " is taken";
         return;
     }
@@ -89,8 +89,8 @@ void Beacon::toEveryone(Datagram::Kind kind) {
     d.hosting = number;
     d.nick = nick;
     std::vector<unsigned char> bytes = build(d);
-    for (uint32_t to : broadcastTargets(Platform::interfaces())) {
-        socket.sendTo(to, kDiscoverySlavePort, bytes);
+    for (uint32_t to : targets()) {
+        socket.sendTo(to, ports.slave, bytes);
     }
 }
 

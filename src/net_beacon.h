@@ -11,6 +11,7 @@
 
 #include "net_datagram.h"
 #include "net_discovery.h"
+#include "net_interfaces.h"
 
 namespace Net {
 
@@ -41,8 +42,9 @@ private:
 class Beacon {
 public:
     // nick as its player typed it (the list shows listedNick(nick)); a fresh random hosting
-    // number.
-    explicit Beacon(const std::string& nick);
+    // number. Announcements go to targets.
+    explicit Beacon(const std::string& nick, DiscoveryPorts ports = DiscoveryPorts(),
+                    TargetList targets = machineTargets);
     // stop().
     ~Beacon();
     Beacon(const Beacon&) = delete;
@@ -72,6 +74,8 @@ private:
 
     std::string nick;
     uint32_t number;
+    DiscoveryPorts ports;
+    TargetList targets;
     DatagramSocket socket;
     ReplyLimit limit;
 };

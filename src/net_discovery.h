@@ -14,6 +14,11 @@ namespace Net {
 // The UDP ports: masters answer on the master's TCP port, slaves ask from the slave's.
 constexpr unsigned kDiscoveryMasterPort = 31211;
 constexpr unsigned kDiscoverySlavePort = 31212;
+// The ports one search uses: the fixed ones above, or a test's own.
+struct DiscoveryPorts {
+    unsigned master = kDiscoveryMasterPort;
+    unsigned slave = kDiscoverySlavePort;
+};
 // Every datagram has this length, the query too: a reply is never longer than what asked for it,
 // so that nobody can make a master send more than it was sent.
 constexpr size_t kDatagramSize = 32;

@@ -18,10 +18,11 @@ constexpr std::chrono::milliseconds kQueryEvery{4000};
 constexpr size_t kFirstQueryCount = sizeof kFirstQueries / sizeof kFirstQueries[0];
 }  // namespace
 
-GameFinder::GameFinder() : token(randomNumber()) {}
+GameFinder::GameFinder(DiscoveryPorts ports, TargetList targets)
+    : token(randomNumber()), ports(ports), targets(targets) {}
 
 bool GameFinder::open() {
-    return socket.open(kDiscoverySlavePort) || socket.open(0);
+    return socket.open(ports.slave) || socket.open(0);
 }
 
 // When the query numbered n goes, counted from the search's start.
@@ -50,9 +51,9 @@ void GameFinder::query(DiscoveryClock::time_point now) {
     d.kind = Datagram::kQuery;
     d.token = token;
     std::vector<unsigned char> bytes = build(d);
-    for (uint32_t to : broadcastTargets(interfaces)) {
+    for (uint32_t to : targets()) {
         // 255.255.255.255 fails where there is no default route: the others still go.
-        socket.sendTo(to, kDiscoveryMasterPort, bytes);
+        socket.sendTo(to, ports.master, bytes);
     }
 }
 
@@ -89,7 +90,7 @@ int GameFinder::restMs(DiscoveryClock::time_point now) const {
 bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
                       DiscoveryClock::time_point now, const Interfaces& near) {
     Datagram d;
-    if (port != kDiscoveryMasterPort || !parse(bytes, size, d) || d.kind == Datagram::kQuery ||
+    if (port != ports.master || !parse(bytes, size, d) || d.kind == Datagram::kQuery ||
         (d.kind == Datagram::kReply && d.token != token) || !nearby(address, near)) {
         return false;
     }

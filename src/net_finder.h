@@ -29,10 +29,10 @@ public:
     // A game that has not answered for this long has gone.
     static constexpr std::chrono::seconds kSilence{20};
 
-    // A fresh random token for this search.
-    GameFinder();
+    // A fresh random token for this search; queries go to targets.
+    explicit GameFinder(DiscoveryPorts ports = DiscoveryPorts(), TargetList targets = machineTargets);
 
-    // Takes UDP kDiscoverySlavePort, or another port when that one is taken (then only replies
+    // Takes the slave's UDP port, or another port when that one is taken (then only replies
     // reach it, no announcements). False when no socket could be had: nothing is found then.
     bool open();
     // Sends the queries that are due (when the search starts, 1 s and 3 s later, then every
@@ -60,6 +60,8 @@ private:
     void query(DiscoveryClock::time_point now);
 
     uint32_t token;
+    DiscoveryPorts ports;
+    TargetList targets;
     DatagramSocket socket;
     Interfaces interfaces;
     std::vector<FoundGame> found;

@@ -31,6 +31,10 @@ std::vector<uint32_t> broadcastTargets(const Interfaces& list) {
     return targets;
 }
 
+std::vector<uint32_t> machineTargets() {
+    return broadcastTargets(Platform::interfaces());
+}
+
 bool nearby(uint32_t address, const Interfaces& list) {
     if (address >> 24 == kLoopbackAddress >> 24) {
         return true;

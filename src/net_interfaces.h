@@ -23,6 +23,10 @@ constexpr uint32_t kAllOnes = 0xffffffff;
 // 255.255.255.255 (which leaves by the default route's link alone, if any) and 127.0.0.1 (a
 // master or slave on this machine).
 std::vector<uint32_t> broadcastTargets(const Interfaces& list);
+// Where the discovery sends what is for everyone: broadcastTargets() of the machine's interfaces,
+// or a test's own list.
+using TargetList = std::vector<uint32_t> (*)();
+std::vector<uint32_t> machineTargets();
 // Whether address is this machine's loopback or on a network that one of the interfaces that are
 // up is directly on: the only senders whose datagrams count.
 bool nearby(uint32_t address, const Interfaces& list);
