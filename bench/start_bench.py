@@ -21,7 +21,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import MAIN_MENU, Harness, Program
+from harness.geometry import MAIN_MENU
+from harness.program import Program
+from harness.runner import Harness
 
 EXIT_BUTTON = {"mi_exit.tga": MAIN_MENU["mi_exit.tga"]}
 # The game's start-up under wine against the bare program's, and the sizes, at most.

@@ -47,11 +47,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import (BOARD_X, BOARD_Y, CELL, LAYOUT, MAIN_MENU, PARK, SUB_MENU, Harness, Program,
-                     cell_centre, check, private_network, x_image)
-from harness import CELLS as CELLS_ACROSS
-from netplay import (LOOPBACK, PROMPT_AT, Peer, Transcript, begin, host, join, nick_message,
-                     wait_for_waiting)
+from harness.checks import check
+from harness.desktop import x_image
+from harness.geometry import BOARD_X, BOARD_Y, CELL, LAYOUT, MAIN_MENU, PARK, SUB_MENU, cell_centre
+from harness.geometry import CELLS as CELLS_ACROSS
+from harness.program import Program
+from harness.runner import Harness, private_network
+from netplay.games import begin
+from netplay.peer import LOOPBACK, Peer, nick_message
+from netplay.screens import PROMPT_AT, Transcript, host, join, wait_for_waiting
 
 GOAL_LINUX = 3.0
 GOAL_WINE = 5.0

@@ -1,6 +1,7 @@
 // Where the game draws what, and in which colours: the window, the board, the status column, the
-// menus' buttons and the prompts. The window tests read this file too (tests/window/harness.py),
-// so every value stays a plain "constexpr int kName = N;" or "constexpr Rgb kName{R, G, B};" line.
+// menus' buttons and the prompts. The window tests read this file too
+// (tests/window/harness/geometry.py), so every value stays a plain "constexpr int kName = N;" or
+// "constexpr Rgb kName{R, G, B};" line.
 #pragma once
 
 namespace Layout {

@@ -14,7 +14,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
-from harness import Failure, Harness, Program, check
+from harness.checks import Failure, check
+from harness.program import Program
+from harness.runner import Harness
 
 GAME = "build-game/fiveinarow"  # what ./run.sh builds and starts
 # A clean environment for the root, as a root shell on a new machine has.
@@ -28,8 +30,8 @@ TAIL = 40
 
 class RunInRoot(Program):
     """./run.sh started in the root's checkout. Should the display refuse the game's connection
-    (see harness.DISPLAY_REFUSED), the game it built is started again by itself, its output added
-    to that of ./run.sh. A slow window is no reason to start again: the packages and the build
+    (see harness.display.DISPLAY_REFUSED), the game it built is started again by itself, its output
+    added to that of ./run.sh. A slow window is no reason to start again: the packages and the build
     take their time."""
 
     window_timeout = 300.0

@@ -6,7 +6,9 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
-from harness import Program, main  # pylint: disable=wrong-import-position
+# pylint: disable=wrong-import-position
+from harness.program import Program
+from harness.runner import main
 
 
 def test(h):

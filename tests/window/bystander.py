@@ -16,8 +16,11 @@ import re
 import subprocess
 import sys
 
-from harness import MAIN_MENU, Failure, check, main, poll
-from netplay import MASTER_PORT, WAIT, WAITING, host, leave, notice_shown, wait_for_waiting
+from harness.checks import WAIT, Failure, check, poll
+from harness.geometry import MAIN_MENU
+from harness.runner import main
+from netplay.peer import MASTER_PORT
+from netplay.screens import WAITING, host, leave, notice_shown, wait_for_waiting
 
 
 def sockets(state):

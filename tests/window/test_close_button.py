@@ -5,8 +5,10 @@ interrupted"; SIGTERM then ends the peer on its end screen. The window's title."
 import signal
 import time
 
-from harness import check, main
-from netplay import NetGame, new_lines, two_programs, wait_parked
+from harness.checks import check
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import new_lines, two_programs, wait_parked
 
 # The program reacts within a frame or a key poll; the bound leaves room for a busy machine.
 BOUND = 3.0

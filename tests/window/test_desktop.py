@@ -17,9 +17,11 @@ that is no factor is reported and ignored, and a screen too small for the factor
 import os
 import re
 
-from harness import (MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, cell_centre, check,
-                     drawn_icon, leave_and_come_back, main, menu_frame, net_wm_icon,
-                     pixmap_rgb, with_pointer)
+from harness.checks import check
+from harness.desktop import (drawn_icon, leave_and_come_back, menu_frame, net_wm_icon, pixmap_rgb,
+                             with_pointer)
+from harness.geometry import MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, cell_centre
+from harness.runner import main
 
 NAME = "desktop"
 DESKTOP_ENTRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "desktop",

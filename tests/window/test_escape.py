@@ -1,7 +1,9 @@
 """Escape does nothing in the main menu, and ends a hot-seat game in either player's turn without a
 winning line; every game starts on an empty board."""
 
-from harness import CELLS, GRID_BOX, MAIN_MENU, RED, cell_mark, check, main
+from harness.checks import check
+from harness.geometry import CELLS, GRID_BOX, MAIN_MENU, RED, cell_mark
+from harness.runner import main
 
 
 def empty_board(img):

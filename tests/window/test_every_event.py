@@ -16,9 +16,11 @@ import subprocess
 import sys
 import time
 
-from harness import MAIN_MENU, MARK, PARK, WAIT, WHITE, cell_centre, cell_mark, check, main
-from netplay import (NICK_PROMPT, ORANGE, PROMPT_AT, Transcript, join, leave, open_network_menu,
-                     unanswered, wait_for_waiting)
+from harness.checks import WAIT, check
+from harness.geometry import MAIN_MENU, MARK, PARK, WHITE, cell_centre, cell_mark
+from harness.runner import main
+from netplay.screens import (NICK_PROMPT, ORANGE, PROMPT_AT, Transcript, join, leave,
+                             open_network_menu, unanswered, wait_for_waiting)
 
 NAME = "every_event"
 # The share of one core a resting screen stays under, and how long it is measured.

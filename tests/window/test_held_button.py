@@ -1,7 +1,9 @@
 """A mouse button held down after a move does not pass to the next turn: moved onto an empty cell
 it places no mark until it has been released and pressed again."""
 
-from harness import cell_centre, cell_mark, check, main
+from harness.checks import check
+from harness.geometry import cell_centre, cell_mark
+from harness.runner import main
 
 
 def test(h):

@@ -1,8 +1,10 @@
 """Clicks that must change nothing in a hot-seat game: beside the grid (one pixel past each of its
 edges, on the texts, far off) and on a taken cell. The turn stays with the same player."""
 
-from harness import (BOARD_X, BOARD_Y, CELL, CELLS, GRID_BOX, MAIN_MENU, TEXT_X, TURN_Y,
-                     cell_centre, cell_mark, check, main)
+from harness.checks import check
+from harness.geometry import (BOARD_X, BOARD_Y, CELL, CELLS, GRID_BOX, MAIN_MENU, TEXT_X, TURN_Y,
+                              cell_centre, cell_mark)
+from harness.runner import main
 
 # One pixel left of and above the grid, its right and bottom edges (which belong to no cell), the
 # corners, then on the turn text and far off.

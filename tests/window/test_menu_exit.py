@@ -1,7 +1,9 @@
 """The main menu appears with its three buttons; clicks beside the buttons choose nothing; the exit
 button ends the program with "Choice: 2", "End", "system done" and status 0."""
 
-from harness import MAIN_MENU, SCREEN_H, SCREEN_W, check, main
+from harness.checks import check
+from harness.geometry import MAIN_MENU, SCREEN_H, SCREEN_W
+from harness.runner import main
 
 
 def test(h):

@@ -1,7 +1,8 @@
 """A picture missing from data/ ends the program at start-up with its "Error: Load bitmap ..." line,
 then "system done" and exit status 1; no menu choice is made."""
 
-from harness import check, main
+from harness.checks import check
+from harness.runner import main
 
 # In the order the program loads them; the pointer comes before "Initing net".
 PICTURES = ["ptr.tga", "mi_local.tga", "mi_net.tga", "mi_exit.tga", "net_slave.tga",

@@ -3,8 +3,10 @@ in a row between the same two programs. The side that pressed it is back in its 
 once; the other side shows "Game interrupted" until a key. Only Escape in a remote turn writes
 "Local interrupt"; the peer's turn says how it learnt of the end."""
 
-from harness import check, main
-from netplay import NetGame, leave, two_programs
+from harness.checks import check
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import leave, two_programs
 
 MASTER, SLAVE = 1, 2
 

@@ -22,11 +22,13 @@ import os
 import subprocess
 import time
 
-from harness import MAIN_MENU, PARK, WAIT, cell_centre, check, main, poll
-from netplay import (LOCAL_TURN, MASTER_PORT, REMOTE_TURN, SLAVE_PORT, WAITING, NetGame, Peer,
-                     dismiss, escape_here, host, join, leave, net_programs, nick_message,
-                     notice_shown, one_program, port_free, turn_shown, wait_for_board,
-                     wait_for_waiting)
+from harness.checks import WAIT, check, poll
+from harness.geometry import MAIN_MENU, PARK, cell_centre
+from harness.runner import main
+from netplay.games import NetGame, escape_here, wait_for_board
+from netplay.peer import MASTER_PORT, SLAVE_PORT, Peer, nick_message, port_free
+from netplay.screens import (LOCAL_TURN, REMOTE_TURN, WAITING, dismiss, host, join, leave,
+                             net_programs, notice_shown, one_program, turn_shown, wait_for_waiting)
 
 NAME = "net_faults"
 TIMED_OUT = "ClinetSocket: Cannot connect to server - Connection timed out"

@@ -2,8 +2,10 @@
 for the first master, a game that the slave ends with Escape, and a win for the slave. Every game
 starts on an empty board, and both programs end normally afterwards."""
 
-from harness import check, main
-from netplay import ACCEPTED, NetGame, leave, two_programs
+from harness.checks import check
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import ACCEPTED, leave, two_programs
 
 # Player one fills column 0 from the top; player two answers in column 1.
 COLUMN = [(0, 0), (1, 0), (0, 1), (1, 1), (0, 2), (1, 2), (0, 3), (1, 3)]

@@ -2,9 +2,12 @@
 moved onto empty cells it places nothing and sends nothing until it has been released and
 pressed again."""
 
-from harness import cell_centre, check, main
-from netplay import (LOCAL_TURN, RECEIVED_BOARD, REMOTE_TURN, NetGame, count_lines,
-                     leave, turn_shown, two_programs, wait_for_turn)
+from harness.checks import check
+from harness.geometry import cell_centre
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import (LOCAL_TURN, RECEIVED_BOARD, REMOTE_TURN, count_lines, leave,
+                             turn_shown, two_programs, wait_for_turn)
 
 
 def test(h):

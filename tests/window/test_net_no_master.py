@@ -2,8 +2,10 @@
 until a key, then the main menu; a new attempt asks for address and nick again and fails the same
 way (the slave's own port was given back after the first failure)."""
 
-from harness import check, main
-from netplay import LOOPBACK, SLAVE_PORT, expect_notice, join, leave, net_programs, port_free
+from harness.checks import check
+from harness.runner import main
+from netplay.peer import LOOPBACK, SLAVE_PORT, port_free
+from netplay.screens import expect_notice, join, leave, net_programs
 
 REFUSED = "ClinetSocket: Cannot connect to server - Connection refused"
 

@@ -3,8 +3,11 @@ its move and once in the master's own turn. Each time the master's game ends wit
 interrupted" (a click on the end screen changes nothing), nothing crashes, a key brings the main
 menu back, and the master hosts the next game with a new slave."""
 
-from harness import cell_centre, check, main
-from netplay import NetGame, dismiss, leave, new_lines, two_programs, wait_for_end
+from harness.checks import check
+from harness.geometry import cell_centre
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import dismiss, leave, new_lines, two_programs, wait_for_end
 
 CLOSED = "Listener: connection closed by peer"
 

@@ -2,9 +2,12 @@
 show the bind error until a key, then the main menu; once the port is free again they set up a
 game."""
 
-from harness import check, main
-from netplay import (ACCEPTED, MASTER_PORT, SLAVE_PORT, WAITING, NetGame, expect_notice, host,
-                     join, leave, notice_shown, port_taken, two_programs)
+from harness.checks import check
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.peer import MASTER_PORT, SLAVE_PORT, port_taken
+from netplay.screens import (ACCEPTED, WAITING, expect_notice, host, join, leave, notice_shown,
+                             two_programs)
 
 IN_USE = "ServerSocket: cannot bind to port {} - Address already in use"
 

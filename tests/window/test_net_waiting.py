@@ -6,10 +6,13 @@ nick answered with keypad Enter, then SIGINT while the master waits: a clean end
 
 import signal
 
-from harness import MAIN_MENU, check, main
-from netplay import (ACCEPTED, LOOPBACK, MASTER_PORT, SLAVE_PORT, WAIT, NetGame, Peer,
-                     connect_to, expect_notice, host, join, new_lines, port_free, two_programs,
-                     wait_for_waiting)
+from harness.checks import WAIT, check
+from harness.geometry import MAIN_MENU
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.peer import LOOPBACK, MASTER_PORT, SLAVE_PORT, Peer, connect_to, port_free
+from netplay.screens import (ACCEPTED, expect_notice, host, join, new_lines, two_programs,
+                             wait_for_waiting)
 
 
 def leave_wait(program):

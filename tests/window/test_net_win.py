@@ -3,8 +3,11 @@ on both screens, both end screens say who won with the red line, a key on each b
 menu back, and both end from Exit. In the slave's win, clicks that are no move (a taken cell,
 beside the grid, in the peer's turn) change nothing on either screen and send nothing."""
 
-from harness import cell_centre, check, main
-from netplay import ACCEPTED, NetGame, leave, two_programs
+from harness.checks import check
+from harness.geometry import cell_centre
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.screens import ACCEPTED, leave, two_programs
 
 CASES = {
     # The master fills the top row from the left; the slave answers in the second row.

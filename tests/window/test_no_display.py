@@ -3,7 +3,8 @@
 
 import os
 
-from harness import check, main
+from harness.checks import check
+from harness.runner import main
 
 
 def unused_display():

@@ -4,10 +4,11 @@ set-up's bytes (the nick as typed, an empty nick), a game the program wins and o
 on), Escape on the program's side, the peer's interrupt, a master that connects back but sends no
 nick or too long a one, and one that leaves without connecting back."""
 
-from harness import main
-from netplay import (BYE_MESSAGE, LOOPBACK, Peer, begin, ends_interrupted, escape_here, join,
-                     leave, leave_end_screen, message, nick_message, one_program, peer_moves,
-                     program_moves, wait_for_end, wait_for_notice)
+from harness.runner import main
+from netplay.games import (begin, ends_interrupted, escape_here, leave_end_screen, peer_moves,
+                           program_moves)
+from netplay.peer import BYE_MESSAGE, LOOPBACK, Peer, message, nick_message
+from netplay.screens import join, leave, one_program, wait_for_end, wait_for_notice
 
 
 def program_wins(game, log):

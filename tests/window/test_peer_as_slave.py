@@ -4,10 +4,11 @@ waiting and shows why), a slave that does not listen for the connection back, a 
 wins with a nick of the longest length taken, Escape in the program's remote turn, and the peer's
 interrupt in the program's own turn."""
 
-from harness import main
-from netplay import (Peer, begin, ends_interrupted, escape_here, host, leave, leave_end_screen,
-                     message, nick_message, one_program, peer_moves, program_moves, wait_for_end,
-                     wait_for_notice)
+from harness.runner import main
+from netplay.games import (begin, ends_interrupted, escape_here, leave_end_screen, peer_moves,
+                           program_moves)
+from netplay.peer import Peer, message, nick_message
+from netplay.screens import host, leave, one_program, wait_for_end, wait_for_notice
 
 
 def stray(game, log, send, notice, line):

@@ -4,9 +4,10 @@ message's payload or header. Each time, in either of the program's turns and on 
 listening ports, the program writes why, ends the game as interrupted, drops the peer, comes back
 to the main menu after a key and plays the next game."""
 
-from harness import main
-from netplay import (DATA, Peer, begin, ends_interrupted, leave, message, one_program,
-                     peer_moves, program_moves, refused)
+from harness.runner import main
+from netplay.games import begin, ends_interrupted, peer_moves, program_moves, refused
+from netplay.peer import DATA, Peer, message
+from netplay.screens import leave, one_program
 
 HUGE = 0xFFFFFFF0
 

@@ -4,9 +4,10 @@ turn (on both listening ports). The program must refuse each with its reason, en
 interrupted over the last true board, drop the peer, and come back to the main menu after a key,
 ready for the next game."""
 
-from harness import main
-from netplay import (Peer, begin, data_message, leave, one_program, peer_moves, program_moves,
-                     refused)
+from harness.runner import main
+from netplay.games import begin, peer_moves, program_moves, refused
+from netplay.peer import Peer, data_message
+from netplay.screens import leave, one_program
 
 
 def opened(game, peer, log):

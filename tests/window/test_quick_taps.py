@@ -11,8 +11,12 @@ passes may never see down, still does what it does.
 
 Each wait for the tap's effect has the harness's deadline: a tap the program missed fails."""
 
-from harness import MAIN_MENU, MARK, PARK, cell_centre, cell_mark, check, main
-from netplay import Peer, Transcript, begin, host, join, leave, unanswered, wait_for_waiting
+from harness.checks import check
+from harness.geometry import MAIN_MENU, MARK, PARK, cell_centre, cell_mark
+from harness.runner import main
+from netplay.games import begin
+from netplay.peer import Peer
+from netplay.screens import Transcript, host, join, leave, unanswered, wait_for_waiting
 
 NAME = "quick_taps"
 TAPS = 3

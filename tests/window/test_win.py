@@ -2,7 +2,8 @@
 menu, then Exit. A key that came before the winning move does not take the end screen away: a
 letter typed during the game, or the Escape pressed in the main menu before it."""
 
-from harness import check, main
+from harness.checks import check
+from harness.runner import main
 
 CASES = {
     # Player one fills (11..15, 15), ending in the bottom-right corner, the winning mark in the

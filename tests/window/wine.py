@@ -38,7 +38,9 @@ import sys
 import tempfile
 import time
 
-from harness import SCREEN_H, SCREEN_W, Failure, Program, check, poll
+from harness.checks import Failure, check, poll
+from harness.geometry import SCREEN_H, SCREEN_W
+from harness.program import Program
 
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
                      "fiveinarow")

@@ -3,7 +3,7 @@ network namespace of the test's own (wine's server is started there too, with a 
 test's own). First the Linux program hosts and the Windows program joins, then the other way round.
 
 In each run two games are played to a win, one for each side, every move checked on both screens
-as in the Linux network tests (netplay.NetGame). The Windows program shows the same frames and
+as in the Linux network tests (netplay.games.NetGame). The Windows program shows the same frames and
 texts, and writes the same lines, in the same role, as the Linux program: standard output line by
 line, standard error as the same lines in any order (two threads write there).
 
@@ -22,8 +22,11 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import Failure, check, main
-from netplay import NetGame, dismiss, leave, wait_for_free_ports, wait_parked
+from harness.checks import Failure, check
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.peer import wait_for_free_ports
+from netplay.screens import dismiss, leave, wait_parked
 
 NAME = "cross_play"
 END = 2.0

@@ -14,7 +14,9 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import (check, drawn_icon, leave_and_come_back, main, menu_frame, net_wm_icon)
+from harness.checks import check
+from harness.desktop import drawn_icon, leave_and_come_back, menu_frame, net_wm_icon
+from harness.runner import main
 
 NAME = "windows_desktop"
 # The size that wine gives a window's _NET_WM_ICON from the program's icon.

@@ -5,8 +5,8 @@ sends to a window in the background. Each ask is answered with its line on stand
 the process ends with status 0 within END seconds of the answer. Each way is tried ROUNDS times,
 as an exit that hangs did so in most tries, not all.
 
-The peer is a scripted one of the tests' own (netplay.py) on the game's ports, in a private network
-namespace of the test's own where wine's server runs too.
+The peer is a scripted one of the tests' own (netplay/peer.py) on the game's ports, in a private
+network namespace of the test's own where wine's server runs too.
 
 Usage: [EXIT_ROUNDS=N] test_exit.py PROGRAM.EXE --data DATA --text-mask TEXT_MASK
 """
@@ -18,8 +18,11 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import WAIT, Failure, check, main
-from netplay import Board, Peer, join, leave_end_screen, wait_for_board, wait_for_end
+from harness.checks import WAIT, Failure, check
+from harness.runner import main
+from netplay.games import leave_end_screen, wait_for_board
+from netplay.peer import Board, Peer
+from netplay.screens import join, wait_for_end
 
 NAME = "windows_exit"
 END = 2.0

@@ -22,7 +22,9 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 # pylint: disable=wrong-import-position
 import wine
-from harness import MAIN_MENU, check, main, poll
+from harness.checks import check, poll
+from harness.geometry import MAIN_MENU
+from harness.runner import main
 
 NETSH_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "netsh_standin.c")
 NETSH_CALLS = "C:\\netsh-calls.txt"

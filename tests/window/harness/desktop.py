@@ -1,0 +1,105 @@
+"""The window as a desktop sees it: its properties and icons, the menu frame and the arrow."""
+
+import ctypes
+import os
+import subprocess
+
+from .checks import check
+from .geometry import MAIN_MENU, SCREEN_H, SCREEN_W
+from .pictures import Image, read_png_rgba
+
+
+def net_wm_icon(display, window):
+    """{size: [0xAARRGGBB, ...]} from the window's _NET_WM_ICON."""
+    value = display.xprop(window, "_NET_WM_ICON", "32c")
+    check(value is not None, "the window has no _NET_WM_ICON")
+    numbers = [int(v) for v in value.replace("\n", " ").split(",")]
+    icons = {}
+    while numbers:
+        width, height = numbers[0], numbers[1]
+        check(width == height and len(numbers) >= 2 + width * height,
+              f"a _NET_WM_ICON entry of {width} x {height} with {len(numbers) - 2} values")
+        icons[width] = numbers[2:2 + width * height]
+        numbers = numbers[2 + width * height:]
+    return icons
+
+
+def drawn_icon(h, tool, size):
+    """The game's icon as the picture generator `tool` draws it for desktops (the desktop entry's
+    icons): [0xAARRGGBB, ...], row by row."""
+    path = os.path.join(h.scratch, f"icon-{size}.png")
+    done = subprocess.run([tool, "--icon", str(size), path],
+                          capture_output=True, timeout=60, check=False)
+    check(done.returncode == 0, f"the picture generator failed: {done.stderr.decode()}")
+    width, height, rows = read_png_rgba(path)
+    check((width, height) == (size, size), f"the generator drew {width} x {height}")
+    return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
+
+
+def x_image(x11, connection, drawable, box):
+    """(bytes, bytes per line, byte order "little" or "big", bits per pixel) of the drawable's
+    pixels in box (x, y, w, h), read with XGetImage through the Xlib `x11` (ctypes)."""
+    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                              ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    x, y, w, h = box
+    z_pixmap, all_planes = 2, 0xFFFFFFFF
+    image = x11.XGetImage(connection, drawable, x, y, w, h, all_planes, z_pixmap)
+    check(image, f"no image of the drawable {drawable:#x}")
+    # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
+    # bits per pixel at 48.
+    fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
+    data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+    byte_order, line, bits = fields[6], fields[11], fields[12]
+    try:
+        raw = ctypes.string_at(data, line * h)
+    finally:
+        x11.XFree(ctypes.c_void_p(data))
+        x11.XFree(ctypes.c_void_p(image))
+    return raw, line, "little" if byte_order == 0 else "big", bits
+
+
+def pixmap_rgb(display, pixmap, width, height):
+    """[0xRRGGBB, ...], row by row, of a pixmap of the display's 24-bit screen (such as a window's
+    icon pixmap, which WM_HINTS names)."""
+    raw, line, order, bits = x_image(display.x11, display.connection, pixmap,
+                                     (0, 0, width, height))
+    check(bits == 32, f"a pixmap of {bits} bits per pixel")
+    return [int.from_bytes(raw[y * line + 4 * x:y * line + 4 * x + 4], order) & 0xFFFFFF
+            for y in range(height) for x in range(width)]
+
+
+def menu_frame(h):
+    """The main menu exactly as the game draws it, without the pointer."""
+    background = h.picture("menu.tga")
+    rows = [bytearray(background.row(0, y, SCREEN_W)) for y in range(SCREEN_H)]
+    for name, (x, y) in MAIN_MENU.items():
+        picture = h.picture(name)
+        for j in range(picture.height):
+            rows[y + j][3 * x:3 * (x + picture.width)] = picture.row(0, j, picture.width)
+    return Image(SCREEN_W, SCREEN_H, b"".join(rows))
+
+
+def with_pointer(h, img, x, y, under=None):
+    """img with the game's pointer drawn at (x, y); with `under`, with the pointer's pixels in
+    that colour instead (what lies under a pointer drawn there)."""
+    rgb = bytearray(img.rgb)
+    for dx, dy, colour in h.pointer:
+        if x + dx < SCREEN_W and y + dy < SCREEN_H:
+            i = ((y + dy) * SCREEN_W + x + dx) * 3
+            rgb[i:i + 3] = bytes(colour if under is None else under)
+    return Image(SCREEN_W, SCREEN_H, rgb)
+
+
+def leave_and_come_back(h, game, frame, back, what):
+    """Moves the pointer out of the window: the frame `frame` (without an arrow) must show, and
+    stay; then back in at `back`: the same frame with the arrow there."""
+    outside = (game.origin[0] + SCREEN_W * game.scale + 50,
+               game.origin[1] + SCREEN_H * game.scale + 50)
+    game.display.xdotool("mousemove", *(str(v) for v in outside))
+    game.wait_for_screen(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.expect_steady(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    game.move_blind(*back)
+    arrow = with_pointer(h, frame, *back)
+    game.wait_for_screen(lambda img: img.rgb == arrow.rgb, f"{what} with the arrow at {back}")
