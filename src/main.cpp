@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "game_list.h"
 #include "game_state.h"
 #include "menu.h"
 #include "net_host.h"
@@ -36,9 +37,17 @@ void showConnectionError(Net::ConnectionException& e) {
 // The longest DNS name; a dotted address is shorter still.
 constexpr size_t kMaxAddress = 253;
 
-std::string ask(const char* prompt, size_t maxLength) {
+std::string ask(const char* prompt, size_t maxLength, System::PromptChoices* choices = nullptr) {
     return System::askForText(Layout::kScreenW / 2, Layout::kScreenH / 2,
-                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength);
+                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength,
+                              choices);
+}
+
+// The master's address, typed or chosen among the games found on the network; the search
+// ends with the prompt.
+std::string askForMaster() {
+    Games::GameList found;
+    return ask("Master's address: ", kMaxAddress, &found);
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
@@ -46,7 +55,7 @@ void networkBranch(System::MenuItem* subMenuData) {
     switch (m2.exec()) {
         case kSlave:
             try {
-                std::string adr = ask("Master's address: ", kMaxAddress);
+                std::string adr = askForMaster();
                 std::string nick = ask("Your nick: ", Games::kMaxNick);
                 Games::SlaveGame g(nick, adr, kDataSize);
                 g.run();

@@ -18,6 +18,7 @@
 #include "output_line.h"
 #include "picture_folder.h"
 #include "platform.h"
+#include "prompt_choices.h"
 #include "quit_request.h"
 #include "window_scale.h"
 
@@ -367,14 +368,29 @@ BITMAP* loadBitmap(const char* path) {
     return bmp;
 }
 
-int waitForKey() {
+namespace {
+
+// waitForKey(), beside choices under a prompt: returns 0 instead of a key when the choices have
+// changed, or when a click has been made (in clicks; clicked says where).
+int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked, int& x,
+                     int& y) {
     unsigned announced = keysBuffered();
     Clock::time_point comingSince;
     bool coming = false;
+    clicked = false;
     for (;;) {
         checkQuit();
         if (keypressed()) {
             return readkey();
+        }
+        if (choices != nullptr) {
+            if (clicks->take(1, x, y)) {
+                clicked = true;
+                return 0;
+            }
+            if (choices->update()) {
+                return 0;
+            }
         }
         followPointerInOrOut();
         if (keysBuffered() != announced) {
@@ -383,8 +399,25 @@ int waitForKey() {
             comingSince = Clock::now();
         }
         coming = coming && Clock::now() - comingSince < kKeyComingBound;
-        Platform::waitForWake(paced && !coming ? Platform::kForever : kKeyComingMs);
+        int rest = paced && !coming ? Platform::kForever : kKeyComingMs;
+        Platform::SocketWatch watch;
+        if (choices != nullptr) {
+            watch = choices->watch();
+            int choicesRest = choices->restMs();
+            if (choicesRest != Platform::kForever && (rest == Platform::kForever || choicesRest < rest)) {
+                rest = choicesRest;
+            }
+        }
+        Platform::waitForWake(rest, watch);
     }
+}
+
+}  // namespace
+
+int waitForKey() {
+    bool clicked;
+    int x, y;
+    return waitForKeyBeside(nullptr, nullptr, clicked, x, y);
 }
 
 // ---- Text entry and notices ----
@@ -427,7 +460,7 @@ char typedChar(int scancode, int reported) {
 
 }  // namespace
 
-std::string readText(int x, int y, int maxW, size_t maxLength) {
+std::string readText(int x, int y, int maxW, size_t maxLength, PromptChoices* choices) {
     std::string text;
     std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(
         create_bitmap(Layout::kScreenW, Layout::kScreenH), destroy_bitmap);
@@ -437,15 +470,34 @@ std::string readText(int x, int y, int maxW, size_t maxLength) {
     blit(_screen, snapshot.get(), 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
     // A key read earlier only through key[] (the Escape that left a menu) is still buffered.
     clear_keybuf();
+    MousePresses clicks;
     for (;;) {
         size_t from = firstVisible(text, maxW);
         _textmode = -1;  // text_mode(-1), which the library marks deprecated
         blit(snapshot.get(), _screen, 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
         writeText(text.substr(from), x, y, colour(Layout::kWhite));
+        if (choices != nullptr) {
+            choices->update();
+            choices->draw();
+        }
         present();
-        int k = waitForKey();
+        bool clicked;
+        int cx, cy;
+        int k = waitForKeyBeside(choices, &clicks, clicked, cx, cy);
         int scancode = k >> 8;
-        if (scancode == KEY_BACKSPACE) {
+        if (clicked) {
+            // A click on a choice takes it as Enter takes what was typed.
+            if (choices->click(cx, cy, text)) {
+                break;
+            }
+        } else if (k == 0) {
+            // The choices changed: drawn again.
+        } else if ((scancode == KEY_UP || scancode == KEY_DOWN) && choices != nullptr) {
+            std::string chosen;
+            if (choices->step(scancode == KEY_UP ? -1 : 1, chosen) && chosen.size() <= maxLength) {
+                text = chosen;
+            }
+        } else if (scancode == KEY_BACKSPACE) {
             if (!text.empty()) {
                 text.pop_back();
             }
@@ -463,7 +515,8 @@ std::string readText(int x, int y, int maxW, size_t maxLength) {
     return text;
 }
 
-std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLength) {
+std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLength,
+                       PromptChoices* choices) {
     int rx = x - maxW / 2;
     int ry = y - Layout::kPromptHalfHeight;
     int offset = text_length(font, prompt.c_str());
@@ -472,7 +525,7 @@ std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLen
         length = kFallbackField;
     }
     writeText(prompt, rx, ry, colour(Layout::kPromptOrange));
-    return readText(rx + offset, ry, length, maxLength);
+    return readText(rx + offset, ry, length, maxLength, choices);
 }
 
 void say(std::string str) {

@@ -1,0 +1,121 @@
+"""The games hosted on the network, listed at the slave's address prompt: machines of the test's
+own on bridges (netplay/lan.py), each program in its own. With nothing hosted the prompt is
+today's; a master that starts to host is listed with its nick and address, its waiting screen
+says where it may be joined; a click on its row joins it, and once joined it is listed no more;
+a typed address still joins. A master on two networks is listed on each with that network's
+address, and is joined from each, by Down and Enter and by a click."""
+
+from harness.checks import WAIT
+from harness.runner import main
+from netplay.games import NetGame
+from netplay.lan import (LIST_X, Lan, bare_prompt_shown, check_list, join_at_shown, row_y,
+                         texts_shown)
+from netplay.screens import (ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host,
+                             open_network_menu)
+
+
+def to_address_prompt(program):
+    open_network_menu(program, "net_slave.tga")
+    program.wait_for_screen(lambda img: program.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT,
+                                                           ORANGE), "the address prompt")
+
+
+def host_at(master, nick, addresses):
+    host(master, nick)
+    master.wait_for_screen(lambda img: join_at_shown(master, img, addresses),
+                           f"'Join at {addresses}' on the master's waiting screen")
+
+
+def click_row(slave, row):
+    """A click on a row takes its address as Enter would: the nick is asked next."""
+    # The prompt's frame is drawn once: the pointer is moved without waiting to see it there.
+    slave.move_blind(LIST_X + 4, row_y(row) + 4)
+    slave.press()
+    try:
+        slave.wait_for_screen(lambda img: slave.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
+                              "the nick prompt after a click on a listed game")
+    finally:
+        slave.release()
+
+
+def joined(master, slave, nick):
+    answer(slave, NICK_PROMPT, nick)
+    game = NetGame(master, slave)
+    game.wait_for_turns()
+    return game
+
+
+def play_and_end(master, slave, nick):
+    game = joined(master, slave, nick)
+    game.play([(7, 7), (8, 8)])
+    game.escape(1)
+
+
+def one_network(h):
+    lan = Lan(h, "10.7.0")
+    machines = [lan.machine(f"10.7.0.{n}") for n in (1, 2, 3)]
+    master, slave, other = (lan.program(m) for m in machines)
+    for program in (master, slave, other):
+        program.wait_for_menu()
+
+    to_address_prompt(slave)
+    slave.expect_steady(lambda img: bare_prompt_shown(slave, img, ADDRESS_PROMPT),
+                        "the address prompt with nothing hosted, as it always was")
+
+    host_at(master, "alice", ["10.7.0.1"])
+    alice = [("alice", "10.7.0.1")]
+    check_list(slave, alice, "the master listed on an open prompt", timeout=WAIT)
+    to_address_prompt(other)
+    check_list(other, alice, "the master listed on a prompt opened after", timeout=WAIT)
+
+    click_row(slave, 0)
+    game = joined(master, slave, "bert")
+    # Joined: the master answers no more, and its word that it is gone clears the other's list.
+    other.wait_for_screen(lambda img: bare_prompt_shown(other, img, ADDRESS_PROMPT),
+                          "the other slave's list empty once the master has been joined")
+    game.play([(7, 7), (8, 8)])
+    game.escape(1)
+
+    # Typing works as it always did, beside the list.
+    host_at(master, "alice", ["10.7.0.1"])
+    check_list(other, alice, "the master listed again", timeout=WAIT)
+    other.type_text("10.7.0.1")
+    other.key("Return")
+    play_and_end(master, other, "carl")
+
+
+def two_networks(h):
+    lan = Lan(h, "10.7.0", "10.8.0")
+    master = lan.program(lan.machine("10.7.0.4", "10.8.0.4"))
+    left = lan.program(lan.machine("10.7.0.2"))
+    right = lan.program(lan.machine("10.8.0.5"))
+    for program in (master, left, right):
+        program.wait_for_menu()
+    to_address_prompt(left)
+    to_address_prompt(right)
+
+    host_at(master, "dora", ["10.7.0.4", "10.8.0.4"])
+    check_list(left, [("dora", "10.7.0.4")], "the master on the left network", timeout=WAIT)
+    check_list(right, [("dora", "10.8.0.4")], "the master on the right network", timeout=WAIT)
+
+    # Down chooses the row and puts its address in the field; Enter takes it.
+    left.key("Down", lambda img: texts_shown(
+        left, img, PROMPT_AT[1],
+        [(PROMPT_AT[0], ADDRESS_PROMPT, ORANGE),
+         (PROMPT_AT[0] + left.harness.text_mask(ADDRESS_PROMPT)[0], "10.7.0.4", (255, 255, 255))]),
+        "the chosen address in the field")
+    check_list(left, [("dora", "10.7.0.4")], "the chosen row in white", chosen=0, timeout=WAIT)
+    left.key("Return")
+    play_and_end(master, left, "emil")
+
+    host_at(master, "dora", ["10.7.0.4", "10.8.0.4"])
+    check_list(right, [("dora", "10.8.0.4")], "the master on the right network again",
+               timeout=WAIT)
+    click_row(right, 0)
+    play_and_end(master, right, "fred")
+
+
+CASES = {"one_network": one_network, "two_networks": two_networks}
+
+if __name__ == "__main__":
+    main("net_lan", lambda h, case: case(h), cases=CASES)
