@@ -67,13 +67,8 @@ bool DatagramSocket::sendTo(uint32_t address, unsigned port,
     if (descriptor == -1) {
         return false;
     }
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    return sendto(descriptor, reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to),
-                  sizeof to) == static_cast<long>(bytes.size());
+    return Platform::sendDatagram(descriptor, reinterpret_cast<const char*>(bytes.data()),
+                                  static_cast<int>(bytes.size()), address, port);
 }
 
 bool DatagramSocket::receive(std::vector<unsigned char>& bytes, size_t maxSize,

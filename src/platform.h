@@ -107,6 +107,10 @@ std::vector<Interface> interfaces();
 // its port is its own alone (no other socket shares it, on Windows not even one that asks to), and
 // a send that the far side answered with "port unreachable" leaves its receives working.
 void prepareDatagramSocket(int socket);
+// Sends one datagram of size bytes to address and port (host byte order), never blocking: a
+// datagram that finds no room (the system still holds earlier ones for a neighbour that does not
+// answer) is dropped. False when it did not go.
+bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsigned port);
 // Takes one datagram waiting on socket into data, never blocking: its full length (more than
 // size for one that was cut), its sender's address and port in host byte order. -1 when none
 // waits or the receive failed.

@@ -186,6 +186,15 @@ void prepareDatagramSocket(int socket) {
     setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
 }
 
+bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsigned port) {
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    return sendto(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL,
+                  reinterpret_cast<sockaddr*>(&to), sizeof to) == size;
+}
+
 long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, unsigned& fromPort) {
     sockaddr_in from = {};
     socklen_t length = sizeof from;

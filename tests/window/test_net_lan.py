@@ -3,13 +3,19 @@ own on bridges (netplay/lan.py), each program in its own. With nothing hosted th
 today's; a master that starts to host is listed with its nick and address, its waiting screen
 says where it may be joined; a click on its row joins it, and once joined it is listed no more;
 a typed address still joins. A master on two networks is listed on each with that network's
-address, and is joined from each, by Down and Enter and by a click."""
+address, and is joined from each, by Down and Enter and by a click. A slave behind a firewall
+that lets in only established traffic lists nothing while UDP 31212 is closed, and the master
+once it is open; a flood of junk, spoofed and foreign datagrams at both sides leaves the list the
+real master's, the keys taken and the master's replies within their limits, and the game then
+plays."""
 
-from harness.checks import WAIT
+import time
+
+from harness.checks import WAIT, check
 from harness.runner import main
 from netplay.games import NetGame
-from netplay.lan import (LIST_X, Lan, bare_prompt_shown, check_list, join_at_shown, row_y,
-                         texts_shown)
+from netplay.lan import (LIST_X, Flood, Lan, bare_prompt_shown, check_list, count_replies,
+                         firewall, join_at_shown, list_shown, replies_sent, row_y, texts_shown)
 from netplay.screens import (ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host,
                              open_network_menu)
 
@@ -115,7 +121,50 @@ def two_networks(h):
     play_and_end(master, right, "fred")
 
 
-CASES = {"one_network": one_network, "two_networks": two_networks}
+def hostile(h):
+    lan = Lan(h, "10.7.0")
+    at_master, at_slave = lan.machine("10.7.0.1"), lan.machine("10.7.0.2")
+    master, slave = lan.program(at_master), lan.program(at_slave)
+    # Established traffic only: the answers to the slave's broadcast queries are none.
+    firewall(lan, at_slave)
+    count_replies(lan, at_master)
+    for program in (master, slave):
+        program.wait_for_menu()
+    host_at(master, "gina", ["10.7.0.1"])
+    to_address_prompt(slave)
+    # The queries at 0, 1 and 3 s go unanswered.
+    slave.expect_steady(lambda img: bare_prompt_shown(slave, img, ADDRESS_PROMPT),
+                        "nothing listed with UDP 31212 closed", duration=4)
+    # The slave asks from 31212: opened, the answers to its next query come in.
+    firewall(lan, at_slave, "udp dport 31212")
+    gina = [("gina", "10.7.0.1")]
+    check_list(slave, gina, "the master listed once UDP 31212 is open", timeout=WAIT)
+
+    replies = replies_sent(lan, at_master)
+    flood = Flood("10.7.0.1", "10.7.0.2")
+    started = time.monotonic()
+    try:
+        # Keys are taken and the list stays the real master's alone.
+        slave.type_text("10.7.0.1")
+        slave.wait_for_screen(lambda img: texts_shown(slave, img, PROMPT_AT[1], [
+            (PROMPT_AT[0], ADDRESS_PROMPT, ORANGE),
+            (PROMPT_AT[0] + slave.harness.text_mask(ADDRESS_PROMPT)[0], "10.7.0.1",
+             (255, 255, 255))]) and list_shown(slave, img, gina), "typing during the flood")
+        slave.expect_steady(lambda img: list_shown(slave, img, gina), "the list in the flood",
+                            duration=2)
+    finally:
+        flood.stop()
+    seconds = time.monotonic() - started
+    sent = replies_sent(lan, at_master) - replies
+    check(flood.sent > 100 * seconds, f"the flood sent only {flood.sent} rounds")
+    check(2 <= flood.answers <= 5 * seconds + 6,
+          f"one sender got {flood.answers} replies in {seconds:.1f} s")
+    check(sent <= 50 * seconds + 51, f"the master sent {sent} replies in {seconds:.1f} s")
+    slave.key("Return")
+    play_and_end(master, slave, "hugo")
+
+
+CASES = {"one_network": one_network, "two_networks": two_networks, "hostile": hostile}
 
 if __name__ == "__main__":
     main("net_lan", lambda h, case: case(h), cases=CASES)

@@ -4,7 +4,11 @@ machine is a namespace held open by a sleeping process; programs run in it throu
 show their windows on the test's displays through the X socket files. Everything here is the
 test's alone: no packet reaches this machine's own network."""
 
+import random
+import socket
+import struct
 import subprocess
+import threading
 import time
 
 from harness.checks import check
@@ -160,3 +164,118 @@ def check_list(program, rows, what, chosen=None, timeout=1.0):
     program.wait_for_screen(lambda img: list_shown(program, img, rows, chosen), what,
                             timeout=timeout)
     return time.monotonic() - start
+
+
+# ---- Firewalls and floods ----
+
+def firewall(lan, machine, *accepted):
+    """A firewall on `machine` that lets in only established traffic, loopback's and `accepted`
+    (nft rules such as "udp dport 31212"); the game's TCP port always."""
+    rules = "".join(f"{rule} accept\n" for rule in ("tcp dport 31212", *accepted))
+    lan.run(machine, "nft", "-f", "-", text=True, input=(
+        "flush ruleset\ntable inet wall {\nchain in {\n"
+        "type filter hook input priority 0; policy drop;\n"
+        f"ct state established,related accept\niif lo accept\n{rules}}}\n}}\n"))
+
+
+def count_replies(lan, machine):
+    """Counts the datagrams `machine` sends from the master's UDP port (see replies_sent)."""
+    lan.run(machine, "nft", "-f", "-", text=True, input=(
+        "table inet count {\nchain out {\ntype filter hook output priority 0;\n"
+        "udp sport 31211 counter\n}\n}\n"))
+
+
+def replies_sent(lan, machine):
+    out = lan.run(machine, "nft", "list", "table", "inet", "count", capture_output=True,
+                  text=True).stdout
+    return int(out.split("packets ")[1].split()[0])
+
+
+def checksum(data):
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack(f"!{len(data) // 2}H", data))
+    while total >> 16:
+        total = (total & 0xffff) + (total >> 16)
+    return ~total & 0xffff
+
+
+def spoofed(source, sport, target, dport, payload):
+    """An IPv4 packet with a UDP datagram from any address (for a raw socket)."""
+    udp = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
+    header = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
+                         socket.inet_aton(source), socket.inet_aton(target))
+    return header[:10] + struct.pack("!H", checksum(header)) + header[12:] + udp
+
+
+def datagram(kind, token, hosting, nick=b""):
+    """A discovery datagram as the game builds it (src/net_discovery.cpp)."""
+    body = b"5iaR" + bytes([1, kind]) + struct.pack(">II", token, hosting)
+    body += bytes([len(nick)]) + nick
+    return body + bytes(32 - len(body))
+
+
+QUERY, REPLY, ANNOUNCEMENT = 1, 2, 3
+
+
+class Flood:
+    """Hostile datagrams at a master and a slave from the switch, `rate` a second of each kind,
+    until stopped; meanwhile it asks the master itself as one sender and counts the answers."""
+
+    def __init__(self, master, slave, rate=300):
+        self.master, self.slave, self.rate = master, slave, rate
+        self.answers, self.sent, self.running, self.error = 0, 0, True, None
+        self.asker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.asker.bind(("0.0.0.0", 40000))
+        self.asker.setblocking(False)
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def run(self):
+        raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+        plain = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        plain.bind(("0.0.0.0", 31211))
+        try:
+            with raw, plain:
+                self.flood(raw, plain, random.Random(7), 0)
+        except OSError as e:
+            self.error = e
+
+    def flood(self, raw, plain, rng, n):
+        while self.running:
+            n = self.sent = n + 1
+            self.asker.sendto(datagram(QUERY, 99, 0), (self.master, 31211))
+            # Random bytes, an oversized query, a query from a privileged port: dropped unanswered.
+            raw.sendto(spoofed("10.7.0.254", 40001, self.master, 31211,
+                               rng.randbytes(rng.randrange(1, 64))), (self.master, 0))
+            raw.sendto(spoofed("10.7.0.254", 40001, self.master, 31211,
+                               datagram(QUERY, 5, 0) + bytes(1400)), (self.master, 0))
+            raw.sendto(spoofed("10.7.0.254", 53, self.master, 31211, datagram(QUERY, 5, 0)),
+                       (self.master, 0))
+            # Valid queries from many made-up senders: only the limit in all holds them.
+            raw.sendto(spoofed(f"10.7.0.{100 + n % 100}", 40002, self.master, 31211,
+                               datagram(QUERY, n, 0)), (self.master, 0))
+            # At the slave: a reply to another search, a master from off its networks, junk.
+            plain.sendto(datagram(REPLY, n, 77, b"trudy"), (self.slave, 31212))
+            raw.sendto(spoofed("192.168.99.9", 31211, self.slave, 31212,
+                               datagram(ANNOUNCEMENT, 0, 78, b"mallory")), (self.slave, 0))
+            raw.sendto(spoofed("10.7.0.254", 31211, self.slave, 31212,
+                               rng.randbytes(rng.randrange(1, 1400))), (self.slave, 0))
+            self.read_answers()
+            time.sleep(1 / self.rate)
+
+    def read_answers(self):
+        while True:
+            try:
+                self.asker.recv(2048)
+            except BlockingIOError:
+                return
+            self.answers += 1
+
+    def stop(self):
+        self.running = False
+        self.thread.join()
+        time.sleep(0.2)
+        self.read_answers()
+        self.asker.close()
+        check(self.error is None, f"the flood failed: {self.error}")
