@@ -49,8 +49,8 @@ void GameList::draw() {
         int colour = System::colour(g.hosting == chosen ? Layout::kWhite : Layout::kListGrey);
         int y = Layout::kListFirstRowY + i * Layout::kListRowHeight;
         textout_ex(System::_screen, font, g.nick.c_str(), Layout::kListX, y, colour, -1);
-        textout_ex(System::_screen, font, Net::dotted(g.address).c_str(), Layout::kListAddressX,
-                   y, colour, -1);
+        textout_ex(System::_screen, font, Net::dotted(g.address).c_str(), Layout::kListAddressX, y,
+                   colour, -1);
     }
 }
 
@@ -68,7 +68,8 @@ bool GameList::step(int direction, std::string& text) {
         return false;
     }
     int row = chosenRow();
-    row = row < 0 ? (direction > 0 ? 0 : rows - 1) : std::min(std::max(row + direction, 0), rows - 1);
+    row =
+        row < 0 ? (direction > 0 ? 0 : rows - 1) : std::min(std::max(row + direction, 0), rows - 1);
     chosen = search.games()[row].hosting;
     text = Net::dotted(search.games()[row].address);
     return true;

@@ -39,8 +39,7 @@ constexpr size_t kMaxAddress = 253;
 
 std::string ask(const char* prompt, size_t maxLength, System::PromptChoices* choices = nullptr) {
     return System::askForText(Layout::kScreenW / 2, Layout::kScreenH / 2,
-                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength,
-                              choices);
+                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength, choices);
 }
 
 // The master's address, typed or chosen among the games found on the network; the search

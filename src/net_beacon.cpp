@@ -69,8 +69,7 @@ Beacon::~Beacon() {
 
 void Beacon::start() {
     if (!socket.open(ports.master)) {
-        System::err() << "Not listed on the network: UDP port " << ports.master
-                      << " is taken";
+        System::err() << "Not listed on the network: UDP port " << ports.master << " is taken";
         return;
     }
     toEveryone(Datagram::kAnnouncement);

@@ -71,8 +71,8 @@ bool DatagramSocket::sendTo(uint32_t address, unsigned port,
                                   static_cast<int>(bytes.size()), address, port);
 }
 
-bool DatagramSocket::receive(std::vector<unsigned char>& bytes, size_t maxSize,
-                             uint32_t& address, unsigned& port) {
+bool DatagramSocket::receive(std::vector<unsigned char>& bytes, size_t maxSize, uint32_t& address,
+                             unsigned& port) {
     if (descriptor == -1) {
         return false;
     }

@@ -11,9 +11,8 @@ constexpr int kMaxPerPass = 1000;
 constexpr size_t kMaxOtherAddresses = 4;
 // The first queries come soon after each other, as a datagram may be lost; then the list is kept
 // fresh at a slower pace, well within the silence that ends a game.
-const std::chrono::milliseconds kFirstQueries[] = {std::chrono::milliseconds(0),
-                                                   std::chrono::milliseconds(1000),
-                                                   std::chrono::milliseconds(3000)};
+const std::chrono::milliseconds kFirstQueries[] = {
+    std::chrono::milliseconds(0), std::chrono::milliseconds(1000), std::chrono::milliseconds(3000)};
 constexpr std::chrono::milliseconds kQueryEvery{4000};
 constexpr size_t kFirstQueryCount = sizeof kFirstQueries / sizeof kFirstQueries[0];
 }  // namespace

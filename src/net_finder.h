@@ -30,7 +30,8 @@ public:
     static constexpr std::chrono::seconds kSilence{20};
 
     // A fresh random token for this search; queries go to targets.
-    explicit GameFinder(DiscoveryPorts ports = DiscoveryPorts(), TargetList targets = machineTargets);
+    explicit GameFinder(DiscoveryPorts ports = DiscoveryPorts(),
+                        TargetList targets = machineTargets);
 
     // Takes the slave's UDP port, or another port when that one is taken (then only replies
     // reach it, no announcements). False when no socket could be had: nothing is found then.

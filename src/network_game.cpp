@@ -161,7 +161,8 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon) {
         // The listener wakes the wait when the peer comes; the slave's connection to the master
         // wakes it when the master leaves, a query the master's. Bytes the master should not have
         // sent would keep it awake: then only the listener's news count.
-        Platform::SocketWatch watched = beacon != nullptr ? beacon->watch() : Platform::SocketWatch();
+        Platform::SocketWatch watched =
+            beacon != nullptr ? beacon->watch() : Platform::SocketWatch();
         if (socket->isOpen() && !Platform::readableNow(socket->descriptor())) {
             watched.socket = socket->descriptor();
         }

@@ -191,8 +191,8 @@ bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsi
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(address);
     to.sin_port = htons(static_cast<uint16_t>(port));
-    return sendto(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL,
-                  reinterpret_cast<sockaddr*>(&to), sizeof to) == size;
+    return sendto(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to),
+                  sizeof to) == size;
 }
 
 long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, unsigned& fromPort) {

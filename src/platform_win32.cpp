@@ -301,8 +301,8 @@ long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, un
     for (int i = 0; i < kTries && readableNow(socket); i++) {
         sockaddr_in from = {};
         int length = sizeof from;
-        long n = recvfrom(handle(socket), data, size, 0, reinterpret_cast<sockaddr*>(&from),
-                          &length);
+        long n =
+            recvfrom(handle(socket), data, size, 0, reinterpret_cast<sockaddr*>(&from), &length);
         int error = n < 0 ? WSAGetLastError() : 0;
         if (n < 0 && error != WSAEMSGSIZE) {
             if (error == WSAECONNRESET) {

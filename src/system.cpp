@@ -372,8 +372,7 @@ namespace {
 
 // waitForKey(), beside choices under a prompt: returns 0 instead of a key when the choices have
 // changed, or when a click has been made (in clicks; clicked says where).
-int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked, int& x,
-                     int& y) {
+int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked, int& x, int& y) {
     unsigned announced = keysBuffered();
     Clock::time_point comingSince;
     bool coming = false;
@@ -404,7 +403,8 @@ int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked
         if (choices != nullptr) {
             watch = choices->watch();
             int choicesRest = choices->restMs();
-            if (choicesRest != Platform::kForever && (rest == Platform::kForever || choicesRest < rest)) {
+            if (choicesRest != Platform::kForever &&
+                (rest == Platform::kForever || choicesRest < rest)) {
                 rest = choicesRest;
             }
         }

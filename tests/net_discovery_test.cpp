@@ -42,7 +42,9 @@ TEST(NetDiscoveryTest, EveryKindRoundTrips) {
 TEST(NetDiscoveryTest, NicksAreCutToPrintableAsciiAndNamed) {
     EXPECT_EQ(Net::listedNick(""), "Master");
     EXPECT_EQ(Net::listedNick("\x01\xff\n"), "Master");
-    EXPECT_EQ(Net::listedNick("a\tb\xc3\xa9" "c"), "abc");
+    EXPECT_EQ(Net::listedNick("a\tb\xc3\xa9"
+                              "c"),
+              "abc");
     EXPECT_EQ(Net::listedNick("abcdefghijklmnopqrstuvwxyz"), "abcdefghijklmnop");
     Datagram back;
     Bytes bytes = Net::build(made(Datagram::kReply, 1, 2, ""));

@@ -11,7 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Net::Datagram d;
-    if (Net::parse(data, size, d) && Net::build(d) != std::vector<unsigned char>(data, data + size)) {
+    if (Net::parse(data, size, d) &&
+        Net::build(d) != std::vector<unsigned char>(data, data + size)) {
         abort();
     }
     static Net::Beacon beacon("fuzz");
