@@ -14,47 +14,10 @@ import time
 from harness.checks import WAIT, check
 from harness.runner import main
 from netplay.games import NetGame
-from netplay.lan import (LIST_X, Flood, Lan, bare_prompt_shown, check_list, count_replies,
-                         firewall, join_at_shown, list_shown, replies_sent, row_y, texts_shown)
-from netplay.screens import (ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host,
-                             open_network_menu)
-
-
-def to_address_prompt(program):
-    open_network_menu(program, "net_slave.tga")
-    program.wait_for_screen(lambda img: program.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT,
-                                                           ORANGE), "the address prompt")
-
-
-def host_at(master, nick, addresses):
-    host(master, nick)
-    master.wait_for_screen(lambda img: join_at_shown(master, img, addresses),
-                           f"'Join at {addresses}' on the master's waiting screen")
-
-
-def click_row(slave, row):
-    """A click on a row takes its address as Enter would: the nick is asked next."""
-    # The prompt's frame is drawn once: the pointer is moved without waiting to see it there.
-    slave.move_blind(LIST_X + 4, row_y(row) + 4)
-    slave.press()
-    try:
-        slave.wait_for_screen(lambda img: slave.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
-                              "the nick prompt after a click on a listed game")
-    finally:
-        slave.release()
-
-
-def joined(master, slave, nick):
-    answer(slave, NICK_PROMPT, nick)
-    game = NetGame(master, slave)
-    game.wait_for_turns()
-    return game
-
-
-def play_and_end(master, slave, nick):
-    game = joined(master, slave, nick)
-    game.play([(7, 7), (8, 8)])
-    game.escape(1)
+from netplay.lan import (Flood, Lan, bare_prompt_shown, check_list, click_row, count_replies,
+                         firewall, host_at, joined, list_shown, play_and_end, replies_sent,
+                         texts_shown, to_address_prompt)
+from netplay.screens import ADDRESS_PROMPT, ORANGE, PROMPT_AT
 
 
 def one_network(h):

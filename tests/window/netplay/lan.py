@@ -14,7 +14,8 @@ import time
 from harness.checks import check
 from harness.geometry import BLACK, LAYOUT, SCREEN_W
 from harness.program import Program
-from .screens import PROMPT_AT
+from .games import NetGame
+from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host, open_network_menu
 
 
 def ip(*args, netns=None):
@@ -164,6 +165,51 @@ def check_list(program, rows, what, chosen=None, timeout=1.0):
     program.wait_for_screen(lambda img: list_shown(program, img, rows, chosen), what,
                             timeout=timeout)
     return time.monotonic() - start
+
+
+# ---- Steps ----
+
+def to_address_prompt(program):
+    open_network_menu(program, "net_slave.tga")
+    program.wait_for_screen(lambda img: program.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT,
+                                                           ORANGE), "the address prompt")
+
+
+def host_at(master, nick, addresses):
+    host(master, nick)
+    master.wait_for_screen(lambda img: join_at_shown(master, img, addresses),
+                           f"'Join at {addresses}' on the master's waiting screen")
+
+
+def click_row(slave, row):
+    """A click on a row takes its address as Enter would: the nick is asked next."""
+    x, y = LIST_X + 4, row_y(row) + 4
+    if hasattr(slave, "click_at"):  # a Windows program under wine, which may drop a click
+        slave.click_at(x, y, taken=lambda: slave.text_shown(slave.screenshot(), *PROMPT_AT,
+                                                            NICK_PROMPT, ORANGE))
+        return
+    # The prompt's frame is drawn once: the pointer is moved without waiting to see it there.
+    slave.move_blind(x, y)
+    slave.press()
+    try:
+        slave.wait_for_screen(lambda img: slave.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
+                              "the nick prompt after a click on a listed game")
+    finally:
+        slave.release()
+
+
+def joined(master, slave, nick):
+    answer(slave, NICK_PROMPT, nick)
+    game = NetGame(master, slave)
+    game.wait_for_turns()
+    return game
+
+
+def play_and_end(master, slave, nick):
+    game = joined(master, slave, nick)
+    game.play([(7, 7), (8, 8)])
+    game.escape(1)
+
 
 
 # ---- Firewalls and floods ----
