@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "net_host.h"
 #include "net_finder.h"
 #include "prompt_choices.h"
 
@@ -22,6 +24,10 @@ public:
     int restMs() const override;
     bool step(int direction, std::string& text) override;
     bool click(int x, int y, std::string& text) override;
+
+    // Every way the listed game at address (the address its row shows) has been heard by, that
+    // one first, with port 0 (the caller sets the game's); none when no row shows address.
+    std::vector<Net::Host> waysTo(const std::string& address) const;
 
     // The search, for tests that feed it datagrams.
     Net::GameFinder& finder() { return search; }

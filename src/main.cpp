@@ -42,11 +42,13 @@ std::string ask(const char* prompt, size_t maxLength, System::PromptChoices* cho
                               Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength, choices);
 }
 
-// The master's address, typed or chosen among the games found on the network; the search
-// ends with the prompt.
-std::string askForMaster() {
+// The master's address, typed or chosen among the games found on the network, and when it is a
+// listed game's, every way that game has been heard by (ways); the search ends with the prompt.
+std::string askForMaster(std::vector<Net::Host>& ways) {
     Games::GameList found;
-    return ask("Master's address: ", kMaxAddress, &found);
+    std::string address = ask("Master's address: ", kMaxAddress, &found);
+    ways = found.waysTo(address);
+    return address;
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
@@ -54,9 +56,10 @@ void networkBranch(System::MenuItem* subMenuData) {
     switch (m2.exec()) {
         case kSlave:
             try {
-                std::string adr = askForMaster();
+                std::vector<Net::Host> ways;
+                std::string adr = askForMaster(ways);
                 std::string nick = ask("Your nick: ", Games::kMaxNick);
-                Games::SlaveGame g(nick, adr, kDataSize);
+                Games::SlaveGame g(nick, adr, kDataSize, ways);
                 g.run();
             } catch (Net::HostException e) {
                 e.print();

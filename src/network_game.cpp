@@ -225,11 +225,17 @@ bool MasterGame::playerTwo() {
     return remotePlayer(2);
 }
 
-SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size) {
+SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size,
+                     const std::vector<Net::Host>& ways) {
     // Listen before the nick goes out: the master connects back as soon as it has it.
     System::EscapeKey escape;
     startListener(kSlavePort, size, 1);
-    Net::Dialer dialer(host, kMasterPort);
+    std::vector<Net::Host> master;
+    for (const Net::Host& way : ways) {
+        master.push_back(Net::Host(way, kMasterPort));
+    }
+    Net::Dialer dialer =
+        master.empty() ? Net::Dialer(host, kMasterPort) : Net::Dialer(master, host);
     running = connectAndAnnounce(dialer, nick, escape) && waitForPeer(escape);
 }
 

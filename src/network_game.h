@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "game.h"
 #include "listener.h"
@@ -76,7 +77,11 @@ protected:
 // Connects to a master, waits for its connection back on kSlavePort, and plays player two.
 class SlaveGame : public NetworkGame {
 public:
-    SlaveGame(std::string nick, std::string host, unsigned size);
+    // host is what the player typed or chose; ways, when not empty, the master's addresses to
+    // try in turn instead of host's (a master listed on several networks; their ports are
+    // replaced by the master's).
+    SlaveGame(std::string nick, std::string host, unsigned size,
+              const std::vector<Net::Host>& ways = {});
     ~SlaveGame() override;
 
 protected:
