@@ -28,6 +28,15 @@ class LanWineProgram(wine.WineProgram):
         return ["nsenter", f"--net=/proc/{self.machine}/ns/net", "--", *super().command()]
 
 
+def hosted_and_joined(master, address, slave, what):
+    """The master hosts, the slave lists it at its address and joins it with a click."""
+    host_at(master, "anna", [address])
+    to_address_prompt(slave)
+    check_list(slave, [("anna", address)], what, timeout=wine.WINDOW_TIMEOUT / 4)
+    click_row(slave, 0)
+    play_and_end(master, slave, "bert")
+
+
 def test(h):
     lan = Lan(h, "10.7.0")
     linux = lan.program(lan.machine("10.7.0.1"))
@@ -38,20 +47,8 @@ def test(h):
     windows.wait_for_menu()
     windows.ready_for_input()
 
-    host_at(linux, "anna", ["10.7.0.1"])
-    to_address_prompt(windows)
-    check_list(windows, [("anna", "10.7.0.1")], "the Linux master on the Windows program's list",
-               timeout=wine.WINDOW_TIMEOUT / 4)
-    click_row(windows, 0)
-    play_and_end(linux, windows, "bert")
-
-    host_at(windows, "carl", ["10.7.0.2"])
-    to_address_prompt(linux)
-    check_list(linux, [("carl", "10.7.0.2")], "the Windows master on the Linux program's list",
-               timeout=wine.WINDOW_TIMEOUT / 4)
-    click_row(linux, 0)
-    play_and_end(windows, linux, "dora")
-
+    hosted_and_joined(linux, "10.7.0.1", windows, "the Linux master on the Windows program's list")
+    hosted_and_joined(windows, "10.7.0.2", linux, "the Windows master on the Linux program's list")
 
 if __name__ == "__main__":
     main("cross_lan", test, options=(("--windows", "the Windows program"),))
