@@ -67,6 +67,9 @@ if [ "${1:-}" = quick ]; then
     echo "Quick tests passed."
     exit 0
 fi
+# The window tests, the Windows tests and the throwaway roots need private namespaces: a machine
+# that refuses them stops the run at once, named with its cause.
+scripts/private-network.sh --mount --check
 scripts/install-deps.sh test windows
 step format scripts/check-format.sh
 step build scripts/build.sh build -DBUILD_TESTING=ON

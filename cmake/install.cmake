@@ -15,7 +15,7 @@ install(FILES desktop/fiveinarow.ufw
     DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/ufw/applications.d RENAME fiveinarow)
 
 # The icons are drawn by the picture generator at build time, one file per size.
-if(NOT TARGET make_pictures)
+if(NOT PNG_FOUND)
     message(FATAL_ERROR "The icons are drawn by make_pictures, which needs libpng (libpng-dev)")
 endif()
 set(icons)

@@ -2,13 +2,16 @@
 // files into the folder given as the argument (default data/); with "--icon SIZE FILE" it draws
 // instead the program's icon for desktops, SIZE pixels square, as a PNG file, and with
 // "--ico FILE" the same icon in the sizes Windows shows, as one Windows icon file, and with
-// "--icon-source FILE" the icon for X11 windows as C++ source (src/window_icon.cpp). Runs without a
-// display.
+// "--icon-source FILE" the icon for X11 windows as C++ source, which the build compiles into the
+// program (see src/window_icon.h). Runs without a display. Built without libpng (MAKE_PICTURES_PNG
+// unset), as the game alone is, it writes everything but the PNG icons and the Windows icon.
 //
 // Shapes are drawn from signed distances and text from the library's 8 x 8 font, enlarged with
 // supersampling and smoothing, so that the pictures have soft edges instead of jagged ones.
 #include <allegro.h>
+#if MAKE_PICTURES_PNG
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -578,25 +581,6 @@ std::vector<uint8_t> drawIcon(int size) {
     return rgba;
 }
 
-png_image pngImage(int size) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = size;
-    image.height = size;
-    image.format = PNG_FORMAT_RGBA;
-    return image;
-}
-
-void saveIcon(int size, const char* path) {
-    png_image image = pngImage(size);
-    if (!png_image_write_to_file(&image, path, 0, drawIcon(size).data(), 0, nullptr)) {
-        std::fprintf(stderr, "Cannot write %s: %s\n", path, image.message);
-        std::exit(1);
-    }
-    std::printf("%s\n", path);
-}
-
 // Writes size bytes to the file path and names it on standard output; ends the program when it
 // cannot.
 void writeFile(const char* path, const void* data, size_t size) {
@@ -606,6 +590,37 @@ void writeFile(const char* path, const void* data, size_t size) {
         std::exit(1);
     }
     std::printf("%s\n", path);
+}
+
+// The icon's pixels (drawIcon) as a PNG file's bytes.
+std::vector<uint8_t> encodePng(int size, [[maybe_unused]] const std::vector<uint8_t>& rgba) {
+#if MAKE_PICTURES_PNG
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = size;
+    image.height = size;
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t bytes = 0;
+    std::vector<uint8_t> png;
+    if (png_image_write_to_memory(&image, nullptr, &bytes, 0, rgba.data(), 0, nullptr)) {
+        png.resize(bytes);
+        if (png_image_write_to_memory(&image, png.data(), &bytes, 0, rgba.data(), 0, nullptr)) {
+            png.resize(bytes);
+            return png;
+        }
+    }
+    std::fprintf(stderr, "Cannot make the %d pixel PNG: %s\n", size, image.message);
+#else
+    std::fprintf(stderr, "Cannot make the %d pixel PNG: make_pictures was built without libpng\n",
+                 size);
+#endif
+    std::exit(1);
+}
+
+void saveIcon(int size, const char* path) {
+    std::vector<uint8_t> png = encodePng(size, drawIcon(size));
+    writeFile(path, png.data(), png.size());
 }
 
 // ---- The Windows icon ----
@@ -654,22 +669,6 @@ std::vector<uint8_t> iconBitmap(int size, const std::vector<uint8_t>& rgba) {
     return out;
 }
 
-std::vector<uint8_t> iconPng(int size, const std::vector<uint8_t>& rgba) {
-    png_image image = pngImage(size);
-    png_alloc_size_t bytes = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &bytes, 0, rgba.data(), 0, nullptr)) {
-        std::fprintf(stderr, "Cannot make the %d pixel PNG: %s\n", size, image.message);
-        std::exit(1);
-    }
-    std::vector<uint8_t> png(bytes);
-    if (!png_image_write_to_memory(&image, png.data(), &bytes, 0, rgba.data(), 0, nullptr)) {
-        std::fprintf(stderr, "Cannot make the %d pixel PNG: %s\n", size, image.message);
-        std::exit(1);
-    }
-    png.resize(bytes);
-    return png;
-}
-
 // The icon in the sizes Windows asks for, in one icon file: the small ones as bitmaps, the
 // largest as PNG (which Windows reads from Vista on, and which keeps the file small).
 void saveWindowsIcon(const char* path) {
@@ -677,7 +676,7 @@ void saveWindowsIcon(const char* path) {
     std::vector<std::vector<uint8_t>> images;
     for (int size : sizes) {
         std::vector<uint8_t> rgba = drawIcon(size);
-        images.push_back(size >= 256 ? iconPng(size, rgba) : iconBitmap(size, rgba));
+        images.push_back(size >= 256 ? encodePng(size, rgba) : iconBitmap(size, rgba));
     }
     std::vector<uint8_t> out;
     put16(out, 0);  // reserved
@@ -754,13 +753,12 @@ std::vector<std::string> iconXpm(int size) {
     return lines;
 }
 
-// Writes the C++ source that holds the icon for X11 desktops (src/window_icon.cpp): the XPM and
-// the _NET_WM_ICON data, each size as its width, its height and its pixels as 0xAARRGGBB, row by
-// row.
+// Writes the C++ source that holds the icon for X11 desktops (src/window_icon.h): the XPM and the
+// _NET_WM_ICON data, each size as its width, its height and its pixels as 0xAARRGGBB, row by row.
 void saveIconSource(const char* path) {
     std::string out =
-        "// The program's icon for X11 desktops, drawn by scripts/make_pictures.cpp\n"
-        "// (make_pictures --icon-source src/window_icon.cpp): do not edit.\n"
+        "// The program's icon for X11 desktops, drawn by scripts/make_pictures.cpp at build time\n"
+        "// (make_pictures --icon-source): do not edit.\n"
         "#include \"window_icon.h\"\n\nnamespace WindowIcon {\n\n"
         "// clang-format off\nconst char* const kXpm[] = {\n";
     for (const std::string& line : iconXpm(kXpmSize)) {

@@ -1,6 +1,6 @@
-// The program's icon as X11 desktops take it from a window, drawn by the picture generator into
-// window_icon.cpp (scripts/make_pictures.cpp, --icon-source); the same picture as the desktop
-// entry's icons and the Windows program's.
+// The program's icon as X11 desktops take it from a window; the same picture as the desktop entry's
+// icons and the Windows program's. Its definitions are drawn at build time by the picture
+// generator (scripts/make_pictures.cpp, --icon-source) into window_icon.cpp in the build folder.
 #pragma once
 
 #include <cstddef>

@@ -196,13 +196,6 @@ TEST_F(BoardRules, LinesOfSixCountWithTheFirstFiveTheScanMeets) {
     }
 }
 
-TEST_F(BoardRules, RisingDiagonalRecordsItsTopRightEndFirst) {
-    // Player two's rising diagonal beside player one's lone corner mark.
-    place(board, 4, 0, -1, 1, 5, 2);
-    board.move(0, 0, 1);
-    EXPECT_EQ(outcome(board), (Outcome{2, {4, 0, 0, 4}}));
-}
-
 TEST_F(BoardRules, FirstLineInScanOrderWins) {
     // Windows go column by column: the column at x = 0 comes before the row starting at x = 5.
     place(board, 5, 0, 1, 0, 5, 1);
@@ -271,22 +264,6 @@ TEST_F(BoardRules, BoardsNarrowerThanFiveFindOnlyWhatFits) {
     Board one(1, 1, 0, 0, 8);
     EXPECT_TRUE(one.move(0, 0, 1));
     EXPECT_EQ(one.winner(), 0);
-}
-
-TEST(BoardEval, FindsTheWinnerOfACellArray) {
-    std::vector<unsigned char> cells(256, 0);
-    EXPECT_EQ(Board::eval(cells.data()), 0);
-    for (int k = 0; k < 5; k++) {
-        cells[k] = 2;
-    }
-    EXPECT_EQ(Board::eval(cells.data()), 2);
-
-    // The very last row's last five cells: the array's last bytes are read too.
-    std::vector<unsigned char> last(256, 0);
-    for (int k = 251; k < 256; k++) {
-        last[k] = 1;
-    }
-    EXPECT_EQ(Board::eval(last.data()), 1);
 }
 
 TEST(BoardEval, OnlyPlayersFormLines) {

@@ -10,14 +10,6 @@
 
 namespace {
 
-TEST(ExceptionTest, FormatsLikePrintf) {
-    System::Exception e("Load bitmap %s (%d)", "data/x.tga", 42);
-    EXPECT_EQ(e.message(), "Load bitmap data/x.tga (42)");
-    System::Exception copy(e);
-    EXPECT_EQ(copy.message(), e.message());
-    EXPECT_EQ(System::Exception().message(), "");
-}
-
 TEST(ExceptionTest, KeepsOnlyTheFirst255Characters) {
     std::string longText(300, 'a');
     longText[254] = 'b';

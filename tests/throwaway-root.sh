@@ -51,9 +51,7 @@ else
     { grep -q "^$user:" /etc/subuid && grep -q "^$user:" /etc/subgid; } ||
         fail "$user has no subordinate ids in /etc/subuid and /etc/subgid" \
             "(as root: usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $user)"
-    refused=$(unshare --user true 2>&1) ||
-        fail "this machine refuses unprivileged user namespaces ($refused); allow them with:" \
-            "sysctl -w kernel.unprivileged_userns_clone=1"
+    refused=$("$(dirname "$0")/../scripts/private-network.sh" --check 2>&1) || fail "$refused"
 fi
 
 # shellcheck disable=SC2016 # mmdebstrap's shell gives the root as $1

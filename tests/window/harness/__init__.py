@@ -9,7 +9,7 @@ its path printed.
 Every wait has a deadline that fails the test (checks.py). Screens are read from `xwd` dumps of
 the window, decoded in pictures.py, and compared with where the game draws what (geometry.py),
 so the tests need Python's standard library, Xvfb, xwd and xdotool only. desktop.py reads the
-window as a desktop does (its properties and icons).
+window as a desktop does (its properties and icons, the generator's icons decoded by ImageMagick).
 
 A test file defines test(h) and calls main() (see the test_*.py files), for example:
 

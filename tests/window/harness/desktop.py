@@ -6,7 +6,8 @@ import subprocess
 
 from .checks import check
 from .geometry import MAIN_MENU, SCREEN_H, SCREEN_W
-from .pictures import Image, read_png_rgba
+from .display import run_tool
+from .pictures import Image
 
 
 def net_wm_icon(display, window):
@@ -31,15 +32,24 @@ def drawn_icon(h, tool, size):
     done = subprocess.run([tool, "--icon", str(size), path],
                           capture_output=True, timeout=60, check=False)
     check(done.returncode == 0, f"the picture generator failed: {done.stderr.decode()}")
-    width, height, rows = read_png_rgba(path)
-    check((width, height) == (size, size), f"the generator drew {width} x {height}")
-    return [a << 24 | r << 16 | g << 8 | b for row in rows for r, g, b, a in row]
+    raw = run_tool(["convert", path, "-depth", "8", "rgba:-"])
+    check(len(raw) == 4 * size * size, f"the generator drew {len(raw) // 4} pixels, not {size} x "
+          f"{size}")
+    return [raw[i + 3] << 24 | int.from_bytes(raw[i:i + 3], "big") for i in range(0, len(raw), 4)]
+
+
+class XImage(ctypes.Structure):
+    """The leading fields of Xlib's XImage, up to those read here."""
+    _fields_ = [(name, ctypes.c_int) for name in ("width", "height", "xoffset", "format")] + [
+        ("data", ctypes.c_void_p)] + [(name, ctypes.c_int) for name in (
+            "byte_order", "bitmap_unit", "bitmap_bit_order", "bitmap_pad", "depth",
+            "bytes_per_line", "bits_per_pixel")]
 
 
 def x_image(x11, connection, drawable, box):
     """(bytes, bytes per line, byte order "little" or "big", bits per pixel) of the drawable's
     pixels in box (x, y, w, h), read with XGetImage through the Xlib `x11` (ctypes)."""
-    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.restype = ctypes.POINTER(XImage)
     x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
                               ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
     x11.XFree.argtypes = [ctypes.c_void_p]
@@ -47,17 +57,14 @@ def x_image(x11, connection, drawable, box):
     z_pixmap, all_planes = 2, 0xFFFFFFFF
     image = x11.XGetImage(connection, drawable, x, y, w, h, all_planes, z_pixmap)
     check(image, f"no image of the drawable {drawable:#x}")
-    # XImage on 64-bit Linux: the data pointer at 16, byte order at 24, bytes per line at 44,
-    # bits per pixel at 48.
-    fields = ctypes.cast(image, ctypes.POINTER(ctypes.c_int))
-    data = ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
-    byte_order, line, bits = fields[6], fields[11], fields[12]
+    fields = image.contents
     try:
-        raw = ctypes.string_at(data, line * h)
+        raw = ctypes.string_at(fields.data, fields.bytes_per_line * h)
     finally:
-        x11.XFree(ctypes.c_void_p(data))
-        x11.XFree(ctypes.c_void_p(image))
-    return raw, line, "little" if byte_order == 0 else "big", bits
+        x11.XFree(fields.data)
+        x11.XFree(image)
+    return (raw, fields.bytes_per_line, "little" if fields.byte_order == 0 else "big",
+            fields.bits_per_pixel)
 
 
 def pixmap_rgb(display, pixmap, width, height):

@@ -1,7 +1,6 @@
 """Pictures read pixel by pixel: X screenshots (xwd), the game's TGA files, icons."""
 
 import struct
-import zlib
 
 from .checks import NotEnlarged, check
 
@@ -117,47 +116,6 @@ def reduced(img, factor):
             raise NotEnlarged(f"the window's row {j * factor} is not made of blocks of {factor}")
         rows.append(bytes(small))
     return Image(w, h, b"".join(rows))
-
-
-def read_png_rgba(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit RGBA PNG without interlacing, as the
-    picture generator writes its icons."""
-    with open(path, "rb") as f:
-        data = f.read()
-    check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path}: not a PNG file")
-    pos, chunks, header = 8, [], None
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            chunks.append(body)
-        pos += 12 + length
-    width, height, depth, colour, _, _, interlace = header
-    check(depth == 8 and colour == 6 and interlace == 0, f"{path}: not 8-bit RGBA")
-    raw, stride, rows, previous = zlib.decompress(b"".join(chunks)), width * 4, [], bytearray(
-        width * 4)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = line[i - 4] if i >= 4 else 0
-            up = previous[i]
-            corner = previous[i - 4] if i >= 4 else 0
-            if kind == 1:
-                line[i] = (line[i] + left) & 255
-            elif kind == 2:
-                line[i] = (line[i] + up) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc
-                                      else corner)) & 255
-        rows.append([tuple(line[i:i + 4]) for i in range(0, stride, 4)])
-        previous = line
-    return width, height, rows
 
 
 def bounding_box(points):

@@ -1,7 +1,7 @@
 """Network play for the window tests (see harness/ for the displays, programs and screens): a
-scripted peer that plays the other side against the real program, the steps that drive a program
-through the network sub-menu, its prompts, turns and end screens, and whole games between two
-real programs.
+scripted peer that plays the other side against the real program (peer.py), the steps that drive
+a program through the network sub-menu, its prompts, turns and end screens (screens.py), and
+whole games, against the peer or between two real programs (games.py).
 
 Every window test runs in a private network namespace of its own
 (harness.runner.private_network), so the game's fixed ports are the test's alone: a game hosted on
