@@ -1,9 +1,9 @@
 """The games hosted on the network, listed at the slave's address prompt: machines of the test's
-own on bridges (netplay/lan.py), each program in its own. With nothing hosted the prompt is
-today's; a master that starts to host is listed with its nick and address, its waiting screen
-says where it may be joined; a click on its row joins it, and once joined it is listed no more;
-a typed address still joins. A master on two networks is listed on each with that network's
-address, and is joined from each, by Down and Enter and by a click. A slave behind a firewall
+own on bridges (netplay/lan.py), each program in its own; two walks (--case listed, hostile).
+With nothing hosted the prompt is today's; a master on two networks that starts to host is listed
+with its nick and each network's address on that network, and its waiting screen says where it
+may be joined; a click on its row joins it, and once joined it is listed no more; Down and Enter
+join it from the other network, and a typed address still joins. A slave behind a firewall
 that lets in only established traffic lists nothing while UDP 31212 is closed, and the master
 once it is open; a flood of junk, spoofed and foreign datagrams at both sides leaves the list the
 real master's, the keys taken and the master's replies within their limits, and the game then
@@ -13,75 +13,63 @@ import time
 
 from harness.checks import WAIT, check
 from harness.runner import main
-from netplay.games import NetGame
 from netplay.lan import (Flood, Lan, bare_prompt_shown, check_list, click_row, count_replies,
                          firewall, host_at, joined, list_shown, play_and_end, replies_sent,
                          texts_shown, to_address_prompt)
 from netplay.screens import ADDRESS_PROMPT, ORANGE, PROMPT_AT
 
 
-def one_network(h):
-    lan = Lan(h, "10.7.0")
-    machines = [lan.machine(f"10.7.0.{n}") for n in (1, 2, 3)]
-    master, slave, other = (lan.program(m) for m in machines)
-    for program in (master, slave, other):
+def field_shown(program, img, typed):
+    """The address prompt with `typed` in its field."""
+    return texts_shown(program, img, PROMPT_AT[1], [
+        (PROMPT_AT[0], ADDRESS_PROMPT, ORANGE),
+        (PROMPT_AT[0] + program.harness.text_mask(ADDRESS_PROMPT)[0], typed, (255, 255, 255))])
+
+
+def listed(h):
+    """Three slaves and a master on two networks: the slave at 10.8.0.5 is on the second one."""
+    lan = Lan(h, "10.7.0", "10.8.0")
+    master = lan.program(lan.machine("10.7.0.1", "10.8.0.1"))
+    slave, other, far = (lan.program(lan.machine(a)) for a in ("10.7.0.2", "10.7.0.3", "10.8.0.5"))
+    for program in (master, slave, other, far):
         program.wait_for_menu()
 
     to_address_prompt(slave)
     slave.expect_steady(lambda img: bare_prompt_shown(slave, img, ADDRESS_PROMPT),
                         "the address prompt with nothing hosted, as it always was")
+    to_address_prompt(far)
 
-    host_at(master, "alice", ["10.7.0.1"])
-    alice = [("alice", "10.7.0.1")]
+    host_at(master, "alice", ["10.7.0.1", "10.8.0.1"])
+    alice, alice_far = [("alice", "10.7.0.1")], [("alice", "10.8.0.1")]
     check_list(slave, alice, "the master listed on an open prompt", timeout=WAIT)
+    check_list(far, alice_far, "the master listed on its second network", timeout=WAIT)
     to_address_prompt(other)
     check_list(other, alice, "the master listed on a prompt opened after", timeout=WAIT)
 
     click_row(slave, 0)
     game = joined(master, slave, "bert")
-    # Joined: the master answers no more, and its word that it is gone clears the other's list.
-    other.wait_for_screen(lambda img: bare_prompt_shown(other, img, ADDRESS_PROMPT),
-                          "the other slave's list empty once the master has been joined")
+    # Joined: the master answers no more, and its word that it is gone clears the lists.
+    for program in (other, far):
+        program.wait_for_screen(lambda img, p=program: bare_prompt_shown(p, img, ADDRESS_PROMPT),
+                                "the other slaves' lists empty once the master has been joined")
     game.play([(7, 7), (8, 8)])
     game.escape(1)
 
+    # Down chooses the row and puts its address in the field; Enter takes it.
+    host_at(master, "alice", ["10.7.0.1", "10.8.0.1"])
+    check_list(far, alice_far, "the master listed again on its second network", timeout=WAIT)
+    far.key("Down", lambda img: field_shown(far, img, "10.8.0.1"),
+            "the chosen address in the field")
+    check_list(far, alice_far, "the chosen row in white", chosen=0, timeout=WAIT)
+    far.key("Return")
+    play_and_end(master, far, "emil")
+
     # Typing works as it always did, beside the list.
-    host_at(master, "alice", ["10.7.0.1"])
+    host_at(master, "alice", ["10.7.0.1", "10.8.0.1"])
     check_list(other, alice, "the master listed again", timeout=WAIT)
     other.type_text("10.7.0.1")
     other.key("Return")
     play_and_end(master, other, "carl")
-
-
-def two_networks(h):
-    lan = Lan(h, "10.7.0", "10.8.0")
-    master = lan.program(lan.machine("10.7.0.4", "10.8.0.4"))
-    left = lan.program(lan.machine("10.7.0.2"))
-    right = lan.program(lan.machine("10.8.0.5"))
-    for program in (master, left, right):
-        program.wait_for_menu()
-    to_address_prompt(left)
-    to_address_prompt(right)
-
-    host_at(master, "dora", ["10.7.0.4", "10.8.0.4"])
-    check_list(left, [("dora", "10.7.0.4")], "the master on the left network", timeout=WAIT)
-    check_list(right, [("dora", "10.8.0.4")], "the master on the right network", timeout=WAIT)
-
-    # Down chooses the row and puts its address in the field; Enter takes it.
-    left.key("Down", lambda img: texts_shown(
-        left, img, PROMPT_AT[1],
-        [(PROMPT_AT[0], ADDRESS_PROMPT, ORANGE),
-         (PROMPT_AT[0] + left.harness.text_mask(ADDRESS_PROMPT)[0], "10.7.0.4", (255, 255, 255))]),
-        "the chosen address in the field")
-    check_list(left, [("dora", "10.7.0.4")], "the chosen row in white", chosen=0, timeout=WAIT)
-    left.key("Return")
-    play_and_end(master, left, "emil")
-
-    host_at(master, "dora", ["10.7.0.4", "10.8.0.4"])
-    check_list(right, [("dora", "10.8.0.4")], "the master on the right network again",
-               timeout=WAIT)
-    click_row(right, 0)
-    play_and_end(master, right, "fred")
 
 
 def hostile(h):
@@ -109,10 +97,8 @@ def hostile(h):
     try:
         # Keys are taken and the list stays the real master's alone.
         slave.type_text("10.7.0.1")
-        slave.wait_for_screen(lambda img: texts_shown(slave, img, PROMPT_AT[1], [
-            (PROMPT_AT[0], ADDRESS_PROMPT, ORANGE),
-            (PROMPT_AT[0] + slave.harness.text_mask(ADDRESS_PROMPT)[0], "10.7.0.1",
-             (255, 255, 255))]) and list_shown(slave, img, gina), "typing during the flood")
+        slave.wait_for_screen(lambda img: field_shown(slave, img, "10.7.0.1")
+                              and list_shown(slave, img, gina), "typing during the flood")
         slave.expect_steady(lambda img: list_shown(slave, img, gina), "the list in the flood",
                             duration=2)
     finally:
@@ -127,7 +113,7 @@ def hostile(h):
     play_and_end(master, slave, "hugo")
 
 
-CASES = {"one_network": one_network, "two_networks": two_networks, "hostile": hostile}
+CASES = {"listed": listed, "hostile": hostile}
 
 if __name__ == "__main__":
-    main("net_lan", lambda h, case: case(h), cases=CASES)
+    main("net_lan", lambda h, case: case(h), mount=True, cases=CASES)

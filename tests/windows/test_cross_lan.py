@@ -51,4 +51,4 @@ def test(h):
     hosted_and_joined(windows, "10.7.0.2", linux, "the Windows master on the Linux program's list")
 
 if __name__ == "__main__":
-    main("cross_lan", test, options=(("--windows", "the Windows program"),))
+    main("cross_lan", test, options=(("--windows", "the Windows program"),), mount=True)

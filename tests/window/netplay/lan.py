@@ -30,6 +30,13 @@ class Lan:
     def __init__(self, h, *subnets):
         self.h, self.bridges, self.machines = h, {}, []
         h.cleanups.append(self.stop)
+        # The machines reach the displays through their socket files, not through the abstract
+        # sockets, which stay in the test's namespace: a folder of the test's own (in its private
+        # mount namespace, before any display starts), where no other test's display of the same
+        # number can take the place of its own.
+        check(not h.displays, "the LAN is made before the displays")
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "lan-x11", "/tmp/.X11-unix"],
+                       check=True)
         for i, subnet in enumerate(subnets):
             name = f"br{i}"
             ip("link", "add", name, "type", "bridge")
