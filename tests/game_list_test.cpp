@@ -83,11 +83,11 @@ TEST_F(GameListTest, RowsAreChosenByUpDownAndClicks) {
     EXPECT_EQ(text, "10.7.0.1");
     Testing::freshBackBuffer();
     list.draw();
-    EXPECT_GT(Testing::countPixels(System::_screen,
-                                   [](int, int y, Testing::Rgb c) {
-                                       return y < Layout::kListFirstRowY + 8 &&
-                                              c == Testing::Rgb{255, 255, 255};
-                                   }),
+    EXPECT_GT(Testing::countPixels(
+                  System::_screen,
+                  [](int, int y, Testing::Rgb c) {
+                      return y < Layout::kListFirstRowY + 8 && c == Testing::Rgb{255, 255, 255};
+                  }),
               0)
         << "the chosen row is white";
 
