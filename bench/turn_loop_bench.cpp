@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "input.h"
 #include "network_game.h"
 #include "quit_request.h"
 #include "silenced.h"
@@ -188,7 +189,12 @@ int run(int rounds) {
             [&] { timed(remote, [&] { return unpaced(&TurnLoops::remoteTurn, game); }); },
             [&] { timed(local, [&] { return unpaced(&TurnLoops::localTurn, game); }); },
             [&] { quitTurn.push_back(game.quitTurn()); },
-            [&] { quitKeyWait.push_back(secondsToQuit([] { System::waitForKey(); })); },
+            [&] {
+                quitKeyWait.push_back(secondsToQuit([] {
+                    System::TypedKeys keys;
+                    System::waitForKey(keys);
+                }));
+            },
         };
         // Each loop takes each place in the round in turn: none always follows the same one.
         constexpr int kLoops = sizeof loops / sizeof loops[0];

@@ -3,6 +3,7 @@
 
 #include <allegro.h>
 
+#include "input.h"
 #include "quit_request.h"
 #include "system.h"
 
@@ -23,14 +24,8 @@ bool TurnInput::cell(Board* board, int& x, int& y) {
     // it was made, although the pointer may have moved on since.
     bool pressed = presses.take(kAnyButton, px, py);
     released = released || pressed || mouse_b == 0;
-    if (!pressed && mouse_b != 0 && released) {
-        // Held on: where the pointer is now, as it moves on with the button down.
-        px = mouse_x;
-        py = mouse_y;
-        System::toFrame(px, py);
-        pressed = true;
-    }
-    if (!pressed) {
+    // Held on: where the pointer is now, as it moves on with the button down.
+    if (!pressed && !(released && System::heldAt(kAnyButton, px, py))) {
         return false;
     }
     x = board->atX(px);
@@ -91,14 +86,14 @@ int Game::run() {
                                   : "Game interrupted";
     drawStatus(text, Layout::kResultY, Layout::kStatusGrey);
     drawStatus("Press any key...", Layout::kPressKeyY, Layout::kPressKeyOrange);
-    // Keys typed before or during the game would take the result away unseen: only a key pressed
-    // once it is shown counts. The Escape that ended the game here (still in the key buffer)
-    // ends this screen at once, as the player asked to leave the game.
-    if (!escaped) {
-        clear_keybuf();
-    }
+    // Keys typed before or during the game would take the result away unseen: only a key typed
+    // once it is shown counts. The Escape that ended the game here ends this screen at once, as
+    // the player asked to leave the game.
+    System::TypedKeys keys;
     System::present();
-    System::waitForKey();
+    if (!escaped) {
+        System::waitForKey(keys);
+    }
 
     interrupt();
     return result;

@@ -1,15 +1,14 @@
-// The queue of key and mouse presses, filled on the library's input thread and read by the main
+// The queue of presses and typed keys, filled on the library's input thread and read by the main
 // thread's screens.
 #include "input.h"
 
 #include <allegro.h>
 
 #include <atomic>
-#include <bitset>
 #include <mutex>
 
 #include "platform.h"
-#include "system.h"
+#include "window_scale.h"
 
 namespace System {
 
@@ -18,7 +17,10 @@ namespace {
 constexpr int kButtons = 7;
 constexpr int kRelease = 0x80;
 constexpr int kScancodes = 0x80;
-// Events kept; far more than a player makes between two passes of any loop.
+// The largest character readkey() hands out; it reports '^' for the others.
+constexpr int kLargestReported = 0xff;
+// Events kept; far more than a player makes between two passes of any loop, and more type-ahead
+// than the library's own key buffer keeps.
 constexpr uint64_t kKept = 256;
 
 // The library calls in from its input thread, never from a signal handler: a mutex will do.
@@ -27,34 +29,46 @@ struct Queue {
     InputEvent ring[kKept];
     // Number of the newest event; the first is 1, and 0 means none yet.
     uint64_t last = 0;
-    // What the events so far leave down, to tell a press from the library's repeats and from a
-    // move with the button held.
-    std::bitset<kScancodes> keysDown;
+    // Whether Escape is down and which buttons are, as the events so far leave them: a press
+    // is told from the library's repeats and from a move with the button held.
+    bool escapeDown = false;
     int buttonsDown = 0;
 
     // Mutex held.
-    void push(InputEvent::Kind kind, int code, int x = 0, int y = 0) {
-        ring[++last % kKept] = InputEvent{kind, code, x, y};
+    void push(InputEvent::Kind kind, int code, int x = 0, int y = 0, int character = 0) {
+        ring[++last % kKept] = InputEvent{kind, code, x, y, character};
     }
 };
 Queue queue;
 
-std::atomic<unsigned> buffered{0};
+std::atomic<void (*)()> noKeyHook{nullptr};
 
 }  // namespace
 
 void keyEvent(int scancode) {
+    if ((scancode & (kScancodes - 1)) != KEY_ESC) {
+        return;
+    }
     {
         std::lock_guard<std::mutex> hold(queue.mutex);
-        int code = scancode & (kScancodes - 1);
         bool down = (scancode & kRelease) == 0;
-        // The library repeats a held key's press: a press while down is no new one.
-        if (down != queue.keysDown[code]) {
-            queue.keysDown[code] = down;
-            queue.push(down ? InputEvent::kKeyPress : InputEvent::kKeyRelease, code);
+        if (down && !queue.escapeDown) {
+            queue.push(InputEvent::kEscapePress, KEY_ESC);
         }
+        queue.escapeDown = down;
     }
     Platform::wakeMain();
+}
+
+int keyTyped(int character, int* scancode) {
+    {
+        std::lock_guard<std::mutex> hold(queue.mutex);
+        queue.push(InputEvent::kKeyTyped, *scancode, 0, 0,
+                   character <= kLargestReported ? character : '^');
+    }
+    Platform::wakeMain();
+    *scancode = 0;
+    return 0;
 }
 
 void mouseEvent(int /*flags*/) {
@@ -62,39 +76,28 @@ void mouseEvent(int /*flags*/) {
         std::lock_guard<std::mutex> hold(queue.mutex);
         // The library has updated mouse_b, mouse_x and mouse_y before it calls here.
         int down = mouse_b & kButtons;
-        int released = queue.buttonsDown & ~down;
         int pressed = down & ~queue.buttonsDown;
         queue.buttonsDown = down;
-        if (released != 0) {
-            queue.push(InputEvent::kMouseRelease, released);
-        }
         if (pressed != 0) {
             queue.push(InputEvent::kMousePress, pressed, mouse_x, mouse_y);
         }
     }
-    // Moves too: the pointer is drawn where it is.
+    // Moves too: a drawn arrow follows the pointer.
     Platform::wakeMain();
 }
 
-int keyBuffered(int key, int* /*scancode*/) {
-    buffered++;
-    Platform::wakeMain();
-    return key;
-}
-
-unsigned keysBuffered() {
-    return buffered.load();
+void whenNoKeyTyped(void (*type)()) {
+    noKeyHook = type;
 }
 
 void queueInput() {
     {
         std::lock_guard<std::mutex> hold(queue.mutex);
-        queue.keysDown.reset();
-        queue.keysDown[KEY_ESC] = key[KEY_ESC] != 0;
+        queue.escapeDown = key[KEY_ESC] != 0;
         queue.buttonsDown = mouse_b & kButtons;
     }
     keyboard_lowlevel_callback = keyEvent;
-    keyboard_ucallback = keyBuffered;
+    keyboard_ucallback = keyTyped;
     mouse_callback = mouseEvent;
 }
 
@@ -111,9 +114,12 @@ bool InputReader::next(InputEvent& event) {
             return false;
         }
         if (queue.last - seen > kKept) {
+            event = InputEvent{InputEvent::kMissed, static_cast<int>(queue.last - kKept - seen), 0,
+                               0, 0};
             seen = queue.last - kKept;
+        } else {
+            event = queue.ring[++seen % kKept];
         }
-        event = queue.ring[++seen % kKept];
         more = seen != queue.last;
     }
     // The wake-up of the events still to read may have been spent on this one: a screen that
@@ -130,13 +136,13 @@ bool InputReader::next(InputEvent& event) {
 
 EscapeKey::EscapeKey() {
     std::lock_guard<std::mutex> hold(queue.mutex);
-    pressAhead = key[KEY_ESC] && !queue.keysDown[KEY_ESC];
+    pressAhead = key[KEY_ESC] && !queue.escapeDown;
 }
 
 bool EscapeKey::pressed() {
     InputEvent e;
     while (events.next(e)) {
-        if (e.kind != InputEvent::kKeyPress || e.code != KEY_ESC) {
+        if (e.kind != InputEvent::kEscapePress) {
             continue;
         }
         if (!pressAhead) {
@@ -164,6 +170,40 @@ bool MousePresses::take(int buttons, int& x, int& y) {
             x = e.x;
             y = e.y;
             toFrame(x, y);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool heldAt(int buttons, int& x, int& y) {
+    if ((mouse_b & buttons) == 0) {
+        return false;
+    }
+    x = mouse_x;
+    y = mouse_y;
+    toFrame(x, y);
+    return true;
+}
+
+bool TypedKeys::next(int& scancode, int& character) {
+    if (read(scancode, character)) {
+        return true;
+    }
+    void (*hook)() = noKeyHook;
+    if (hook == nullptr) {
+        return false;
+    }
+    hook();
+    return read(scancode, character);
+}
+
+bool TypedKeys::read(int& scancode, int& character) {
+    InputEvent e;
+    while (events.next(e)) {
+        if (e.kind == InputEvent::kKeyTyped) {
+            scancode = e.code;
+            character = e.character;
             return true;
         }
     }

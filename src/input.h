@@ -1,7 +1,7 @@
-// What the player does, kept in order where it arrives: the library's input thread puts every key
-// press and release and every mouse press and release into one small queue and wakes the main
-// thread, so that a loop that rests between its passes still sees each press, once, where it was
-// made. Each screen reads the queue from where it opened.
+// What the player does, kept in order where it arrives: the library's input thread puts every
+// press that a screen reads (mouse buttons, Escape, typed keys) into one small queue and wakes
+// the main thread, so that a loop that rests between its passes still sees each press, once,
+// where it was made. Each screen reads the queue from where it opened.
 #pragma once
 
 #include <cstdint>
@@ -10,33 +10,44 @@ namespace System {
 
 // One thing the player did.
 struct InputEvent {
-    enum Kind { kKeyPress, kKeyRelease, kMousePress, kMouseRelease };
+    enum Kind {
+        // Escape went down (the one key read as a press; its repeats are no new press).
+        kEscapePress,
+        // A key typed as the library's key buffer would get it, its repeats included.
+        kKeyTyped,
+        kMousePress,
+        // The reader fell behind further than the queue holds: code events were lost here.
+        kMissed,
+    };
     Kind kind;
-    // A key's scancode (without the release bit); for the mouse, the buttons (mouse_b bits) that
-    // this press brought down or this release let up.
+    // A typed key's scancode; for the mouse, the buttons (mouse_b bits) that this press brought
+    // down; for kMissed, how many events were lost.
     int code;
     // Where the pointer was at a mouse press, as the library gives it (mouse_x, mouse_y).
     int x;
     int y;
+    // A typed key's character as readkey() reports it (0 for keys without one).
+    int character;
 };
 
 // Makes the library's keyboard and mouse callbacks queue what happens and wake the main thread.
+// Typed keys then go into the queue instead of the library's key buffer, which stays empty.
 // After install_keyboard() and install_mouse(); main thread.
 void queueInput();
 
-// What the library's input thread tells the queue (its keyboard_lowlevel_callback and
-// mouse_callback): a key's scancode, with bit 7 set for a release; the mouse's change flags, read
-// together with mouse_x, mouse_y and mouse_b, which the library has updated already. Tests call
-// them as the library would. Any thread but a signal handler's.
+// What the library's input thread tells the queue (its keyboard_lowlevel_callback,
+// keyboard_ucallback and mouse_callback): a key's scancode, with bit 7 set for a release; a
+// typed key, its character and scancode (returns 0 with *scancode 0, so that the library keeps
+// no copy); the mouse's change flags, read together with mouse_x, mouse_y and mouse_b, which the
+// library has updated already. Tests call them as the library would. Any thread but a signal
+// handler's.
 void keyEvent(int scancode);
+int keyTyped(int character, int* scancode);
 void mouseEvent(int flags);
-// The library's keyboard_ucallback: called with a key just before it goes into the key buffer.
-// Counts it, wakes the main thread and lets the key through unchanged.
-int keyBuffered(int key, int* scancode);
 
-// How many keys have been announced to the key buffer since the program started. A key counted
-// here is in the buffer a moment later.
-unsigned keysBuffered();
+// For tests without a keyboard: called on the main thread each time a reader of typed keys has
+// found none, before it rests; it may type one (keyTyped). Null for none, the default.
+void whenNoKeyTyped(void (*type)());
 
 // One screen's place in the queue: made when the screen opens, it reads only what comes later.
 // Main thread only.
@@ -45,8 +56,9 @@ public:
     InputReader();
     // The next event after the reader's place, moving the place past it; false when there is
     // none yet. When more follow, the main thread's next wait ends at once, so that a screen
-    // that reads one event a pass rests only once it has read them all. Should the reader fall
-    // further behind than the queue holds, it goes on from the oldest event still kept.
+    // that reads one event a pass rests only once it has read them all. A reader that has
+    // fallen further behind than the queue holds gets one kMissed event, then the oldest event
+    // still kept.
     bool next(InputEvent& event);
 
 private:
@@ -75,9 +87,9 @@ class MousePresses {
 public:
     MousePresses();
     // Whether one of the buttons (mouse_b bits) has been pressed since the screen opened or the
-    // press that the last call reported, with the pointer's place in the frame (see
-    // System::toFrame) at that press. Presses are reported one a call, in order; a press of other
-    // buttons is passed over. A button held now is not looked at here.
+    // press that the last call reported, with the pointer's place in the frame at that press.
+    // Presses are reported one a call, in order; a press of other buttons is passed over. A
+    // button held now is not looked at here (see heldAt).
     bool take(int buttons, int& x, int& y);
 
 private:
@@ -85,6 +97,25 @@ private:
     // Buttons seen down before their press reached the queue: those presses belong to the
     // screens before.
     int pressAhead;
+};
+
+// Whether one of the buttons (mouse_b bits) is held now, with the pointer's place in the frame.
+// Main thread.
+bool heldAt(int buttons, int& x, int& y);
+
+// The keys typed as one screen, or one run of prompts, reads them: made when it opens, it reads
+// only keys typed later, each once, in order; keys typed while the prompts before read theirs
+// wait for the next prompt. Main thread only.
+class TypedKeys {
+public:
+    // The next typed key: its scancode and its character as readkey() reports it. False when
+    // none is there yet.
+    bool next(int& scancode, int& character);
+
+private:
+    bool read(int& scancode, int& character);
+
+    InputReader events;
 };
 
 }  // namespace System

@@ -9,6 +9,7 @@
 
 #include "game_list.h"
 #include "game_state.h"
+#include "input.h"
 #include "menu.h"
 #include "net_host.h"
 #include "net_socket.h"
@@ -29,36 +30,41 @@ constexpr unsigned kDataSize = 256;
 // A connection failure stays on the screen until a key is pressed; keys pressed before it came
 // must not take it away unseen.
 void showConnectionError(Net::ConnectionException& e) {
+    System::TypedKeys keys;
     e.show();
-    clear_keybuf();
-    System::waitForKey();
+    System::waitForKey(keys);
 }
 
 // The longest DNS name; a dotted address is shorter still.
 constexpr size_t kMaxAddress = 253;
 
-std::string ask(const char* prompt, size_t maxLength, System::PromptChoices* choices = nullptr) {
-    return System::askForText(Layout::kScreenW / 2, Layout::kScreenH / 2,
+std::string ask(System::TypedKeys& keys, const char* prompt, size_t maxLength,
+                System::PromptChoices* choices = nullptr) {
+    return System::askForText(keys, Layout::kScreenW / 2, Layout::kScreenH / 2,
                               Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength, choices);
 }
 
 // The master's address, typed or chosen among the games found on the network, and when it is a
 // listed game's, every way that game has been heard by (ways); the search ends with the prompt.
-std::string askForMaster(std::vector<Net::Host>& ways) {
+std::string askForMaster(System::TypedKeys& keys, std::vector<Net::Host>& ways) {
     Games::GameList found;
-    std::string address = ask("Master's address: ", kMaxAddress, &found);
+    std::string address = ask(keys, "Master's address: ", kMaxAddress, &found);
     ways = found.waysTo(address);
     return address;
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
     System::Menu m2(subMenuData, "data/menu.tga", true);
-    switch (m2.exec()) {
+    int choice = m2.exec();
+    // The prompts read the keys typed from here on: what is typed after one prompt's Enter is
+    // the next one's.
+    System::TypedKeys keys;
+    switch (choice) {
         case kSlave:
             try {
                 std::vector<Net::Host> ways;
-                std::string adr = askForMaster(ways);
-                std::string nick = ask("Your nick: ", Games::kMaxNick);
+                std::string adr = askForMaster(keys, ways);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
                 Games::SlaveGame g(nick, adr, kDataSize, ways);
                 g.run();
             } catch (Net::HostException e) {
@@ -69,7 +75,7 @@ void networkBranch(System::MenuItem* subMenuData) {
             break;
         case kMaster:
             try {
-                std::string nick = ask("Your nick: ", Games::kMaxNick);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
                 Games::MasterGame g(nick, kDataSize);
                 g.run();
             } catch (Net::ConnectionException e) {

@@ -84,14 +84,7 @@ int Menu::exec() {
         int mx, my;
         // A press made since the last pass counts where it was made, although the pointer may
         // have moved on since; a button held on counts where the pointer is.
-        bool pressed = presses.take(kLeftButton, mx, my);
-        if (!pressed && (mouse_b & kLeftButton)) {
-            mx = mouse_x;
-            my = mouse_y;
-            toFrame(mx, my);
-            pressed = true;
-        }
-        if (pressed) {
+        if (presses.take(kLeftButton, mx, my) || heldAt(kLeftButton, mx, my)) {
             for (int i = 0; !data[i].isEnd(); i++) {
                 if (data[i].inside(mx, my)) {
                     return i;

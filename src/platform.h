@@ -159,10 +159,11 @@ void prepareWindow();
 // Once the library has started and made its window, before it is shown: gives the window what
 // the library does not on this system (the icon in the sizes desktops read, the process's id), and
 // makes the pointer's leaving or entering the window wake the main thread (wakeMain), as moves
-// do. Main thread.
+// do: where the system takes no cursor from the game, the arrow the game draws goes and comes
+// with the pointer. Main thread.
 void dressWindow();
-// Whether the pointer is over the window's drawing area, where the game draws its own arrow (the
-// desktop shows its own pointer elsewhere). Main thread. Without a window, what the library says.
+// Whether the pointer is over the window's drawing area, where a drawn arrow belongs (the desktop
+// shows its own pointer elsewhere). Main thread. Without a window, what the library says.
 bool pointerOverWindow();
 // The resolution in dots per inch at which the desktop asks programs to draw (96 is 100 %), as it
 // tells them (the Xft.dpi resource on X11); 0 where it says nothing, and on a system that

@@ -4,7 +4,6 @@
 
 #include <allegro.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -31,13 +30,9 @@ namespace {
 constexpr int kColorDepth = 32;
 constexpr int kMaxMessage = 255;
 const char* const kTitle = "Five in a row";
-// At most this many frames a second reach the window: a frame that changes on every pass (the
-// pointer in motion) waits for its turn.
+// At most this many frames a second reach the window: a frame that changes on every pass (a
+// drawn arrow in motion) waits for its turn.
 constexpr std::chrono::microseconds kFrameTime{1000000 / 60};
-// A key is announced (see keysBuffered) just before the library puts it into its buffer: until it
-// is there, the key wait takes short rests, for at most the bound.
-constexpr int kKeyComingMs = 1;
-constexpr std::chrono::milliseconds kKeyComingBound{50};
 
 using Clock = std::chrono::steady_clock;
 
@@ -45,25 +40,23 @@ using Clock = std::chrono::steady_clock;
 unsigned long flips = 0;
 unsigned long shownFrames = 0;
 bool paced = true;
-// A copy of the frame on the window, pointer included; null before the first.
+// A copy of the frame on the window, a drawn arrow included; null before the first.
 BITMAP* shown = nullptr;
 Clock::time_point shownAt;
 
-// The factor by which the window enlarges the frame, and above 1 the enlarged frame on its way to
-// the window.
-int factor = 1;
+// Above factor 1, the enlarged frame on its way to the window.
 BITMAP* enlarged = nullptr;
 
-// Where the pointer was drawn into the back buffer, and what it covers there; the same for the
-// frame on the window.
-struct Pointer {
-    bool drawn = false;
-    int x = 0;
-    int y = 0;
-    BITMAP* under = nullptr;
-};
-Pointer drawnPointer;
-Pointer shownPointer;
+// The arrow enlarged as the frame is, which the system shows as the window's cursor; null where
+// the system refuses it and the game draws the arrow into its frames instead.
+BITMAP* cursor = nullptr;
+// Where the game draws the arrow: the last frame shown without it, for screens drawn once whose
+// arrow must follow the pointer, and where the arrow was drawn into it (kNoArrow: nowhere, the
+// pointer being off the window).
+BITMAP* bare = nullptr;
+constexpr int kNoArrow = -1;
+int arrowX = kNoArrow;
+int arrowY = kNoArrow;
 
 // Whether the copy of the shown frame has the back buffer's size and depth.
 bool shownFits() {
@@ -84,43 +77,80 @@ bool sameAsShown() {
     return true;
 }
 
-// A bitmap for what the pointer covers, in the back buffer's depth.
-void keepUnder(Pointer& p) {
-    if (p.under == nullptr || p.under->w != mousePtr->w || p.under->h != mousePtr->h ||
-        bitmap_color_depth(p.under) != bitmap_color_depth(_screen)) {
-        if (p.under != nullptr) {
-            destroy_bitmap(p.under);
-        }
-        p.under = create_bitmap_ex(bitmap_color_depth(_screen), mousePtr->w, mousePtr->h);
+// A copy of the back buffer into copy, made or remade in its size and depth; null when there is
+// no memory for it.
+void keepCopy(BITMAP*& copy) {
+    if (copy != nullptr && (copy->w != _screen->w || copy->h != _screen->h ||
+                            bitmap_color_depth(copy) != bitmap_color_depth(_screen))) {
+        destroy_bitmap(copy);
+        copy = nullptr;
+    }
+    if (copy == nullptr) {
+        copy = create_bitmap_ex(bitmap_color_depth(_screen), _screen->w, _screen->h);
+    }
+    if (copy != nullptr) {
+        blit(_screen, copy, 0, 0, 0, 0, _screen->w, _screen->h);
     }
 }
 
-void releaseUnder(Pointer& p) {
-    if (p.under != nullptr) {
-        destroy_bitmap(p.under);
-        p.under = nullptr;
+void release(BITMAP*& bitmap) {
+    if (bitmap != nullptr) {
+        destroy_bitmap(bitmap);
+        bitmap = nullptr;
     }
-    p.drawn = false;
 }
 
-void keepShown() {
-    if (!shownFits()) {
-        forgetShown();
-        shown = create_bitmap_ex(bitmap_color_depth(_screen), _screen->w, _screen->h);
+// Where the arrow belongs in the frame now: at the pointer while it is over the window (the
+// desktop shows its own pointer elsewhere).
+void arrowPlace(int& x, int& y) {
+    x = y = kNoArrow;
+    if (Platform::pointerOverWindow()) {
+        x = mouse_x;
+        y = mouse_y;
+        toFrame(x, y);
     }
-    if (shown != nullptr) {
-        blit(_screen, shown, 0, 0, 0, 0, _screen->w, _screen->h);
+}
+
+// Where the system refuses the arrow as the window's cursor: keeps the frame without it, and
+// draws it where the pointer is.
+void drawArrow() {
+    keepCopy(bare);
+    arrowPlace(arrowX, arrowY);
+    if (arrowX != kNoArrow) {
+        masked_blit(mousePtr, _screen, 0, 0, arrowX, arrowY, mousePtr->w, mousePtr->h);
     }
-    shownPointer.drawn = drawnPointer.drawn && drawnPointer.under != nullptr;
-    if (shownPointer.drawn) {
-        shownPointer.x = drawnPointer.x;
-        shownPointer.y = drawnPointer.y;
-        keepUnder(shownPointer);
-        if (shownPointer.under == nullptr) {
-            shownPointer.drawn = false;
-        } else {
-            blit(drawnPointer.under, shownPointer.under, 0, 0, 0, 0, mousePtr->w, mousePtr->h);
-        }
+}
+
+// For a frame drawn once that then waits, where the game draws the arrow: the frame again with
+// the arrow where the pointer is now. The back buffer is free here: present() has cleared it.
+void followPointer() {
+    if (cursor != nullptr || bare == nullptr || !paced) {
+        return;
+    }
+    int x, y;
+    arrowPlace(x, y);
+    if (x == arrowX && y == arrowY) {
+        return;
+    }
+    blit(bare, _screen, 0, 0, 0, 0, _screen->w, _screen->h);
+    present();
+}
+
+// Hands the arrow, enlarged as the frame is, to the system as the window's cursor: the system
+// moves it at the desktop's rate whatever the game is doing, and hides it off the window. Where
+// the system refuses, the frames carry the arrow instead.
+void arrowAsCursor() {
+    cursor = create_bitmap(mousePtr->w * scale(), mousePtr->h * scale());
+    if (cursor == nullptr) {
+        return;
+    }
+    enlarge(mousePtr, cursor, scale());
+    set_mouse_sprite(cursor);
+    // The picture's top-left pixel is the tip (the library's own arrow points from (1, 1)).
+    set_mouse_sprite_focus(0, 0);
+    if (show_os_cursor(MOUSE_CURSOR_ALLEGRO) != 0) {
+        set_mouse_sprite(nullptr);
+        release(cursor);
     }
 }
 
@@ -130,7 +160,7 @@ void toWindow() {
         blit(_screen, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         return;
     }
-    enlarge(_screen, enlarged, factor);
+    enlarge(_screen, enlarged, scale());
     blit(enlarged, screen, 0, 0, 0, 0, enlarged->w, enlarged->h);
 }
 
@@ -210,6 +240,7 @@ void init() {
     install_timer();
     install_keyboard();
     install_mouse();
+    arrowAsCursor();
     queueInput();
     // After the library, which installs signal handlers of its own that would end the program
     // without telling a peer.
@@ -220,73 +251,25 @@ void init() {
     }
 }
 
-int scale() {
-    return factor;
-}
-
 void setScale(int newFactor) {
-    if (enlarged != nullptr) {
-        destroy_bitmap(enlarged);
-        enlarged = nullptr;
-    }
-    factor = 1;
+    release(enlarged);
+    useScale(1);
     if (newFactor > 1) {
         enlarged = create_bitmap(Layout::kScreenW * newFactor, Layout::kScreenH * newFactor);
         if (enlarged == nullptr) {
             throw Exception("Cannot create the back buffer");
         }
-        factor = newFactor;
+        useScale(newFactor);
     }
 }
-
-void toFrame(int& x, int& y) {
-    x = std::min(std::max(x / factor, 0), Layout::kScreenW - 1);
-    y = std::min(std::max(y / factor, 0), Layout::kScreenH - 1);
-}
-
-void handleMouse() {
-    drawnPointer.drawn = false;
-    // Outside the window the desktop shows its own pointer; this one would stay where it left.
-    if (!Platform::pointerOverWindow()) {
-        return;
-    }
-    int x = mouse_x, y = mouse_y;
-    toFrame(x, y);
-    keepUnder(drawnPointer);
-    if (drawnPointer.under != nullptr) {
-        blit(_screen, drawnPointer.under, x, y, 0, 0, mousePtr->w, mousePtr->h);
-        drawnPointer.drawn = true;
-        drawnPointer.x = x;
-        drawnPointer.y = y;
-    }
-    masked_blit(mousePtr, _screen, 0, 0, x, y, mousePtr->w, mousePtr->h);
-}
-
-namespace {
-
-// For a frame drawn once that then waits: the frame again, without its pointer once the pointer
-// has left the window, with it where the pointer is once it has come back. Moves within the
-// window leave such a frame as it is. The back buffer is free here: present() has cleared it.
-void followPointerInOrOut() {
-    if (!paced || shown == nullptr || !shownFits() ||
-        Platform::pointerOverWindow() == shownPointer.drawn) {
-        return;
-    }
-    blit(shown, _screen, 0, 0, 0, 0, _screen->w, _screen->h);
-    if (shownPointer.drawn) {
-        blit(shownPointer.under, _screen, 0, 0, shownPointer.x, shownPointer.y, mousePtr->w,
-             mousePtr->h);
-    }
-    present();
-}
-
-}  // namespace
 
 void present() {
     // Every screen polls or waits through here, so this is where a request to quit ends them.
     checkQuit();
     ++flips;
-    handleMouse();
+    if (cursor == nullptr) {
+        drawArrow();
+    }
     if (!paced) {
         toWindow();
         ++shownFrames;
@@ -296,7 +279,7 @@ void present() {
             std::this_thread::sleep_for(kFrameTime - since);
         }
         toWindow();
-        keepShown();
+        keepCopy(shown);
         shownAt = Clock::now();
         ++shownFrames;
     }
@@ -316,11 +299,7 @@ void setPaced(bool on) {
 }
 
 void forgetShown() {
-    if (shown != nullptr) {
-        destroy_bitmap(shown);
-        shown = nullptr;
-    }
-    shownPointer.drawn = false;
+    release(shown);
 }
 
 unsigned long frames() {
@@ -333,19 +312,14 @@ unsigned long framesShown() {
 
 void done() {
     remove_keyboard();
+    // The library shows the cursor's picture until its mouse is gone.
     remove_mouse();
+    release(cursor);
     forgetShown();
-    releaseUnder(shownPointer);
-    releaseUnder(drawnPointer);
+    release(bare);
     setScale(1);
-    if (_screen != nullptr) {
-        destroy_bitmap(_screen);
-        _screen = nullptr;
-    }
-    if (mousePtr != nullptr) {
-        destroy_bitmap(mousePtr);
-        mousePtr = nullptr;
-    }
+    release(_screen);
+    release(mousePtr);
     Platform::stopSockets();
 }
 
@@ -372,16 +346,18 @@ namespace {
 
 // waitForKey(), beside choices under a prompt: returns 0 instead of a key when the choices have
 // changed, or when a click has been made (in clicks; clicked says where).
-int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked, int& x, int& y) {
-    unsigned announced = keysBuffered();
-    Clock::time_point comingSince;
-    bool coming = false;
+int waitForKeyBeside(TypedKeys& keys, PromptChoices* choices, MousePresses* clicks, bool& clicked,
+                     int& x, int& y) {
     clicked = false;
     for (;;) {
         checkQuit();
-        if (keypressed()) {
-            return readkey();
+        followPointer();
+        int scancode, character;
+        if (keys.next(scancode, character)) {
+            return scancode << 8 | character;
         }
+        int rest = Platform::kForever;
+        Platform::SocketWatch watch;
         if (choices != nullptr) {
             if (clicks->take(1, x, y)) {
                 clicked = true;
@@ -390,23 +366,9 @@ int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked
             if (choices->update()) {
                 return 0;
             }
-        }
-        followPointerInOrOut();
-        if (keysBuffered() != announced) {
-            announced = keysBuffered();
-            coming = true;
-            comingSince = Clock::now();
-        }
-        coming = coming && Clock::now() - comingSince < kKeyComingBound;
-        int rest = paced && !coming ? Platform::kForever : kKeyComingMs;
-        Platform::SocketWatch watch;
-        if (choices != nullptr) {
+            // Its socket joins the one wait, and its next query or expiry ends it.
             watch = choices->watch();
-            int choicesRest = choices->restMs();
-            if (choicesRest != Platform::kForever &&
-                (rest == Platform::kForever || choicesRest < rest)) {
-                rest = choicesRest;
-            }
+            rest = choices->restMs();
         }
         Platform::waitForWake(rest, watch);
     }
@@ -414,11 +376,12 @@ int waitForKeyBeside(PromptChoices* choices, MousePresses* clicks, bool& clicked
 
 }  // namespace
 
-int waitForKey() {
+int waitForKey(TypedKeys& keys) {
     bool clicked;
     int x, y;
-    return waitForKeyBeside(nullptr, nullptr, clicked, x, y);
+    return waitForKeyBeside(keys, nullptr, nullptr, clicked, x, y);
 }
+
 
 // ---- Text entry and notices ----
 
@@ -446,7 +409,7 @@ size_t firstVisible(const std::string& text, int maxW) {
 
 // The character a key press adds, or 0. The key's own character comes first, so Shift and Caps
 // Lock do not matter; where the driver names none (X11 here gives letters and digits only), the
-// character readkey() reported stands in. Only printable ASCII reaches the text.
+// character that readkey() reports stands in. Only printable ASCII reaches the text.
 char typedChar(int scancode, int reported) {
     int c = scancode_to_ascii(scancode);
     if (c < ' ' || c > '~') {
@@ -460,7 +423,8 @@ char typedChar(int scancode, int reported) {
 
 }  // namespace
 
-std::string readText(int x, int y, int maxW, size_t maxLength, PromptChoices* choices) {
+std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength,
+                     PromptChoices* choices) {
     std::string text;
     std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(
         create_bitmap(Layout::kScreenW, Layout::kScreenH), destroy_bitmap);
@@ -468,8 +432,6 @@ std::string readText(int x, int y, int maxW, size_t maxLength, PromptChoices* ch
         throw Exception("Cannot create the editor's snapshot");
     }
     blit(_screen, snapshot.get(), 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
-    // A key read earlier only through key[] (the Escape that left a menu) is still buffered.
-    clear_keybuf();
     MousePresses clicks;
     for (;;) {
         size_t from = firstVisible(text, maxW);
@@ -483,7 +445,7 @@ std::string readText(int x, int y, int maxW, size_t maxLength, PromptChoices* ch
         present();
         bool clicked;
         int cx, cy;
-        int k = waitForKeyBeside(choices, &clicks, clicked, cx, cy);
+        int k = waitForKeyBeside(keys, choices, &clicks, clicked, cx, cy);
         int scancode = k >> 8;
         if (clicked) {
             // A click on a choice takes it as Enter takes what was typed.
@@ -515,8 +477,8 @@ std::string readText(int x, int y, int maxW, size_t maxLength, PromptChoices* ch
     return text;
 }
 
-std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLength,
-                       PromptChoices* choices) {
+std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prompt,
+                       size_t maxLength, PromptChoices* choices) {
     int rx = x - maxW / 2;
     int ry = y - Layout::kPromptHalfHeight;
     int offset = text_length(font, prompt.c_str());
@@ -525,7 +487,7 @@ std::string askForText(int x, int y, int maxW, std::string prompt, size_t maxLen
         length = kFallbackField;
     }
     writeText(prompt, rx, ry, colour(Layout::kPromptOrange));
-    return readText(rx + offset, ry, length, maxLength, choices);
+    return readText(keys, rx + offset, ry, length, maxLength, choices);
 }
 
 void say(std::string str) {

@@ -3,6 +3,7 @@
 
 #include <allegro.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -21,7 +22,23 @@ constexpr double kBaseDpi = 96;
 // of a desktop's panels: about what common desktops take at 100 %.
 constexpr int kRoomW = 16;
 constexpr int kRoomH = 72;
+
+// Main thread only.
+int factorInUse = 1;
 }  // namespace
+
+int scale() {
+    return factorInUse;
+}
+
+void useScale(int factor) {
+    factorInUse = factor;
+}
+
+void toFrame(int& x, int& y) {
+    x = std::min(std::max(x / factorInUse, 0), Layout::kScreenW - 1);
+    y = std::min(std::max(y / factorInUse, 0), Layout::kScreenH - 1);
+}
 
 int scaleForDpi(double dpi) {
     if (!(dpi > 0) || !std::isfinite(dpi)) {

@@ -1,7 +1,8 @@
 // How much the window enlarges the game's 800 x 600 frame on a desktop that asks programs to draw
 // larger (a HiDPI screen), and the enlargement itself. The game always draws at 800 x 600; only
 // the copy to the window is enlarged, each pixel to a square block, and the pointer is mapped
-// back. Pure functions, for any thread.
+// back. The factor in use and the mapping back are the main thread's; the rest are pure
+// functions, for any thread.
 #pragma once
 
 struct BITMAP;
@@ -28,6 +29,14 @@ int scaleFromText(const char* text);
 // (room that grows with the factor, as the desktop's own does). At least 1. A desktop of unknown
 // size (0 or less) leaves wanted as it is.
 int fittingScale(int wanted, int desktopW, int desktopH);
+
+// The factor by which the window enlarges the frame: 1 until useScale sets another.
+int scale();
+// Records the factor the window enlarges the frame by (System::setScale does, see system.h).
+void useScale(int factor);
+// Turns a place in the window (the library's mouse_x, mouse_y, and the places of presses) into the
+// place in the frame that shows there.
+void toFrame(int& x, int& y);
 
 // Copies frame into the top-left corner of window enlarged factor times: each pixel becomes a
 // factor x factor block of its colour, nothing blended. window, a memory bitmap, must be at least

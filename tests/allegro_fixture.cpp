@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <deque>
 
+#include "input.h"
+#include "platform.h"
 #include "system.h"
 
 namespace Testing {
@@ -147,48 +149,34 @@ int FakeScreen::frames() const {
 
 namespace {
 
-constexpr int kMaxReadsPastScript = 100;
-constexpr int kMaxPollsPastScript = 500;
+constexpr int kMaxWaitsPastScript = 500;
 
 struct KeyboardState {
     KEYBOARD_DRIVER driver;
-    std::deque<int> waiting;
     std::deque<int> typed;
-    int readsPastScript;
-    // The code has found the buffer empty since the last typed key came.
-    bool foundEmpty;
-    int pollsPastScript;
+    int waitsPastScript;
 };
 KeyboardState* keyboardState = nullptr;
 
-int scriptHasKey() {
-    KeyboardState& st = *keyboardState;
-    if (st.waiting.empty() && !st.typed.empty() && st.foundEmpty) {
-        st.waiting.push_back(st.typed.front());
-        st.typed.pop_front();
-    }
-    st.foundEmpty = st.waiting.empty();
-    if (st.foundEmpty && st.typed.empty() && ++st.pollsPastScript > kMaxPollsPastScript) {
-        giveUp("keys still awaited after the script ended");
-    }
-    return !st.waiting.empty();
+// As the library's input thread types a key: scancode << 8 | character.
+void typeKey(int k) {
+    int scancode = k >> 8;
+    System::keyTyped(k & 0xff, &scancode);
 }
 
-int readScriptedKey() {
+// A reader found no key: the next scripted one comes.
+void typeNext() {
     KeyboardState& st = *keyboardState;
-    std::deque<int>& from = st.waiting.empty() ? st.typed : st.waiting;
-    if (!from.empty()) {
-        int k = from.front();
-        from.pop_front();
-        return k;
+    if (!st.typed.empty()) {
+        typeKey(st.typed.front());
+        st.typed.pop_front();
+        return;
     }
-    if (st.readsPastScript++ == 0) {
-        ADD_FAILURE() << "readkey() called after the last scripted key; answering Escape";
+    if (++st.waitsPastScript > kMaxWaitsPastScript) {
+        giveUp("keys still awaited after the script ended");
     }
-    if (st.readsPastScript > kMaxReadsPastScript) {
-        giveUp("readkey() keeps being called after the script ended");
-    }
-    return KEY_ESC << 8 | 27;
+    // The wait that follows must end, for the reader to look again and give up.
+    Platform::wakeMain();
 }
 
 // This platform's X11 driver: letters and digits, without Shift; nothing for the rest.
@@ -211,19 +199,20 @@ ScriptedKeyboard::ScriptedKeyboard() {
     keyboardState->driver.ascii_name = "Test keyboard";
     keyboardState->driver.scancode_to_ascii = x11ScancodeToAscii;
     keyboard_driver = &keyboardState->driver;
-    install_keyboard_hooks(scriptHasKey, readScriptedKey);
+    System::whenNoKeyTyped(typeNext);
 }
 
 ScriptedKeyboard::~ScriptedKeyboard() {
-    keyboardState->waiting.clear();
-    install_keyboard_hooks(nullptr, nullptr);
+    System::whenNoKeyTyped(nullptr);
     keyboard_driver = nullptr;
     delete keyboardState;
     keyboardState = nullptr;
 }
 
-void ScriptedKeyboard::waiting(std::vector<int> keys) {
-    keyboardState->waiting.insert(keyboardState->waiting.end(), keys.begin(), keys.end());
+void ScriptedKeyboard::typeNow(std::vector<int> keys) {
+    for (int k : keys) {
+        typeKey(k);
+    }
 }
 
 void ScriptedKeyboard::type(std::vector<int> keys) {

@@ -52,13 +52,12 @@ public:
     int frames() const;
 };
 
-// Feeds keypressed() and readkey() without a keyboard. `waiting` keys are already in the
-// library's buffer when the code under test starts: keypressed() reports them and clear_keybuf()
-// drops them. `typed` keys come later, one each time the code has found the buffer empty, or at
-// once for a readkey(). A readkey() with nothing left fails the test and gets Escape; a wait
-// polling on fails it and ends the process. scancode_to_ascii() answers as this platform's X11
+// Types keys without a keyboard, as the library's input thread would (System::keyTyped). Keys
+// given to typeNow() are typed at once; those given to type() come later, one each time a reader
+// of typed keys (System::TypedKeys) has found none. A reader that keeps waiting after the last of
+// them fails the test and ends the process. scancode_to_ascii() answers as this platform's X11
 // driver does, for letters and digits only. Keys are readkey() values: scancode << 8 | character.
-// One at a time.
+// One at a time; main thread only.
 class ScriptedKeyboard {
 public:
     ScriptedKeyboard();
@@ -66,7 +65,7 @@ public:
     ScriptedKeyboard(const ScriptedKeyboard&) = delete;
     ScriptedKeyboard& operator=(const ScriptedKeyboard&) = delete;
 
-    void waiting(std::vector<int> keys);
+    void typeNow(std::vector<int> keys);
     void type(std::vector<int> keys);
     // The key presses that type text on a US keyboard, capitals with Shift.
     static std::vector<int> keysFor(const std::string& text);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -97,23 +98,38 @@ TEST_F(InputTest, EveryPressBetweenTwoPassesCountsOnceInOrderWhereItWasMade) {
     ASSERT_TRUE(presses.take(1, x, y));
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(140, 150));
     EXPECT_FALSE(presses.take(7, x, y));
+}
 
-    // A screen that falls far behind goes on with the latest presses it can still have.
-    System::MousePresses behind;
-    for (int i = 0; i < 1000; i++) {
-        mouseAt(i % 800, 7, 1);
-        mouseAt(i % 800, 7, 0);
+TEST_F(InputTest, AReaderFallenBehindTheQueueIsToldHowManyPressesItLostThenGetsTheNewest) {
+    System::InputReader reader;
+    System::MousePresses presses;
+    System::TypedKeys keys;
+    constexpr int kMade = 1000;
+    // The queue keeps the newest 256 presses; releases take no place in it.
+    constexpr int kKept = 256;
+    for (int i = 0; i < kMade; i++) {
+        mouseAt(i % 800, i / 800, 1);
+        mouseAt(i % 800, i / 800, 0);
     }
-    int taken = 0;
-    int lastX = -1;
-    while (behind.take(1, x, y)) {
-        EXPECT_GT(x, lastX);
-        lastX = x;
-        taken++;
+    System::InputEvent e;
+    ASSERT_TRUE(reader.next(e));
+    EXPECT_EQ(e.kind, System::InputEvent::kMissed);
+    EXPECT_EQ(e.code, kMade - kKept);
+    for (int i = kMade - kKept; i < kMade; i++) {
+        ASSERT_TRUE(reader.next(e));
+        EXPECT_EQ(e.kind, System::InputEvent::kMousePress);
+        EXPECT_EQ(std::make_pair(e.x, e.y), std::make_pair(i % 800, i / 800));
     }
-    EXPECT_GT(taken, 16);
-    EXPECT_LT(taken, 1000);
-    EXPECT_EQ(lastX, 999 % 800);
+    EXPECT_FALSE(reader.next(e));
+    // A screen that reads presses goes on with those it can still have, in order.
+    int x = -1, y = -1, taken = 0;
+    while (presses.take(1, x, y)) {
+        int i = kMade - kKept + taken++;
+        EXPECT_EQ(std::make_pair(x, y), std::make_pair(i % 800, i / 800));
+    }
+    EXPECT_EQ(taken, kKept);
+    int scancode, character;
+    EXPECT_FALSE(keys.next(scancode, character));
 }
 
 TEST_F(InputTest, EscapeSeenHeldBeforeItsCallbackDoesNotReachTheNextScreen) {
@@ -215,55 +231,76 @@ TEST_F(InputTest, TwoClicksWithinOneFrameAreBothPlayersMarksInOrder) {
     EXPECT_EQ(game.at(9, 2), 2);
 }
 
-// Stands in for the library's keyboard thread: announces a key, and puts it into the buffer
-// only after the delay. The key stays down: its release would wake the wait by itself.
-void typeLate(int scancode, char c, std::chrono::milliseconds delay,
-              std::chrono::steady_clock::time_point& buffered) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+using Clock = std::chrono::steady_clock;
+
+// Stands in for the library's keyboard thread as it types a key: the key goes down (the low-level
+// callback), is announced to the key buffer (keyboard_ucallback), and is written into the buffer
+// only after the delay, as a thread that loses the processor there would. The key stays down: its
+// release would wake a wait by itself.
+void typeLate(int scancode, char c, std::chrono::milliseconds delay, std::atomic<bool>& announced,
+              Clock::time_point& written) {
     key[scancode] = -1;
     System::keyEvent(scancode);
+    int keptScancode = scancode;
+    int kept = keyboard_ucallback(c, &keptScancode);
+    announced = true;
     std::this_thread::sleep_for(delay);
-    buffered = std::chrono::steady_clock::now();
-    simulate_keypress(scancode << 8 | c);
+    written = Clock::now();
+    // What the callback left for the buffer goes in now, without announcing it again.
+    if (kept != 0 || keptScancode != 0) {
+        auto callback = keyboard_ucallback;
+        keyboard_ucallback = nullptr;
+        simulate_ukeypress(kept, keptScancode);
+        keyboard_ucallback = callback;
+    }
 }
 
-TEST_F(InputTest, AKeyIsSeenAsSoonAsItIsBufferedHoweverLateTheLibraryBuffersIt) {
-    // readkey() wants a keyboard; this one only hands out the buffer.
+TEST_F(InputTest, AKeyIsSeenAtOnceHoweverLateTheLibraryWritesItIntoItsBuffer) {
+    // The library's buffer wants a keyboard driver; this one has nothing but the buffer.
     KEYBOARD_DRIVER buffer{};
     buffer.name = buffer.desc = buffer.ascii_name = "Key buffer";
     keyboard_driver = &buffer;
     clear_keybuf();
     System::setPaced(true);
-    // A wait that misses the buffering keeps the key waiting a whole rest, on every try; a busy
-    // machine delays some tries a little. The best of three counts.
-    constexpr int kTries = 3;
-    for (int delayMs : {0, 3, 20}) {
-        double bestMs = 1e9;
-        for (int i = 0; i < kTries; i++) {
-            std::chrono::steady_clock::time_point buffered;
-            std::thread library(typeLate, KEY_K, 'k', std::chrono::milliseconds(delayMs),
-                                std::ref(buffered));
-            int k = 0;
-            {
-                // A wait that nothing ends is ended by a request to quit, well past the bound.
-                Testing::Later watchdog(std::chrono::seconds(2),
-                                        [] { System::requestQuit(SIGTERM); });
-                try {
-                    k = System::waitForKey();
-                } catch (System::QuitRequest&) {
-                    ADD_FAILURE() << "no key after 2 s";
-                }
+    struct Case {
+        int writtenAfterMs;
+        // Announced before the wait began rather than while it rests.
+        bool beforeTheWait;
+    };
+    for (Case c : {Case{80, false}, Case{200, false}, Case{5, true}}) {
+        System::TypedKeys keys;
+        std::atomic<bool> announced{false};
+        Clock::time_point written;
+        std::thread library([&] {
+            if (!c.beforeTheWait) {
+                // The wait has begun by then.
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
             }
-            auto seen = std::chrono::steady_clock::now();
-            library.join();
-            key[KEY_K] = 0;
-            System::keyEvent(KEY_K | kRelease);
-            System::forgetQuitRequest();
-            EXPECT_EQ(k, KEY_K << 8 | 'k');
-            bestMs = std::min(bestMs,
-                              std::chrono::duration<double, std::milli>(seen - buffered).count());
+            typeLate(KEY_K, 'k', std::chrono::milliseconds(c.writtenAfterMs), announced, written);
+        });
+        while (c.beforeTheWait && !announced) {
+            std::this_thread::yield();
         }
-        EXPECT_LT(bestMs, 20.0) << "buffered " << delayMs << " ms after its announcement";
+        int k = 0;
+        {
+            // A wait that nothing ends is ended by a request to quit, long past the bound.
+            Testing::Later watchdog(std::chrono::seconds(2), [] { System::requestQuit(SIGTERM); });
+            try {
+                k = System::waitForKey(keys);
+            } catch (System::QuitRequest&) {
+                ADD_FAILURE() << "no key after 2 s";
+            }
+        }
+        auto seen = Clock::now();
+        library.join();
+        key[KEY_K] = 0;
+        System::keyEvent(KEY_K | kRelease);
+        System::forgetQuitRequest();
+        clear_keybuf();
+        EXPECT_EQ(k, KEY_K << 8 | 'k');
+        double lateMs = std::chrono::duration<double, std::milli>(seen - written).count();
+        EXPECT_LT(lateMs, 20.0) << "written " << c.writtenAfterMs << " ms after its announcement"
+                                << (c.beforeTheWait ? ", announced before the wait began" : "");
     }
     System::setPaced(false);
     keyboard_driver = nullptr;

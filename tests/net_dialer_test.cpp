@@ -136,6 +136,26 @@ TEST(DialerTest, AWaitWatchingAConnectionEndsWhenThePeerLeaves) {
     EXPECT_EQ(Platform::receiveSome(pair.first, &byte, 1), 0);
 }
 
+TEST(DialerTest, AWaitWatchingAConnectionLeavesItBlocking) {
+    SocketPair pair;
+    // Woken beforehand, the wait ends at once, with nothing to read.
+    Platform::wakeMain();
+    Platform::SocketWatch watch;
+    watch.socket = pair.first;
+    Platform::waitForWake(Platform::kForever, watch);
+    std::thread send([&pair] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(Platform::sendSome(pair.second, "x", 1), 1);
+    });
+    // A receive blocks until the byte comes; on a socket left non-blocking it fails at once.
+    auto start = Clock::now();
+    char byte = 0;
+    EXPECT_EQ(Platform::receiveSome(pair.first, &byte, 1), 1);
+    EXPECT_EQ(byte, 'x');
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
+    send.join();
+}
+
 TEST(DialerTest, LastAddressesReasonAndTheSameOnEveryLaterPoll) {
     Silent silent(kSilentPort);
     ASSERT_TRUE(refused(kRefusedPort));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "allegro_fixture.h"
+#include "input.h"
 #include "prompt_choices.h"
 #include "system.h"
 #include "test_platform.h"
@@ -99,6 +100,7 @@ protected:
 
     Testing::FakeScreen fake{100};
     ScriptedKeyboard keyboard;
+    System::TypedKeys typed;
     std::vector<Picture> frames;
 };
 
@@ -106,54 +108,54 @@ TEST_F(TextEntry, TypedAddressesAndNamesComeBackExactly) {
     // '.' and '-' have no character from this platform's scancode_to_ascii.
     for (std::string text : {"127.0.0.1", "my-host", "a b/c:d,e=f", "x_y"}) {
         keyboard.type(keys(text) + std::vector<int>{kEnter});
-        EXPECT_EQ(System::readText(100, 292, 600), text);
+        EXPECT_EQ(System::readText(typed, 100, 292, 600), text);
         EXPECT_EQ(keyboard.left(), 0);
     }
 }
 
 TEST_F(TextEntry, EnterAtOnceGivesTheEmptyText) {
     keyboard.type({kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "");
     EXPECT_EQ(frames.size(), 1u);
 }
 
 TEST_F(TextEntry, EscapeThrowsTheTextAway) {
     keyboard.type(keys("host") + std::vector<int>{kEscape, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "");
     EXPECT_EQ(keyboard.left(), 1) << "the edit ends at Escape";
 }
 
 TEST_F(TextEntry, KeypadEnterFinishesTheEditAsEnterDoes) {
     keyboard.type(keys("host") + std::vector<int>{KEY_ENTER_PAD << 8 | 13} + keys("x"));
-    EXPECT_EQ(System::readText(100, 292, 600), "host");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "host");
     EXPECT_EQ(keyboard.left(), 1);
 }
 
 TEST_F(TextEntry, BackspaceRemovesTheLastCharacterAndNothingOnEmptyText) {
     keyboard.type(keys("ab") + std::vector<int>{kBackspace, kBackspace, kBackspace, kBackspace} +
                   keys("xyz") + std::vector<int>{kBackspace, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "xy");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "xy");
     EXPECT_EQ(keyboard.left(), 0);
 }
 
 TEST_F(TextEntry, CharactersBeyondTheLimitAreIgnoredButEditingGoesOn) {
     keyboard.type(keys("abcdef") + std::vector<int>{kBackspace} + keys("xy") +
                   std::vector<int>{kEnter});
-    EXPECT_EQ(System::askForText(400, 300, 600, "Nick: ", 4), "abcx");
+    EXPECT_EQ(System::askForText(typed, 400, 300, 600, "Nick: ", 4), "abcx");
     EXPECT_EQ(frames.size(), 10u) << "every key but Enter redraws, ignored ones too";
 }
 
 TEST_F(TextEntry, TheKeysOwnCharacterWinsOverShiftAndControl) {
     // Shift+2 reports '@' and Ctrl+A reports 1, but the keys' own characters are '2' and 'a'.
     keyboard.type(keys("MyHost@1") + std::vector<int>{KEY_A << 8 | 1, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "myhost21a");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "myhost21a");
 }
 
 TEST_F(TextEntry, ReportedCharactersStandInOnlyWhenPrintableAndStayLowerCase) {
     // Keys the driver names no character for: what readkey() reported is used instead.
     keyboard.type({KEY_UNKNOWN1 << 8 | 'Q', KEY_UNKNOWN2 << 8 | '#', KEY_UNKNOWN3 << 8 | 200,
                    KEY_UNKNOWN4 << 8 | 31, KEY_UNKNOWN5 << 8 | '~', kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "q#~");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "q#~");
 }
 
 TEST_F(TextEntry, KeysWithoutACharacterOnlyRedraw) {
@@ -162,7 +164,7 @@ TEST_F(TextEntry, KeysWithoutACharacterOnlyRedraw) {
     drawBackground();
     Picture behind = copyOfBackBuffer();
     keyboard.type(keys("ok") + silent + std::vector<int>{kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "ok");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "ok");
     // One frame before the first key and one after each key but Enter.
     ASSERT_EQ(frames.size(), 1 + 2 + silent.size());
     Picture want = frameWith(behind.get(), "ok", 100, 292);
@@ -175,7 +177,7 @@ TEST_F(TextEntry, EveryFrameShowsTheTextOverTheCallersPicture) {
     drawBackground();
     Picture behind = copyOfBackBuffer();
     keyboard.type(keys("abc") + std::vector<int>{kBackspace, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "ab");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "ab");
     const char* shownText[] = {"", "a", "ab", "abc", "ab"};
     ASSERT_EQ(frames.size(), 5u);
     for (size_t i = 0; i < frames.size(); i++) {
@@ -191,7 +193,7 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
     const std::string text = "abcdefghijkl";
     const int maxW = text_length(font, "abcde");
     keyboard.type(keys(text) + std::vector<int>{kEnter});
-    EXPECT_EQ(System::readText(200, 100, maxW), text);
+    EXPECT_EQ(System::readText(typed, 200, 100, maxW), text);
     ASSERT_EQ(frames.size(), text.size() + 1);
     Picture black = newPicture();
     for (size_t n = 0; n <= text.size(); n++) {
@@ -205,15 +207,20 @@ TEST_F(TextEntry, WideTextShowsTheLongestEndThatFits) {
 
 TEST_F(TextEntry, TextShownWholeWhenNotEvenOneCharacterFits) {
     keyboard.type(keys("wx") + std::vector<int>{kEnter});
-    EXPECT_EQ(System::readText(10, 10, text_length(font, "w") - 1), "wx");
+    EXPECT_EQ(System::readText(typed, 10, 10, text_length(font, "w") - 1), "wx");
     Picture want = frameWith(newPicture().get(), "wx", 10, 10);
     EXPECT_EQ(differences(frames.back().get(), want.get(), "last frame"), 0);
 }
 
-TEST_F(TextEntry, KeysPressedBeforeTheEditAreDropped) {
-    keyboard.waiting({kEscape, KEY_Q << 8 | 'q'});
-    keyboard.type(keys("nick") + std::vector<int>{kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "nick");
+TEST_F(TextEntry, KeysTypedBeforeThePromptsOpenedAreDroppedAndLaterOnesKeptForTheNext) {
+    keyboard.typeNow({kEscape, KEY_Q << 8 | 'q'});
+    System::TypedKeys prompts;
+    // Typed ahead: the second prompt's text after the first one's Enter, before it opens.
+    keyboard.typeNow(keys("host") + std::vector<int>{kEnter} + keys("ni"));
+    EXPECT_EQ(System::readText(prompts, 100, 292, 600), "host");
+    keyboard.type(keys("ck") + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(prompts, 100, 292, 600), "nick");
+    EXPECT_EQ(keyboard.left(), 0);
 }
 
 TEST_F(TextEntry, PromptStandsBeforeTheFieldOnTheCentredLine) {
@@ -221,7 +228,7 @@ TEST_F(TextEntry, PromptStandsBeforeTheFieldOnTheCentredLine) {
     Picture behind = copyOfBackBuffer();
     textout_ex(behind.get(), font, "Nick: ", 100, 292, orange(), _textmode);
     keyboard.type(keys("joe") + std::vector<int>{kEnter});
-    EXPECT_EQ(System::askForText(400, 300, 600, "Nick: "), "joe");
+    EXPECT_EQ(System::askForText(typed, 400, 300, 600, "Nick: "), "joe");
     ASSERT_EQ(frames.size(), 4u);
     int fieldX = 100 + text_length(font, "Nick: ");
     Picture want = frameWith(behind.get(), "joe", fieldX, 292);
@@ -248,7 +255,7 @@ TEST_F(TextEntry, PromptLeavingSevenPixelsOrLessGetsAnEightyPixelField) {
                    Case{offset - 50, eighty}}) {
         frames.clear();
         keyboard.type(keys(text) + std::vector<int>{kEnter});
-        EXPECT_EQ(System::askForText(400, 300, c.maxW, prompt), text);
+        EXPECT_EQ(System::askForText(typed, 400, 300, c.maxW, prompt), text);
         Picture want = newPicture();
         int rx = 400 - c.maxW / 2;
         textout_ex(want.get(), font, prompt.c_str(), rx, 292, orange(), -1);
@@ -297,7 +304,7 @@ TEST_F(TextEntry, MissingSnapshotIsAnError) {
             std::_Exit(kNoCap);
         }
         try {
-            System::readText(0, 0, 100);
+            System::readText(typed, 0, 0, 100);
         } catch (System::Exception e) {
             std::_Exit(e.message() == "Cannot create the editor's snapshot" ? kThrewAsExpected : 3);
         }
@@ -305,7 +312,7 @@ TEST_F(TextEntry, MissingSnapshotIsAnError) {
     };
     EXPECT_EXIT(edit(), ::testing::ExitedWithCode(kThrewAsExpected), "");
     keyboard.type({kEnter});
-    EXPECT_EQ(System::readText(0, 0, 100), "") << "and works again with memory to spare";
+    EXPECT_EQ(System::readText(typed, 0, 0, 100), "") << "and works again with memory to spare";
 }
 
 }  // namespace
@@ -330,14 +337,14 @@ public:
 TEST_F(TextEntry, UpAndDownPutTheChosenTextInTheFieldAndTypingGoesOn) {
     TwoChoices choices;
     keyboard.type({KEY_DOWN << 8, KEY_DOWN << 8, KEY_UP << 8, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600, std::string::npos, &choices), "10.7.0.1");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600, std::string::npos, &choices), "10.7.0.1");
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(Testing::pixel(frames.back().get(), 105, 405), (Rgb{1, 2, 3}))
         << "the choices are drawn under the prompt";
     keyboard.type({KEY_DOWN << 8, KEY_DOWN << 8});
     keyboard.type(keys("9") + std::vector<int>{kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600, std::string::npos, &choices), "10.8.0.19");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600, std::string::npos, &choices), "10.8.0.19");
     // Without choices the arrows type nothing, as ever.
     keyboard.type({KEY_DOWN << 8, KEY_UP << 8, kEnter});
-    EXPECT_EQ(System::readText(100, 292, 600), "");
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "");
 }

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "allegro_fixture.h"
+#include "input.h"
 #include "platform.h"
 #include "system.h"
 #include "window_scale.h"
@@ -200,9 +201,10 @@ TEST_F(ScaledWindowTest, NoArrowWhileThePointerIsOutsideTheWindow) {
     destroy_bitmap(pattern);
 }
 
-TEST_F(ScaledWindowTest, AFrameDrawnOnceLosesItsArrowWhenThePointerLeavesAndGetsItBack) {
+TEST_F(ScaledWindowTest, AFrameDrawnOnceHasItsDrawnArrowWhereThePointerIsWhileItWaits) {
     Testing::FakeScreen fake(10);
     Testing::ScriptedKeyboard keyboard;
+    System::TypedKeys keys;
     // Only a frame on the window, as a resting screen keeps it, can be shown again.
     System::setPaced(true);
     BITMAP* pattern = patterned(800, 600, 32);
@@ -211,32 +213,31 @@ TEST_F(ScaledWindowTest, AFrameDrawnOnceLosesItsArrowWhenThePointerLeavesAndGets
     mouse_y = 200;
     System::present();
     ASSERT_EQ(fake.frames(), 1);
-
-    // While the key is awaited the pointer leaves: the frame without the arrow.
-    _mouse_on = FALSE;
-    keyboard.type({KEY_SPACE << 8 | ' '});
-    Platform::wakeMain();
-    EXPECT_EQ(System::waitForKey(), KEY_SPACE << 8 | ' ');
-    EXPECT_EQ(fake.frames(), 2);
-    EXPECT_EQ(differences(pattern, 1), 0) << "the arrow stayed after the pointer left";
-
-    // It comes back elsewhere: the arrow there. Moves inside change nothing.
-    _mouse_on = TRUE;
-    mouse_x = 300;
-    mouse_y = 310;
-    keyboard.type({KEY_A << 8 | 'a'});
-    Platform::wakeMain();
-    EXPECT_EQ(System::waitForKey(), KEY_A << 8 | 'a');
-    EXPECT_EQ(fake.frames(), 3);
     BITMAP* want = create_bitmap(800, 600);
-    blit(pattern, want, 0, 0, 0, 0, 800, 600);
-    masked_blit(pointer, want, 0, 0, 300, 310, 3, 4);
-    EXPECT_EQ(differences(want, 1), 0) << "no arrow where the pointer came back";
-    mouse_x = 500;
-    keyboard.type({KEY_B << 8 | 'b'});
-    Platform::wakeMain();
-    System::waitForKey();
+    // The pointer's place while the screen waits for a key, and the frame it must then show.
+    auto waitWithPointerAt = [&](bool over, int x, int y) {
+        _mouse_on = over;
+        mouse_x = x;
+        mouse_y = y;
+        blit(pattern, want, 0, 0, 0, 0, 800, 600);
+        if (over) {
+            masked_blit(pointer, want, 0, 0, x, y, 3, 4);
+        }
+        keyboard.typeNow({KEY_SPACE << 8 | ' '});
+        EXPECT_EQ(System::waitForKey(keys), KEY_SPACE << 8 | ' ');
+    };
+
+    waitWithPointerAt(false, 100, 200);
+    EXPECT_EQ(fake.frames(), 2);
+    EXPECT_EQ(differences(want, 1), 0) << "the arrow stayed after the pointer left";
+    waitWithPointerAt(true, 300, 310);
     EXPECT_EQ(fake.frames(), 3);
+    EXPECT_EQ(differences(want, 1), 0) << "no arrow where the pointer came back";
+    waitWithPointerAt(true, 500, 310);
+    EXPECT_EQ(fake.frames(), 4);
+    EXPECT_EQ(differences(want, 1), 0) << "the arrow did not follow the pointer over the window";
+    waitWithPointerAt(true, 500, 310);
+    EXPECT_EQ(fake.frames(), 4) << "a frame shown again without a move";
     destroy_bitmap(want);
     destroy_bitmap(pattern);
 }

@@ -2,9 +2,9 @@
 
 identity: the window's class (WM_CLASS) is the desktop entry's StartupWMClass, its _NET_WM_PID is
 the program's, and its _NET_WM_ICON holds the game's icon, pixel for pixel the picture that the
-picture generator draws for the desktop entry. The game's arrow is drawn only while the pointer is
-over the window: in the menu, which is redrawn as the pointer moves, and in a prompt, drawn once,
-it goes when the pointer leaves and comes back where the pointer comes back. A window that a
+picture generator draws for the desktop entry. The game's arrow is the display's cursor over the
+window, and only there, in no frame: in the menu and in a prompt drawn once, it goes when the
+pointer leaves, comes back where the pointer comes back and follows it inside. A window that a
 window manager makes larger (as weston maximizes it) still shows the whole frame, and clicks land.
 
 scale: on a 2048 x 1536 screen whose X resources say Xft.dpi: 192 (a desktop at 200 %) the window
@@ -18,8 +18,7 @@ import os
 import re
 
 from harness.checks import check
-from harness.desktop import (drawn_icon, leave_and_come_back, menu_frame, net_wm_icon, pixmap_rgb,
-                             with_pointer)
+from harness.desktop import drawn_icon, leave_and_come_back, menu_frame, net_wm_icon, pixmap_rgb
 from harness.geometry import MAIN_MENU, PARK, SCREEN_H, SCREEN_W, SUB_MENU, WIN_TEXT, cell_centre
 from harness.runner import main
 
@@ -78,24 +77,24 @@ def identity(h):
     # The menu, redrawn on every move.
     menu = menu_frame(h)
     game.move(400, 300)
-    leave_and_come_back(h, game, menu, (123, 456), "the main menu")
+    leave_and_come_back(game, menu, (123, 456), "the main menu")
 
     # A prompt, drawn once and then waiting for keys.
     game.choose("mi_net.tga")
     game.wait_for_menu(SUB_MENU, "the network sub-menu")
     game.choose("net_master.tga", SUB_MENU)
     prompt = game.wait_for_screen(lambda img: img.pixel(10, 10) == (0, 0, 0), "the nick prompt")
-    # The arrow stays where the click left it, on black.
+    # The arrow is the display's cursor, in no frame.
     cx, cy = game.button_centre("net_master.tga", SUB_MENU)
-    at = [(x, y) for y in range(cy - 3, cy + 4) for x in range(cx - 3, cx + 4)
-          if game.pointer_drawn_at(prompt, x, y)]
-    check(len(at) == 1, f"the arrow of the nick prompt is at {at}, not by the button's centre")
-    bare = with_pointer(h, prompt, *at[0], under=(0, 0, 0))
-    leave_and_come_back(h, game, bare, (700, 100), "the nick prompt")
-    # Moves within the window leave a frame drawn once as it is.
-    game.move_blind(650, 80)
-    game.expect_steady(lambda img: img.rgb == with_pointer(h, bare, 700, 100).rgb,
-                       "the nick prompt unchanged by a move inside")
+    check(game.arrow_shown_at(prompt, cx, cy), "the arrow of the nick prompt is not where the "
+          "click left the pointer")
+    check(not game.draws_arrow and prompt.count((0, 0, 0), (cx - 3, cy - 3, 20, 26)) == 20 * 26,
+          "an arrow drawn into the nick prompt")
+    leave_and_come_back(game, prompt, (700, 100), "the nick prompt")
+    # Moves within the window: the arrow follows, the frame drawn once stays as it is.
+    game.move(650, 80)
+    game.expect_steady(lambda img: img.rgb == prompt.rgb and game.arrow_shown_at(img, 650, 80),
+                       "the nick prompt with the arrow where the pointer moved")
     game.key("Escape")
     game.key("Escape", seen=lambda img: game.menu_shown(img, MAIN_MENU),
              what="the main menu after Escape in the master's wait")

@@ -1,8 +1,9 @@
 """The Windows game's window as an X11 desktop sees it under wine: wine gives it the class
 "fiveinarow.exe", the process id of the program, and as _NET_WM_ICON the program's own icon, which
 the graphics library loads from the program's resources: its 32 x 32 picture is the one the picture
-generator draws for desktops. The game's arrow is drawn only while the pointer is over the window's
-client area, and comes back where the pointer comes back.
+generator draws for desktops. The game's arrow is the window's cursor, shown only while the pointer
+is over the window's client area, and comes back where the pointer comes back; on the master's
+address prompt, drawn once, it follows the pointer, and no frame holds it.
 
 Usage: test_desktop.py PROGRAM.EXE --data DATA --text-mask TEXT_MASK --pictures-tool MAKE_PICTURES
 """
@@ -16,7 +17,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine
 from harness.checks import check
 from harness.desktop import drawn_icon, leave_and_come_back, menu_frame, net_wm_icon
+from harness.geometry import MAIN_MENU
 from harness.runner import main
+from netplay.peer import LOOPBACK
+from netplay.screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, open_network_menu
+from test_arrow import follows
 
 NAME = "windows_desktop"
 # The size that wine gives a window's _NET_WM_ICON from the program's icon.
@@ -57,7 +62,20 @@ def test(h):
           f"{divmod(wrong[0], ICON_SIZE)[::-1] if wrong else ''}")
 
     game.move(400, 300)
-    leave_and_come_back(h, game, menu_frame(h), (123, 456), "the main menu")
+    leave_and_come_back(game, menu_frame(h), (123, 456), "the main menu")
+
+    open_network_menu(game, "net_slave.tga")
+    game.wait_for_screen(lambda img: game.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT, ORANGE),
+                         f"the prompt {ADDRESS_PROMPT!r}")
+    follows(game, "the address prompt")
+    # Nobody listens in the test's network: a connection error, then the main menu.
+    game.type_text(LOOPBACK)
+    game.key("Return", seen=lambda img: game.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
+             what=f"the prompt {NICK_PROMPT!r}")
+    game.type_text("bert")
+    game.key("Return")
+    game.key("space", seen=lambda img: game.menu_shown(img, MAIN_MENU),
+             what="the main menu after the connection error")
     game.leave()
     check(game.wait_for_exit() == 0, "exit status not 0")
 

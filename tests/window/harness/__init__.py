@@ -10,6 +10,9 @@ Every wait has a deadline that fails the test (checks.py). Screens are read from
 the window, decoded in pictures.py, and compared with where the game draws what (geometry.py),
 so the tests need Python's standard library, Xvfb, xwd and xdotool only. desktop.py reads the
 window as a desktop does (its properties and icons, the generator's icons decoded by ImageMagick).
+Where the game hands its arrow to the display as the window's cursor, the arrow is read from the
+display (XFixes, display.py), not from the frames; on a display without colour cursors the game
+draws it, and the frames show it.
 
 A test file defines test(h) and calls main() (see the test_*.py files), for example:
 

@@ -88,25 +88,17 @@ def menu_frame(h):
     return Image(SCREEN_W, SCREEN_H, b"".join(rows))
 
 
-def with_pointer(h, img, x, y, under=None):
-    """img with the game's pointer drawn at (x, y); with `under`, with the pointer's pixels in
-    that colour instead (what lies under a pointer drawn there)."""
-    rgb = bytearray(img.rgb)
-    for dx, dy, colour in h.pointer:
-        if x + dx < SCREEN_W and y + dy < SCREEN_H:
-            i = ((y + dy) * SCREEN_W + x + dx) * 3
-            rgb[i:i + 3] = bytes(colour if under is None else under)
-    return Image(SCREEN_W, SCREEN_H, rgb)
-
-
-def leave_and_come_back(h, game, frame, back, what):
+def leave_and_come_back(game, frame, back, what):
     """Moves the pointer out of the window: the frame `frame` (without an arrow) must show, and
-    stay; then back in at `back`: the same frame with the arrow there."""
+    stay, and the display's cursor there is not the game's arrow; then back in at `back`: the
+    arrow there, and the same frame (with the arrow drawn there where the game draws it)."""
     outside = (game.origin[0] + SCREEN_W * game.scale + 50,
                game.origin[1] + SCREEN_H * game.scale + 50)
     game.display.xdotool("mousemove", *(str(v) for v in outside))
-    game.wait_for_screen(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
-    game.expect_steady(lambda img: img.rgb == frame.rgb, f"{what} without the arrow")
+    alone = f"{what} without the arrow"
+    game.wait_for_screen(lambda img: img.rgb == frame.rgb and not game.cursor_is_arrow(), alone)
+    game.expect_steady(lambda img: img.rgb == frame.rgb and not game.cursor_is_arrow(), alone)
     game.move_blind(*back)
-    arrow = with_pointer(h, frame, *back)
-    game.wait_for_screen(lambda img: img.rgb == arrow.rgb, f"{what} with the arrow at {back}")
+    arrow = game.with_arrow(frame, *back)
+    game.wait_for_screen(lambda img: img.rgb == arrow.rgb and game.arrow_shown_at(img, *back),
+                         f"{what} with the arrow at {back}")

@@ -50,18 +50,29 @@ def run_tool(args, env=None):
     return out
 
 
+class Cursor(ctypes.Structure):
+    """XFixesCursorImage: the cursor the display shows, where its hot spot is on the screen."""
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+
 class Display:
     """An Xvfb server on a display number it picks itself, with a screen of `size` pixels and,
     when given, X resources (`resources`, in the form xrdb reads, such as "Xft.dpi: 192"), which
-    the programs started later read as a desktop's settings daemon leaves them."""
+    the programs started later read as a desktop's settings daemon leaves them. Without `cursors`,
+    the server lacks the extension (RENDER) that colour cursors need: a program there must draw
+    its arrow itself."""
 
-    def __init__(self, scratch, size=(1024, 768), resources=None):
+    def __init__(self, scratch, size=(1024, 768), resources=None, cursors=True):
+        self.cursors = cursors
         read_end, write_end = os.pipe()
         self.log = open(os.path.join(scratch, "xvfb.log"), "wb")
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{size[0]}x{size[1]}x24",
-             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=self.log, stderr=self.log,
-            preexec_fn=die_with_parent)
+             "-nolisten", "tcp", *([] if cursors else ["-extension", "RENDER"])],
+            pass_fds=(write_end,), stdout=self.log, stderr=self.log, preexec_fn=die_with_parent)
         os.close(write_end)
         try:
             # Xvfb writes the display number once it accepts connections.
@@ -116,6 +127,24 @@ class Display:
         """The pixels of `window` (an X window id), or of the whole screen."""
         where = ["-id", window] if window else ["-root"]
         return Image.from_xwd(run_tool(["xwd", *where, "-silent"], env=self.env))
+
+    def cursor(self):
+        """(x, y, xhot, yhot, width, height, [0xAARRGGBB, ...] row by row) of the cursor the
+        display shows now, (x, y) its hot spot's place on the screen (XFixesGetCursorImage)."""
+        if not hasattr(self, "xfixes"):
+            self.xfixes = ctypes.CDLL("libXfixes.so.3")
+            self.xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(Cursor)
+            self.xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+            self.x11.XFree.argtypes = [ctypes.c_void_p]
+        image = self.xfixes.XFixesGetCursorImage(self.connection)
+        check(image, "no cursor image from the display")
+        try:
+            c = image.contents
+            # The pixels are longs with the ARGB value in their low 32 bits.
+            argb = [c.pixels[i] & 0xFFFFFFFF for i in range(c.width * c.height)]
+            return (c.x, c.y, c.xhot, c.yhot, c.width, c.height, argb)
+        finally:
+            self.x11.XFree(ctypes.cast(image, ctypes.c_void_p))
 
     def xdotool(self, *args):
         return run_tool(["xdotool", *args], env=self.env).decode()

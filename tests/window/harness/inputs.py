@@ -1,5 +1,7 @@
 """How a test drives the program: pointer, clicks and keys, each held until taken."""
 
+import time
+
 from .checks import QUIET, WAIT, Failure, poll
 from .geometry import BOARD_X, BOARD_Y, CELL, CELLS, MAIN_MENU, SCREEN_H, SCREEN_W, SUB_MENU
 
@@ -8,14 +10,14 @@ class Input:
     """A Program's pointer and keys (a part of Program)."""
 
     def move(self, x, y):
-        """Moves the pointer and waits until the program draws it there."""
+        """Moves the pointer and waits until the arrow shows there."""
         if not self.synced:
             self.sync_pointer()
         self.move_blind(x, y)
-        what = f"the pointer to be drawn at ({x}, {y})"
+        what = f"the arrow at ({x}, {y})"
         for attempt in poll(WAIT, what, step=0.01):
             shot = self.try_screenshot(what)
-            if shot is not None and self.pointer_drawn_at(shot, x, y):
+            if shot is not None and self.arrow_shown_at(shot, x, y):
                 return
             # The library may still be following the pointer by relative motion, or, as it
             # stops doing so, put the real pointer back where it has its own.
@@ -25,17 +27,22 @@ class Input:
                 self.move_blind(x, y)
 
     def sync_pointer(self):
-        """Makes the program's pointer follow the real one. For a while after start-up the
-        library follows the pointer by relative motion, from where it put its own pointer, so
-        that moves land off their targets. It stops its pointer at the window's edges, though:
-        after a move to the bottom-right corner and one to the top-left corner, its pointer is
-        at (0, 0) whatever it made of the moves before, and from there it follows exactly."""
+        """Makes the program's pointer follow the real one. Where the game draws its arrow, the
+        library follows the pointer by relative motion for a while after start-up, from where it
+        put its own pointer, so that moves land off their targets. It stops its pointer at the
+        window's edges, though: after a move to the bottom-right corner and one to the top-left
+        corner, its pointer is at (0, 0) whatever it made of the moves before, and from there it
+        follows exactly. With the arrow as the display's cursor it follows exactly from the
+        start."""
+        if not self.draws_arrow:
+            self.synced = True
+            return
         for attempt in poll(WAIT, "the pointer to be drawn at (0, 0)", step=0.01):
             if attempt % 10 == 0:
                 self.move_blind(SCREEN_W - 1, SCREEN_H - 1)
                 self.move_blind(0, 0)
             shot = self.try_screenshot("the pointer in the top-left corner")
-            if shot is not None and self.pointer_drawn_at(shot, 0, 0):
+            if shot is not None and self.arrow_shown_at(shot, 0, 0):
                 self.synced = True
                 return
 
@@ -43,11 +50,13 @@ class Input:
         """Moves the pointer without looking (for screens that are not redrawn)."""
         self.pointer_at = (x, y)
         self.trail = [(x, y)]
-        # In an enlarged window, the last of the block's pixels, which shows the frame's (x, y)
-        # as well as its first does.
+        self.display.xdotool("mousemove", *(str(v) for v in self.on_screen(x, y)))
+
+    def on_screen(self, x, y):
+        """Where on the screen the pointer goes for the frame's (x, y): in an enlarged window, the
+        last of the block's pixels, which shows the frame's (x, y) as well as its first does."""
         corner = self.scale - 1
-        self.display.xdotool("mousemove", str(self.origin[0] + x * self.scale + corner),
-                             str(self.origin[1] + y * self.scale + corner))
+        return self.origin[0] + x * self.scale + corner, self.origin[1] + y * self.scale + corner
 
     def press(self):
         self.display.xdotool("mousedown", "1")
@@ -79,7 +88,7 @@ class Input:
             shot = self.try_screenshot("a steady screen")
             if shot is None:
                 continue
-            if self.pointer_at is None or self.pointer_drawn_at(shot, *self.pointer_at):
+            if self.pointer_at is None or self.arrow_shown_at(shot, *self.pointer_at):
                 return shot
             shots.append(shot)
             if len(shots) >= 4 and all(s.rgb == shot.rgb for s in shots[-4:]):
@@ -95,15 +104,22 @@ class Input:
         same cell or button, until the program either draws it there (it reads that move after
         the press and looks at the held press on the same pass) or changes the screen in another
         way (a screen that the press called up, which may be drawn only once); then it goes back.
+        Where the arrow is the display's cursor, no frame shows the move: the press is held until
+        the screen changes, or for QUIET, by when a program that changes nothing has long taken
+        it (the program reads every press from its queue, however short).
         """
         start = self.pointer_at or (SCREEN_W // 2, SCREEN_H // 2)
+        step = self.neighbour(*start) if self.draws_arrow else None
+        quiet_from = time.monotonic()
         try:
             if seen is not None:
                 self.wait_for_screen(seen, what)
                 return
-            step = self.neighbour(*start)
             for attempt in poll(WAIT, f"the program to take {what}", step=0.01):
-                if attempt % 10 == 0:
+                if step is None:
+                    if time.monotonic() - quiet_from > QUIET:
+                        break
+                elif attempt % 10 == 0:
                     self.move_blind(*step)
                     self.trail = [start, step]
                 try:
@@ -114,11 +130,12 @@ class Input:
                     if self.ends_within(QUIET * 5):
                         return
                     raise
-                if self.pointer_drawn_at(shot, *step) or self.changed(before, shot):
+                if (step is not None and self.arrow_shown_at(shot, *step)
+                        or self.changed(before, shot)):
                     break
         finally:
             release()
-        if self.running():
+        if step is not None and self.running():
             trail = self.trail
             self.move_blind(*start)
             self.trail = trail

@@ -36,6 +36,9 @@ class Program(Screens, Input):
         # How many times the window enlarges the frame: screenshots are of the frame (each block
         # of the window checked to be of one colour), places are the frame's.
         self.scale = scale
+        # Whether the game draws its arrow into its frames: where the display takes no colour
+        # cursor. Elsewhere the arrow is the display's cursor over the window, never in a frame.
+        self.draws_arrow = display is not None and not display.cursors
         self.out_path = os.path.join(cwd, "stdout.txt")
         self.err_path = os.path.join(cwd, "stderr.txt")
         self.env = env

@@ -35,6 +35,10 @@ class Harness:
         self.pointer = [(x, y, ptr.pixel(x, y)) for y in range(ptr.height)
                         for x in range(ptr.width) if ptr.pixel(x, y) != MAGENTA]
         self.pointer_pixels = {(x, y) for x, y, _ in self.pointer}
+        # The arrow as a cursor: opaque where the picture is not transparent.
+        self.arrow_argb = [0 if c == MAGENTA else 0xFF000000 | c[0] << 16 | c[1] << 8 | c[2]
+                           for c in (ptr.pixel(x, y) for y in range(ptr.height)
+                                     for x in range(ptr.width))]
         self.scratch = tempfile.mkdtemp(prefix=f"fiveinarow-{name}-")
 
     @classmethod
@@ -85,9 +89,9 @@ class Harness:
                     f.write(p.last_shot.to_ppm())
         print(f"--- kept for inspection: {self.scratch}", file=sys.stderr)
 
-    def display(self, size=(1024, 768), resources=None):
+    def display(self, size=(1024, 768), resources=None, cursors=True):
         """A display of its own (see Display)."""
-        d = Display(self.scratch, size, resources)
+        d = Display(self.scratch, size, resources, cursors)
         self.displays.append(d)
         return d
 

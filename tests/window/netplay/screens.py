@@ -108,11 +108,11 @@ def turn_shown(program, img, turn):
 
 
 def wait_parked(program, condition, what):
-    """Parks the pointer off the grid and waits for a redrawn screen that shows it there and
-    satisfies condition(img). The pointer is moved there again now and then (see
+    """Parks the pointer off the grid and waits for the arrow there and a screen that satisfies
+    condition(img). The pointer is moved there again now and then (see
     Program.wait_for_screen)."""
     return program.wait_for_screen(
-        lambda img: program.pointer_drawn_at(img, *PARK) and condition(img), what, pointer=PARK)
+        lambda img: program.arrow_shown_at(img, *PARK) and condition(img), what, pointer=PARK)
 
 
 def wait_for_turn(program, turn, board, what):
@@ -157,10 +157,10 @@ def check_board(img, board, what, hidden=()):
 
 
 def pointer_cells(program):
-    """The cells whose inside the pointer may cover where the test put it last (or, right after
-    a click, beside it)."""
+    """The cells whose inside a drawn arrow may cover where the test put the pointer last (or,
+    right after a click, beside it)."""
     cells = set()
-    for px, py in program.trail:
+    for px, py in program.trail if program.draws_arrow else ():
         for dx, dy in program.harness.pointer_pixels:
             x, y = px + dx - BOARD_X, py + dy - BOARD_Y
             if x % CELL and y % CELL and 0 <= x < CELLS * CELL and 0 <= y < CELLS * CELL:
