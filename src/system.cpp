@@ -382,7 +382,6 @@ int waitForKey(TypedKeys& keys) {
     return waitForKeyBeside(keys, nullptr, nullptr, clicked, x, y);
 }
 
-
 // ---- Text entry and notices ----
 
 namespace {
