@@ -12,10 +12,10 @@ import threading
 import time
 
 from harness.checks import check
-from harness.geometry import BLACK, LAYOUT, SCREEN_W
+from harness.geometry import BLACK, LAYOUT, SCREEN_W, SUB_MENU
 from harness.program import Program
 from .games import NetGame
-from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host, open_network_menu
+from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, wait_for_waiting
 
 
 def ip(*args, netns=None):
@@ -176,33 +176,47 @@ def check_list(program, rows, what, chosen=None, timeout=1.0):
 
 # ---- Steps ----
 
+def click_until(program, x, y, seen, what):
+    """A click at (x, y) that shows seen(screenshot); made again under wine, which may drop it."""
+    if not hasattr(program, "click_at"):
+        program.click(x, y, seen, what)
+        return
+
+    def taken():
+        shot = program.try_screenshot(what)
+        return shot is not None and seen(shot)
+
+    program.click_at(x, y, taken=taken)
+
+
+def prompt_shown(program, prompt):
+    return lambda img: program.text_shown(img, *PROMPT_AT, prompt, ORANGE)
+
+
+def to_prompt(program, side, prompt):
+    """From the main menu to the first prompt of `side` ("net_slave.tga" or "net_master.tga")."""
+    click_until(program, *program.button_centre("mi_net.tga"),
+                lambda img: program.menu_shown(img, SUB_MENU), "the network sub-menu")
+    click_until(program, *program.button_centre(side, SUB_MENU), prompt_shown(program, prompt),
+                f"the prompt {prompt!r}")
+
+
 def to_address_prompt(program):
-    open_network_menu(program, "net_slave.tga")
-    program.wait_for_screen(lambda img: program.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT,
-                                                           ORANGE), "the address prompt")
+    to_prompt(program, "net_slave.tga", ADDRESS_PROMPT)
 
 
 def host_at(master, nick, addresses):
-    host(master, nick)
+    to_prompt(master, "net_master.tga", NICK_PROMPT)
+    answer(master, NICK_PROMPT, nick)
+    wait_for_waiting(master)
     master.wait_for_screen(lambda img: join_at_shown(master, img, addresses),
                            f"'Join at {addresses}' on the master's waiting screen")
 
 
 def click_row(slave, row):
     """A click on a row takes its address as Enter would: the nick is asked next."""
-    x, y = LIST_X + 4, row_y(row) + 4
-    if hasattr(slave, "click_at"):  # a Windows program under wine, which may drop a click
-        slave.click_at(x, y, taken=lambda: slave.text_shown(slave.screenshot(), *PROMPT_AT,
-                                                            NICK_PROMPT, ORANGE))
-        return
-    # The prompt's frame is drawn once: the pointer is moved without waiting to see it there.
-    slave.move_blind(x, y)
-    slave.press()
-    try:
-        slave.wait_for_screen(lambda img: slave.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
-                              "the nick prompt after a click on a listed game")
-    finally:
-        slave.release()
+    click_until(slave, LIST_X + 4, row_y(row) + 4, prompt_shown(slave, NICK_PROMPT),
+                "the nick prompt after a click on a listed game")
 
 
 def joined(master, slave, nick):
@@ -216,7 +230,6 @@ def play_and_end(master, slave, nick):
     game = joined(master, slave, nick)
     game.play([(7, 7), (8, 8)])
     game.escape(1)
-
 
 
 # ---- Firewalls and floods ----
