@@ -83,6 +83,12 @@ timeout 1200 python3 -B bench/wait_bench.py --data data --text-mask "$dir/tests/
     --bare "$dir/bench/bare_allegro" --game "paced-x2=$dir/fiveinarow" --scale 2
 echo
 
+# The games on the network: how soon the slave's prompt lists a master, and what the list costs
+# at rest, on a LAN of machines of its own.
+timeout 600 python3 -B bench/lan_bench.py "$dir/fiveinarow" --data data \
+    --text-mask "$dir/tests/window/window_text_mask" --bare "$dir/bench/bare_allegro"
+echo
+
 # The start-up of the bare graphics program and of the game on Linux and, built for Windows, under
 # wine, and the waiting screens under wine. Needs the mingw-w64 compilers and wine.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then

@@ -40,6 +40,20 @@ constexpr int kPromptMargin = 200;
 constexpr int kPromptHalfHeight = 8;
 constexpr int kNoticeHalfHeight = 4;
 
+// The master's waiting screen: its addresses on a line under the notice, centred.
+constexpr int kJoinAtY = 316;
+
+// The games found on the network, under the address prompt: a heading at (kListX, kListHeadingY),
+// then a row of kListRowHeight pixels for each game, its nick at kListX and its address at
+// kListAddressX. A click on a row, from kListX to kListRight, takes it.
+constexpr int kListX = 100;
+constexpr int kListAddressX = 260;
+constexpr int kListRight = 500;
+constexpr int kListHeadingY = 332;
+constexpr int kListFirstRowY = 352;
+constexpr int kListRowHeight = 16;
+constexpr int kListRows = 8;
+
 struct Rgb {
     int r, g, b;
 };
@@ -55,5 +69,7 @@ constexpr Rgb kEndPink{192, 127, 127};
 constexpr Rgb kPressKeyOrange{192, 127, 63};
 // Prompts and notices.
 constexpr Rgb kPromptOrange{255, 127, 0};
+// The addresses the master is joined at, and the games found but the one chosen (white).
+constexpr Rgb kListGrey{127, 127, 127};
 
 }  // namespace Layout

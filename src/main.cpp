@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "game_list.h"
 #include "game_state.h"
 #include "input.h"
 #include "menu.h"
@@ -37,9 +38,19 @@ void showConnectionError(Net::ConnectionException& e) {
 // The longest DNS name; a dotted address is shorter still.
 constexpr size_t kMaxAddress = 253;
 
-std::string ask(System::TypedKeys& keys, const char* prompt, size_t maxLength) {
+std::string ask(System::TypedKeys& keys, const char* prompt, size_t maxLength,
+                System::PromptChoices* choices = nullptr) {
     return System::askForText(keys, Layout::kScreenW / 2, Layout::kScreenH / 2,
-                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength);
+                              Layout::kScreenW - Layout::kPromptMargin, prompt, maxLength, choices);
+}
+
+// The master's address, typed or chosen among the games found on the network, and when it is a
+// listed game's, every way that game has been heard by (ways); the search ends with the prompt.
+std::string askForMaster(System::TypedKeys& keys, std::vector<Net::Host>& ways) {
+    Games::GameList found;
+    std::string address = ask(keys, "Master's address: ", kMaxAddress, &found);
+    ways = found.waysTo(address);
+    return address;
 }
 
 void networkBranch(System::MenuItem* subMenuData) {
@@ -51,9 +62,10 @@ void networkBranch(System::MenuItem* subMenuData) {
     switch (choice) {
         case kSlave:
             try {
-                std::string adr = ask(keys, "Master's address: ", kMaxAddress);
+                std::vector<Net::Host> ways;
+                std::string adr = askForMaster(keys, ways);
                 std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
-                Games::SlaveGame g(nick, adr, kDataSize);
+                Games::SlaveGame g(nick, adr, kDataSize, ways);
                 g.run();
             } catch (Net::HostException e) {
                 e.print();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "net_interfaces.h"
 #include "output_line.h"
 #include "platform.h"
 #include "system.h"
@@ -16,6 +17,23 @@ namespace {
 constexpr unsigned kMasterPort = 31211;
 constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
+// The master's addresses shown on its waiting screen at most: they must fit on one line.
+constexpr size_t kJoinAddresses = 3;
+
+// "Join at" and this machine's addresses, or "" where it has none to be joined at.
+std::string joinAt() {
+    std::string line;
+    for (uint32_t a : Net::ownAddresses(Platform::interfaces(), kJoinAddresses)) {
+        line += (line.empty() ? "Join at " : ", ") + Net::dotted(a);
+    }
+    return line;
+}
+
+void sayUnder(const std::string& text, int y) {
+    int w = text_length(font, text.c_str());
+    textout_ex(System::_screen, font, text.c_str(), Layout::kScreenW / 2 - w / 2, y,
+               System::colour(Layout::kListGrey), -1);
+}
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -118,10 +136,14 @@ void NetworkGame::startListener(unsigned port, unsigned size, unsigned char peer
     listener.start(nullptr);
 }
 
-bool NetworkGame::waitForPeer(System::EscapeKey& escape) {
+bool NetworkGame::waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon) {
+    std::string where = beacon != nullptr ? joinAt() : "";
     for (;;) {
         if (*listener.state.ready) {
             return true;
+        }
+        if (beacon != nullptr) {
+            beacon->answer();
         }
         std::string failure = *listener.state.failure;
         if (failure.empty()) {
@@ -133,14 +155,18 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape) {
             throw Net::ConnectionException("%s", failure.c_str());
         }
         System::say("Waiting for connection");
-        // The listener wakes the wait when the peer comes; the slave's connection to the master
-        // wakes it when the master leaves. Bytes the master should not have sent would keep it
-        // awake: then only the listener's news count.
-        Platform::SocketWatch left;
-        if (socket->isOpen() && !Platform::readableNow(socket->descriptor())) {
-            left.socket = socket->descriptor();
+        if (!where.empty()) {
+            sayUnder(where, Layout::kJoinAtY);
         }
-        System::flip(Platform::kForever, left);
+        // The listener wakes the wait when the peer comes; the slave's connection to the master
+        // wakes it when the master leaves, a query the master's. Bytes the master should not have
+        // sent would keep it awake: then only the listener's news count.
+        Platform::SocketWatch watched =
+            beacon != nullptr ? beacon->watch() : Platform::SocketWatch();
+        if (socket->isOpen() && !Platform::readableNow(socket->descriptor())) {
+            watched.socket = socket->descriptor();
+        }
+        System::flip(Platform::kForever, watched);
         if (escape.pressed()) {
             return false;
         }
@@ -170,11 +196,17 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
     return true;
 }
 
-MasterGame::MasterGame(std::string /*nick*/, unsigned size) {
+MasterGame::MasterGame(std::string nick, unsigned size) {
     // One waiting screen from the listener's start to the connection back.
     System::EscapeKey escape;
+    // Listed on the network from the moment it listens until a slave has come (or the wait
+    // ends otherwise, when the beacon goes with the constructor).
+    Net::Beacon beacon(nick);
     startListener(kMasterPort, size, 2);
-    if (!waitForPeer(escape)) {
+    beacon.start();
+    bool joined = waitForPeer(escape, &beacon);
+    beacon.stop();
+    if (!joined) {
         return;
     }
     // Back to the address the slave's connection came from, as the accept recorded it.
@@ -193,11 +225,17 @@ bool MasterGame::playerTwo() {
     return remotePlayer(2);
 }
 
-SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size) {
+SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size,
+                     const std::vector<Net::Host>& ways) {
     // Listen before the nick goes out: the master connects back as soon as it has it.
     System::EscapeKey escape;
     startListener(kSlavePort, size, 1);
-    Net::Dialer dialer(host, kMasterPort);
+    std::vector<Net::Host> master;
+    for (const Net::Host& way : ways) {
+        master.push_back(Net::Host(way, kMasterPort));
+    }
+    Net::Dialer dialer =
+        master.empty() ? Net::Dialer(host, kMasterPort) : Net::Dialer(master, host);
     running = connectAndAnnounce(dialer, nick, escape) && waitForPeer(escape);
 }
 

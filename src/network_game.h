@@ -3,9 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "game.h"
 #include "listener.h"
+#include "net_beacon.h"
 #include "net_dialer.h"
 #include "net_host.h"
 #include "net_socket.h"
@@ -40,8 +42,9 @@ protected:
     void startListener(unsigned port, unsigned size, unsigned char peerPlayer);
     // Shows "Waiting for connection" until the peer's nick has arrived (true) or Escape is pressed
     // (false). Throws Net::ConnectionException when the listener ended before the nick came, or
-    // when the peer left the connection this side has opened to it.
-    bool waitForPeer(System::EscapeKey& escape);
+    // when the peer left the connection this side has opened to it. A master gives its beacon:
+    // the wait answers the slaves' queries meanwhile, and shows where the master may be joined.
+    bool waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon = nullptr);
     // Shows "Waiting for connection" while dialer looks the peer up and connects, then sends
     // nick on the connection: true once sent, false when Escape abandoned the connect. A failure
     // is a Net::ConnectionException.
@@ -74,7 +77,11 @@ protected:
 // Connects to a master, waits for its connection back on kSlavePort, and plays player two.
 class SlaveGame : public NetworkGame {
 public:
-    SlaveGame(std::string nick, std::string host, unsigned size);
+    // host is what the player typed or chose; ways, when not empty, the master's addresses to
+    // try in turn instead of host's (a master listed on several networks; their ports are
+    // replaced by the master's).
+    SlaveGame(std::string nick, std::string host, unsigned size,
+              const std::vector<Net::Host>& ways = {});
     ~SlaveGame() override;
 
 protected:

@@ -11,8 +11,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Platform {
 
@@ -84,6 +86,35 @@ bool connectInProgress(int error);
 bool connectFinished(int socket);
 // The error that ended that connect, 0 when it succeeded.
 int connectError(int socket);
+
+// ---- Datagrams and the machine's interfaces ----
+
+// One IPv4 interface of this machine; addresses in host byte order.
+struct Interface {
+    uint32_t address = 0;
+    uint32_t mask = 0;
+    // The broadcast address the system names for it; 0 where it names none.
+    uint32_t broadcast = 0;
+    bool up = false;
+    bool loopback = false;
+    bool pointToPoint = false;
+    bool canBroadcast = false;
+};
+// The machine's IPv4 interfaces as the system lists them; empty when it does not say.
+std::vector<Interface> interfaces();
+
+// Makes a new UDP socket fit for the game's discovery, before its bind: it may send broadcasts,
+// its port is its own alone (no other socket shares it, on Windows not even one that asks to), and
+// a send that the far side answered with "port unreachable" leaves its receives working.
+void prepareDatagramSocket(int socket);
+// Sends one datagram of size bytes to address and port (host byte order), never blocking: a
+// datagram that finds no room (the system still holds earlier ones for a neighbour that does not
+// answer) is dropped. False when it did not go.
+bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsigned port);
+// Takes one datagram waiting on socket into data, never blocking: its full length (more than
+// size for one that was cut), its sender's address and port in host byte order. -1 when none
+// waits or the receive failed.
+long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, unsigned& fromPort);
 
 // ---- Waking the main thread ----
 

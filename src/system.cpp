@@ -17,6 +17,7 @@
 #include "output_line.h"
 #include "picture_folder.h"
 #include "platform.h"
+#include "prompt_choices.h"
 #include "quit_request.h"
 #include "window_scale.h"
 
@@ -341,7 +342,13 @@ BITMAP* loadBitmap(const char* path) {
     return bmp;
 }
 
-int waitForKey(TypedKeys& keys) {
+namespace {
+
+// waitForKey(), beside choices under a prompt: returns 0 instead of a key when the choices have
+// changed, or when a click has been made (in clicks; clicked says where).
+int waitForKeyBeside(TypedKeys& keys, PromptChoices* choices, MousePresses* clicks, bool& clicked,
+                     int& x, int& y) {
+    clicked = false;
     for (;;) {
         checkQuit();
         followPointer();
@@ -349,8 +356,30 @@ int waitForKey(TypedKeys& keys) {
         if (keys.next(scancode, character)) {
             return scancode << 8 | character;
         }
-        Platform::waitForWake(Platform::kForever);
+        int rest = Platform::kForever;
+        Platform::SocketWatch watch;
+        if (choices != nullptr) {
+            if (clicks->take(1, x, y)) {
+                clicked = true;
+                return 0;
+            }
+            if (choices->update()) {
+                return 0;
+            }
+            // Its socket joins the one wait, and its next query or expiry ends it.
+            watch = choices->watch();
+            rest = choices->restMs();
+        }
+        Platform::waitForWake(rest, watch);
     }
+}
+
+}  // namespace
+
+int waitForKey(TypedKeys& keys) {
+    bool clicked;
+    int x, y;
+    return waitForKeyBeside(keys, nullptr, nullptr, clicked, x, y);
 }
 
 // ---- Text entry and notices ----
@@ -393,7 +422,8 @@ char typedChar(int scancode, int reported) {
 
 }  // namespace
 
-std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength) {
+std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength,
+                     PromptChoices* choices) {
     std::string text;
     std::unique_ptr<BITMAP, void (*)(BITMAP*)> snapshot(
         create_bitmap(Layout::kScreenW, Layout::kScreenH), destroy_bitmap);
@@ -401,15 +431,34 @@ std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength) 
         throw Exception("Cannot create the editor's snapshot");
     }
     blit(_screen, snapshot.get(), 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
+    MousePresses clicks;
     for (;;) {
         size_t from = firstVisible(text, maxW);
         _textmode = -1;  // text_mode(-1), which the library marks deprecated
         blit(snapshot.get(), _screen, 0, 0, 0, 0, Layout::kScreenW, Layout::kScreenH);
         writeText(text.substr(from), x, y, colour(Layout::kWhite));
+        if (choices != nullptr) {
+            choices->update();
+            choices->draw();
+        }
         present();
-        int k = waitForKey(keys);
+        bool clicked;
+        int cx, cy;
+        int k = waitForKeyBeside(keys, choices, &clicks, clicked, cx, cy);
         int scancode = k >> 8;
-        if (scancode == KEY_BACKSPACE) {
+        if (clicked) {
+            // A click on a choice takes it as Enter takes what was typed.
+            if (choices->click(cx, cy, text)) {
+                break;
+            }
+        } else if (k == 0) {
+            // The choices changed: drawn again.
+        } else if ((scancode == KEY_UP || scancode == KEY_DOWN) && choices != nullptr) {
+            std::string chosen;
+            if (choices->step(scancode == KEY_UP ? -1 : 1, chosen) && chosen.size() <= maxLength) {
+                text = chosen;
+            }
+        } else if (scancode == KEY_BACKSPACE) {
             if (!text.empty()) {
                 text.pop_back();
             }
@@ -428,7 +477,7 @@ std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength) 
 }
 
 std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prompt,
-                       size_t maxLength) {
+                       size_t maxLength, PromptChoices* choices) {
     int rx = x - maxW / 2;
     int ry = y - Layout::kPromptHalfHeight;
     int offset = text_length(font, prompt.c_str());
@@ -437,7 +486,7 @@ std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prom
         length = kFallbackField;
     }
     writeText(prompt, rx, ry, colour(Layout::kPromptOrange));
-    return readText(keys, rx + offset, ry, length, maxLength);
+    return readText(keys, rx + offset, ry, length, maxLength, choices);
 }
 
 void say(std::string str) {

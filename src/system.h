@@ -13,6 +13,7 @@ struct BITMAP;
 
 namespace System {
 
+class PromptChoices;
 class TypedKeys;
 
 // The back buffer (800 x 600) into which everything is drawn; only flip() shows it.
@@ -95,10 +96,14 @@ int waitForKey(TypedKeys& keys);
 // in keys for the next editor. The text takes at most maxLength characters; further characters
 // are ignored. Throws System::Exception when it cannot make its snapshot of the back buffer,
 // System::QuitRequest when the program is asked to end.
-std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength = std::string::npos);
+// With choices, they are drawn under the line and kept up to date while it waits: Up and Down
+// put the text of the choice before or after into the field, and a click on a choice returns its
+// text at once, as Enter would.
+std::string readText(TypedKeys& keys, int x, int y, int maxW, size_t maxLength = std::string::npos,
+                     PromptChoices* choices = nullptr);
 // Writes prompt in orange and runs readText beside it; the line is maxW pixels centred on x.
 std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prompt,
-                       size_t maxLength = std::string::npos);
+                       size_t maxLength = std::string::npos, PromptChoices* choices = nullptr);
 // Writes str in orange, centred on the screen, into the back buffer; does not flip.
 void say(std::string str);
 // The colour c in the screen's colour depth.

@@ -3,6 +3,7 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "allegro_fixture.h"
 #include "input.h"
+#include "prompt_choices.h"
 #include "system.h"
 #include "test_platform.h"
 
@@ -314,3 +316,35 @@ TEST_F(TextEntry, MissingSnapshotIsAnError) {
 }
 
 }  // namespace
+
+// Choices as a prompt is given them: two texts, a mark drawn for them.
+class TwoChoices : public System::PromptChoices {
+public:
+    bool update() override { return false; }
+    void draw() override { rectfill(System::_screen, 100, 400, 109, 409, makecol(1, 2, 3)); }
+    Platform::SocketWatch watch() const override { return Platform::SocketWatch(); }
+    int restMs() const override { return Platform::kForever; }
+    bool step(int direction, std::string& text) override {
+        row = std::min(std::max(row + direction, 0), 1);
+        text = row == 0 ? "10.7.0.1" : "10.8.0.1";
+        return true;
+    }
+    bool click(int, int, std::string&) override { return false; }
+
+    int row = -1;
+};
+
+TEST_F(TextEntry, UpAndDownPutTheChosenTextInTheFieldAndTypingGoesOn) {
+    TwoChoices choices;
+    keyboard.type({KEY_DOWN << 8, KEY_DOWN << 8, KEY_UP << 8, kEnter});
+    EXPECT_EQ(System::readText(typed, 100, 292, 600, std::string::npos, &choices), "10.7.0.1");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(Testing::pixel(frames.back().get(), 105, 405), (Rgb{1, 2, 3}))
+        << "the choices are drawn under the prompt";
+    keyboard.type({KEY_DOWN << 8, KEY_DOWN << 8});
+    keyboard.type(keys("9") + std::vector<int>{kEnter});
+    EXPECT_EQ(System::readText(typed, 100, 292, 600, std::string::npos, &choices), "10.8.0.19");
+    // Without choices the arrows type nothing, as ever.
+    keyboard.type({KEY_DOWN << 8, KEY_UP << 8, kEnter});
+    EXPECT_EQ(System::readText(typed, 100, 292, 600), "");
+}

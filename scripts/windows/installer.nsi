@@ -2,8 +2,9 @@
 ; Program Files, with a Start-menu shortcut and an entry in the list of installed programs; its
 ; uninstaller removes all of it again. /S installs (and uninstalls) silently.
 ; Both players' computers must accept a connection (the host on 31211, the joining player on 31212
-; for the host's connection back), so the installer also lets the installed program through
-; Windows' firewall on private and domain networks, and the uninstaller takes that rule away again.
+; for the host's connection back), and the games hosted on the network are found with datagrams on
+; the same UDP ports, so the installer also lets the installed program through Windows' firewall on
+; private and domain networks, for TCP and for UDP, and the uninstaller takes both rules away again.
 ; Without it Windows asks on the game's first network game, and on a network it counts as public
 ; the answer it offers leaves the game blocked.
 ; pack.sh builds it: makensis -DVERSION=... -DVERSION_NUMBERS=a.b.c.d -DSTAGE=<folder of the files>
@@ -24,7 +25,7 @@ Target amd64-unicode
 !define PROGRAM "$INSTDIR\fiveinarow.exe"
 ; netsh finds the rule again by its name and program; public networks stay closed on purpose.
 !define FIREWALL_RULE 'name="${PRODUCT}" program="${PROGRAM}"'
-!define ALLOWED 'dir=in action=allow protocol=TCP profile=private,domain enable=yes'
+!define ALLOWED 'dir=in action=allow profile=private,domain enable=yes'
 !define NETSH '"$SYSDIR\netsh.exe" advfirewall firewall'
 ; nsExec gives up on a netsh that stays silent for this long (ms), say one stuck behind a firewall
 ; service that does not answer.
@@ -100,13 +101,15 @@ Section "Install"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortCut "${SHORTCUT}" "${PROGRAM}" "" "${PROGRAM}" 0
 
-    ; An install over an earlier one replaces its rule rather than adding a second one; on a
-    ; first install there is none, and netsh's complaint about that is no news.
+    ; An install over an earlier one replaces its rules (all of that name and program) rather than
+    ; adding more; on a first install there is none, and netsh's complaint about that is no news.
     nsExec::Exec /TIMEOUT=${NETSH_TIMEOUT} '${NETSH} delete rule ${FIREWALL_RULE}'
     Pop $0
     DetailPrint "Allowing ${PROGRAM} through Windows' firewall on private and domain networks"
-    !insertmacro Netsh 'add rule ${FIREWALL_RULE} ${ALLOWED}' \
+    !insertmacro Netsh 'add rule ${FIREWALL_RULE} protocol=TCP ${ALLOWED}' \
         `No firewall rule: Windows will ask in the first network game; allow private networks.`
+    !insertmacro Netsh 'add rule ${FIREWALL_RULE} protocol=UDP ${ALLOWED}' \
+        `No firewall rule for UDP: games hosted on the network may not be listed.`
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -122,9 +125,11 @@ Section "Install"
 SectionEnd
 
 Section "Uninstall"
-    DetailPrint "Removing the firewall rule of ${PROGRAM}"
-    !insertmacro Netsh 'delete rule ${FIREWALL_RULE}' \
+    DetailPrint "Removing the firewall rules of ${PROGRAM}"
+    !insertmacro Netsh 'delete rule ${FIREWALL_RULE} protocol=TCP' \
         `The rule "${PRODUCT}" may be left: remove it in Windows Defender Firewall's settings.`
+    !insertmacro Netsh 'delete rule ${FIREWALL_RULE} protocol=UDP' \
+        `The rule "${PRODUCT}" for UDP may be left: remove it in Windows Defender Firewall's settings.`
     Delete "${SHORTCUT}"
     !insertmacro UninstallFiles
     Delete "$INSTDIR\uninstall.exe"

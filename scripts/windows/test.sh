@@ -7,10 +7,12 @@
 # - tests/windows/test_exit.py: the game ends promptly after focus changes and in the
 #   background, whichever way it is asked to;
 # - tests/windows/test_installer.py: the setup program installs silently with the game's firewall
-#   rule, the installed game starts from another folder, and the silent uninstall leaves nothing
-#   behind, rule included; again where netsh fails;
+#   rules (TCP and UDP), the installed game starts from another folder, and the silent uninstall
+#   leaves nothing behind, rules included; again where netsh fails;
 # - tests/windows/test_cross_play.py: the Windows game under wine plays whole network games
 #   against the Linux game, as slave and as master, and its close button ends it mid-game;
+# - tests/windows/test_cross_lan.py: the Windows game and the Linux game, on two machines of a
+#   LAN of the test's own, list each other's hosted game at the address prompt and join it;
 # - tests/windows/test_desktop.py: the window's class, process id and icon as a desktop reads
 #   them, and the game's arrow only while the pointer is over the window.
 # The tests that use the game's ports run one after the other, each in a private network
@@ -39,6 +41,8 @@ timeout 900 python3 -B tests/windows/test_exit.py build-windows/cross/fiveinarow
 timeout 600 python3 -B tests/windows/test_installer.py "$packed"/fiveinarow-*-setup.exe \
     --data data --text-mask /dev/null
 timeout 900 python3 -B tests/windows/test_cross_play.py build/fiveinarow --data data \
+    --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
+timeout 300 python3 -B tests/windows/test_cross_lan.py build/fiveinarow --data data \
     --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
 timeout 300 python3 -B tests/windows/test_desktop.py build-windows/cross/fiveinarow.exe \
     --data data --text-mask "$text_mask" --pictures-tool build-windows/host/make_pictures

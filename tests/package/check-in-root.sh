@@ -36,7 +36,7 @@ rm "$root/tmp/fiveinarow.deb"
 # not it is enabled; one entry of several ports is shown under "Port:".
 info=$(chroot "$root" ufw app info fiveinarow 2>&1) || { echo "$info" >&2; fail "ufw app info"; }
 ports=$(sed -n '/^Ports\?:$/,$p' <<<"$info" | sed 1d | tr -d '[:space:]')
-[ "$ports" = 31211,31212/tcp ] || { echo "$info" >&2; fail "ufw's profile has the ports '$ports'"; }
+[ "$ports" = 31211,31212/tcp31211,31212/udp ] || { echo "$info" >&2; fail "ufw's profile has the ports '$ports'"; }
 echo "ufw app info fiveinarow: $ports"
 
 # Started as a desktop session starts the entry's command: by name, on a user's PATH.

@@ -38,12 +38,16 @@ ENTRY = UNINSTALL + "\\fiveinarow"
 PICTURES = ("menu", "mi_local", "mi_net", "mi_exit", "net_slave", "net_master", "ptr")
 # What the installed game writes when Exit is clicked in its main menu.
 PACKAGED_LINES = ["Initing net", "Choice: 2", "End", "system done"]
-# netsh's calls for the game's rule: the installed program alone, inbound TCP, on private and
-# domain networks but not on public ones; and for taking it away again.
+# netsh's calls for the game's rules: the installed program alone, inbound TCP and UDP (the
+# games found on the network), on private and domain networks but not on public ones; and for
+# taking them away again: all of them before an install, each by itself at the uninstall.
 RULE = {"name=Five in a row", f"program={PROGRAM}"}
-ADD = ("advfirewall firewall add rule",
-       RULE | {"dir=in", "action=allow", "protocol=TCP", "profile=private,domain", "enable=yes"})
+ALLOWED = {"dir=in", "action=allow", "profile=private,domain", "enable=yes"}
+ADD = [("advfirewall firewall add rule", RULE | ALLOWED | {f"protocol={protocol}"})
+       for protocol in ("TCP", "UDP")]
 DELETE = ("advfirewall firewall delete rule", RULE)
+REMOVE = [("advfirewall firewall delete rule", RULE | {f"protocol={protocol}"})
+          for protocol in ("TCP", "UDP")]
 # Installing and uninstalling: a few seconds, more on a busy machine.
 SETUP_TIMEOUT = 120
 
@@ -100,7 +104,7 @@ def install(h, prefix, files):
                  for folder, _, names in os.walk(installed) for f in names) == sorted(files),
           f"installed files: {list(os.walk(installed))}")
     calls = netsh_calls(prefix)
-    check(calls[-1:] == [ADD] and all(call == DELETE for call in calls[:-1]),
+    check(calls[-2:] == ADD and all(call == DELETE for call in calls[:-2]),
           f"the setup program called netsh with {calls}, not to add {ADD}")
 
 
@@ -132,7 +136,7 @@ def uninstall(prefix, quiet):
     check("fiveinarow" not in listing.lower() and "Five in a row" not in listing,
           "the list of installed programs still has the game")
     calls = netsh_calls(prefix)
-    check(calls == [DELETE], f"the uninstaller called netsh with {calls}, not to {DELETE}")
+    check(calls == REMOVE, f"the uninstaller called netsh with {calls}, not to {REMOVE}")
 
 
 def test(h):

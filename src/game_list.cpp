@@ -1,0 +1,110 @@
+// The list of games under the address prompt.
+#include "game_list.h"
+
+#include <allegro.h>
+
+#include <algorithm>
+
+#include "net_stdafx.h"
+
+#include "system.h"
+
+namespace Games {
+
+namespace {
+const char* const kHeading = "Games on this network:";
+}
+
+GameList::GameList() {
+    search.open();
+}
+
+bool GameList::update() {
+    bool changed = search.poll();
+    if (chosen != 0 && chosenRow() < 0) {
+        chosen = 0;
+    }
+    return changed;
+}
+
+int GameList::shownRows() const {
+    return static_cast<int>(std::min<size_t>(search.games().size(), Layout::kListRows));
+}
+
+int GameList::chosenRow() const {
+    for (int i = 0; i < shownRows(); i++) {
+        if (search.games()[i].hosting == chosen) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void GameList::draw() {
+    if (shownRows() == 0) {
+        return;
+    }
+    textout_ex(System::_screen, font, kHeading, Layout::kListX, Layout::kListHeadingY,
+               System::colour(Layout::kPromptOrange), -1);
+    for (int i = 0; i < shownRows(); i++) {
+        const Net::FoundGame& g = search.games()[i];
+        int colour = System::colour(g.hosting == chosen ? Layout::kWhite : Layout::kListGrey);
+        int y = Layout::kListFirstRowY + i * Layout::kListRowHeight;
+        textout_ex(System::_screen, font, g.nick.c_str(), Layout::kListX, y, colour, -1);
+        textout_ex(System::_screen, font, Net::dotted(g.address).c_str(), Layout::kListAddressX, y,
+                   colour, -1);
+    }
+}
+
+Platform::SocketWatch GameList::watch() const {
+    return search.watch();
+}
+
+int GameList::restMs() const {
+    return search.restMs();
+}
+
+bool GameList::step(int direction, std::string& text) {
+    int rows = shownRows();
+    if (rows == 0) {
+        return false;
+    }
+    int row = chosenRow();
+    row =
+        row < 0 ? (direction > 0 ? 0 : rows - 1) : std::min(std::max(row + direction, 0), rows - 1);
+    chosen = search.games()[row].hosting;
+    text = Net::dotted(search.games()[row].address);
+    return true;
+}
+
+bool GameList::click(int x, int y, std::string& text) {
+    int row = (y - Layout::kListFirstRowY) / Layout::kListRowHeight;
+    if (x < Layout::kListX || x >= Layout::kListRight || y < Layout::kListFirstRowY ||
+        row >= shownRows()) {
+        return false;
+    }
+    chosen = search.games()[row].hosting;
+    text = Net::dotted(search.games()[row].address);
+    return true;
+}
+
+std::vector<Net::Host> GameList::waysTo(const std::string& address) const {
+    std::vector<Net::Host> ways;
+    for (const Net::FoundGame& g : search.games()) {
+        if (Net::dotted(g.address) != address) {
+            continue;
+        }
+        std::vector<uint32_t> all = {g.address};
+        all.insert(all.end(), g.otherAddresses.begin(), g.otherAddresses.end());
+        for (uint32_t a : all) {
+            sockaddr_in s = {};
+            s.sin_family = AF_INET;
+            s.sin_addr.s_addr = htonl(a);
+            ways.push_back(Net::Host(s, 0));
+        }
+        break;
+    }
+    return ways;
+}
+
+}  // namespace Games

@@ -1,0 +1,45 @@
+// The games hosted on the network, as the address prompt lists them: a heading and a row of nick
+// and address for each game that answered, one of them chosen by Up and Down or a click. Main
+// thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net_host.h"
+#include "net_finder.h"
+#include "prompt_choices.h"
+
+namespace Games {
+
+class GameList : public System::PromptChoices {
+public:
+    // Starts the search at once; without a socket for it, the list stays empty.
+    GameList();
+
+    bool update() override;
+    void draw() override;
+    Platform::SocketWatch watch() const override;
+    int restMs() const override;
+    bool step(int direction, std::string& text) override;
+    bool click(int x, int y, std::string& text) override;
+
+    // Every way the listed game at address (the address its row shows) has been heard by, that
+    // one first, with port 0 (the caller sets the game's); none when no row shows address.
+    std::vector<Net::Host> waysTo(const std::string& address) const;
+
+    // The search, for tests that feed it datagrams.
+    Net::GameFinder& finder() { return search; }
+
+private:
+    // The row of the chosen game, -1 for none.
+    int chosenRow() const;
+    int shownRows() const;
+
+    Net::GameFinder search;
+    // The chosen game's hosting number, 0 for none: it stays chosen while rows come and go.
+    uint32_t chosen = 0;
+};
+
+}  // namespace Games

@@ -1,0 +1,28 @@
+// Arbitrary datagrams for the discovery's reader, as a master and as a slave take them: neither
+// may crash, a master's answer is never longer than what it was sent, and a datagram the reader
+// accepts is one that build() makes again byte for byte.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "net_beacon.h"
+#include "net_discovery.h"
+#include "net_finder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Net::Datagram d;
+    if (Net::parse(data, size, d) &&
+        Net::build(d) != std::vector<unsigned char>(data, data + size)) {
+        abort();
+    }
+    static Net::Beacon beacon("fuzz");
+    std::vector<unsigned char> reply =
+        beacon.replyTo(data, size, 0x7f000001, 40000, Net::DiscoveryClock::now());
+    if (reply.size() > size) {
+        abort();
+    }
+    static Net::GameFinder finder;
+    finder.take(data, size, 0x7f000001, 31211, Net::DiscoveryClock::now(), {});
+    finder.expire(Net::DiscoveryClock::now());
+    return 0;
+}
