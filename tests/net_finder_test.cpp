@@ -76,7 +76,7 @@ TEST(NetFinderTest, AHostingHeardByTwoWaysIsOneRowThatGoesWhenItsMasterIsGoneOrS
     EXPECT_TRUE(f.finder.games().empty());
 }
 
-TEST(NetFinderTest, FindsABeaconOverLoopbackAndLosesItWhenItStops) {
+TEST(NetFinderTest, FindsABeaconOverLoopbackThatHoldsItsPortAlone) {
     const Net::DiscoveryPorts ports{24511, 24512};
     auto loopbackOnly = [] { return std::vector<uint32_t>{Net::kLoopbackAddress}; };
     Net::GameFinder finder(ports, loopbackOnly);
@@ -100,12 +100,6 @@ TEST(NetFinderTest, FindsABeaconOverLoopbackAndLosesItWhenItStops) {
     EXPECT_EQ(finder.games()[0].address, Net::kLoopbackAddress);
     EXPECT_GT(finder.restMs(), 0);
     EXPECT_LE(finder.restMs(), 1000);
-
-    beacon.stop();
-    EXPECT_TRUE(Testing::waitUntil([&] {
-        finder.poll();
-        return finder.games().empty();
-    }));
 }
 
 }  // namespace

@@ -10,10 +10,10 @@ import threading
 import time
 
 from harness.checks import WAIT, check
-from harness.geometry import BLACK, LAYOUT, SCREEN_H, SCREEN_W, SUB_MENU
+from harness.geometry import BLACK, LAYOUT, SCREEN_H, SCREEN_W
 from harness.program import Program
 from .games import NetGame
-from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, wait_for_waiting
+from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host, open_network_menu
 
 
 def inside(machine):
@@ -135,11 +135,9 @@ def bare_prompt_shown(program, img):
 
 
 def field_shown(program, img, typed):
-    """The address prompt's line with `typed` in its field."""
-    x, y = PROMPT_AT
-    return shown(program, img, [(x, y, ADDRESS_PROMPT, ORANGE),
-                                (x + program.harness.text_mask(ADDRESS_PROMPT)[0], y, typed,
-                                 LAYOUT["White"])], y, y + 8)
+    """`typed` in the address prompt's field."""
+    x = PROMPT_AT[0] + program.harness.text_mask(ADDRESS_PROMPT)[0]
+    return program.text_shown(img, x, PROMPT_AT[1], typed, LAYOUT["White"])
 
 
 def check_list(program, rows, what, chosen=None, timeout=WAIT):
@@ -149,47 +147,25 @@ def check_list(program, rows, what, chosen=None, timeout=WAIT):
 
 # ---- Steps ----
 
-def click_until(program, x, y, seen, what):
-    """A click at (x, y) that shows seen(screenshot); made again under wine, which may drop it."""
-    if not hasattr(program, "click_at"):
-        program.click(x, y, seen, what)
-        return
-
-    def taken():
-        shot = program.try_screenshot(what)
-        return shot is not None and seen(shot)
-
-    program.click_at(x, y, taken=taken)
-
-
-def prompt_shown(program, prompt):
-    return lambda img: program.text_shown(img, *PROMPT_AT, prompt, ORANGE)
-
-
-def to_prompt(program, side=ADDRESS_PROMPT):
-    """From the main menu to the slave's address prompt, or (side=NICK_PROMPT) the master's."""
-    click_until(program, *program.button_centre("mi_net.tga"),
-                lambda img: program.menu_shown(img, SUB_MENU), "the network sub-menu")
-    button = "net_slave.tga" if side == ADDRESS_PROMPT else "net_master.tga"
-    click_until(program, *program.button_centre(button, SUB_MENU), prompt_shown(program, side),
-                f"the prompt {side!r}")
+def to_prompt(slave):
+    open_network_menu(slave, "net_slave.tga")
+    slave.wait_for_screen(lambda img: slave.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT, ORANGE),
+                          "the address prompt")
 
 
 def host_at(master, nick, addresses):
     """The master hosts and its waiting screen says where it may be joined."""
-    to_prompt(master, NICK_PROMPT)
-    answer(master, NICK_PROMPT, nick)
-    wait_for_waiting(master)
-    text = "Join at " + ", ".join(addresses)
+    host(master, nick)
+    text, y = "Join at " + ", ".join(addresses), LAYOUT["JoinAtY"]
     x = SCREEN_W // 2 - master.harness.text_mask(text)[0] // 2
-    master.wait_for_screen(
-        lambda img: shown(master, img, [(x, LAYOUT["JoinAtY"], text, GREY)], LAYOUT["JoinAtY"],
-                          LAYOUT["JoinAtY"] + 8), f"{text!r} on the master's waiting screen")
+    master.wait_for_screen(lambda img: shown(master, img, [(x, y, text, GREY)], y, y + 8),
+                           f"{text!r} on the master's waiting screen")
 
 
 def click_row(slave, row):
     """A click on a row takes its address as Enter would: the nick is asked next."""
-    click_until(slave, LIST_X + 4, row_y(row) + 4, prompt_shown(slave, NICK_PROMPT),
+    slave.click(LIST_X + 4, row_y(row) + 4,
+                lambda img: slave.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
                 "the nick prompt after a click on a listed game")
 
 
@@ -220,15 +196,17 @@ def firewall(lan, machine, *accepted):
 
 
 def count_replies(lan, machine):
-    """Counts the datagrams `machine` sends from the master's port (read by replies_sent)."""
+    """Counts the datagrams `machine` sends from the master's port, in all and to the flood's one
+    asker (see replies_sent)."""
     nft(lan, machine, "table inet count {\nchain out {\ntype filter hook output priority 0;\n"
-        "udp sport 31211 counter\n}\n}\n")
+        "udp sport 31211 counter\nip daddr 10.7.0.254 udp sport 31211 udp dport 40000 counter\n"
+        "}\n}\n")
 
 
 def replies_sent(lan, machine):
     out = lan.run(machine, "nft", "list", "table", "inet", "count", capture_output=True,
                   text=True).stdout
-    return int(out.split("packets ")[1].split()[0])
+    return [int(part.split()[0]) for part in out.split("packets ")[1:]]
 
 
 def datagram(kind, token, hosting, nick=b""):
@@ -240,65 +218,44 @@ def datagram(kind, token, hosting, nick=b""):
 QUERY, REPLY, ANNOUNCEMENT = 1, 2, 3
 
 
-class Flood:
-    """Hostile datagrams at a master and a slave from the switch, `rate` rounds a second, until
-    stopped; meanwhile it asks the master itself as one sender and counts the answers."""
+class Flood(threading.Thread):
+    """Hostile datagrams from the switch at a master and a slave, some 300 rounds a second until
+    stopped; each round asks the master once as one sender, 10.7.0.254:40000."""
 
-    def __init__(self, master, slave, rate=300):
-        self.master, self.slave, self.rate = master, slave, rate
-        self.answers, self.sent, self.running, self.error = 0, 0, True, None
-        self.asker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.asker.bind(("0.0.0.0", 40000))
-        self.asker.setblocking(False)
-        self.thread = threading.Thread(target=self.run)
-        self.thread.start()
+    def __init__(self, master, slave):
+        super().__init__()
+        self.master, self.slave, self.rounds, self.error = master, slave, 0, None
+        self.stopped = threading.Event()
+        self.start()
 
     def run(self):
+        rng, m, s, switch = random.Random(7), self.master, self.slave, "10.7.0.254"
         try:
-            with socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW) as raw, \
-                    socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as plain:
-                plain.bind(("0.0.0.0", 31211))
-                self.flood(raw, plain, random.Random(7))
+            with socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW) as raw:
+                while not self.stopped.wait(1 / 300):
+                    n = self.rounds = self.rounds + 1
+                    for source, sport, target, payload in (
+                            (switch, 40000, m, datagram(QUERY, 99, 0)),
+                            # Random bytes, an oversized query, one from a privileged port.
+                            (switch, 40001, m, rng.randbytes(rng.randrange(1, 64))),
+                            (switch, 40001, m, datagram(QUERY, 5, 0) + bytes(1400)),
+                            (switch, 53, m, datagram(QUERY, 5, 0)),
+                            # Valid queries from many made-up senders: held by the limit in all.
+                            (f"10.7.0.{100 + n % 100}", 40002, m, datagram(QUERY, n, 0)),
+                            # At the slave: a reply to another search, a master off its networks.
+                            (switch, 31211, s, datagram(REPLY, n, 77, b"trudy")),
+                            ("192.168.99.9", 31211, s, datagram(ANNOUNCEMENT, 0, 78, b"mallory")),
+                            (switch, 31211, s, rng.randbytes(rng.randrange(1, 1400)))):
+                        udp = struct.pack("!HHHH", sport, 31211 if target == m else 31212,
+                                          8 + len(payload), 0) + payload
+                        # The kernel fills in the IP checksum; a UDP checksum of 0 is none.
+                        raw.sendto(struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64,
+                                               17, 0, socket.inet_aton(source),
+                                               socket.inet_aton(target)) + udp, (target, 0))
         except OSError as e:
             self.error = e
 
-    def flood(self, raw, plain, rng):
-        def spoof(source, sport, target, payload):
-            # The kernel fills in the IP header's checksum; a UDP checksum of 0 is none.
-            dport = 31211 if target == self.master else 31212
-            udp = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
-            raw.sendto(struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
-                                   socket.inet_aton(source), socket.inet_aton(target)) + udp,
-                       (target, 0))
-
-        while self.running:
-            n = self.sent = self.sent + 1
-            self.asker.sendto(datagram(QUERY, 99, 0), (self.master, 31211))
-            # Random bytes, an oversized query, a query from a privileged port: dropped unanswered.
-            spoof("10.7.0.254", 40001, self.master, rng.randbytes(rng.randrange(1, 64)))
-            spoof("10.7.0.254", 40001, self.master, datagram(QUERY, 5, 0) + bytes(1400))
-            spoof("10.7.0.254", 53, self.master, datagram(QUERY, 5, 0))
-            # Valid queries from many made-up senders: only the limit in all holds them.
-            spoof(f"10.7.0.{100 + n % 100}", 40002, self.master, datagram(QUERY, n, 0))
-            # At the slave: a reply to another search, a master from off its networks, junk.
-            plain.sendto(datagram(REPLY, n, 77, b"trudy"), (self.slave, 31212))
-            spoof("192.168.99.9", 31211, self.slave, datagram(ANNOUNCEMENT, 0, 78, b"mallory"))
-            spoof("10.7.0.254", 31211, self.slave, rng.randbytes(rng.randrange(1, 1400)))
-            self.read_answers()
-            time.sleep(1 / self.rate)
-
-    def read_answers(self):
-        while True:
-            try:
-                self.asker.recv(2048)
-            except BlockingIOError:
-                return
-            self.answers += 1
-
     def stop(self):
-        self.running = False
-        self.thread.join()
-        time.sleep(0.2)
-        self.read_answers()
-        self.asker.close()
+        self.stopped.set()
+        self.join()
         check(self.error is None, f"the flood failed: {self.error}")
