@@ -23,12 +23,9 @@ protected:
     // An announcement of hosting from address (10.7.0.x or 10.8.0.x), as the search takes it.
     void heard(uint32_t hosting, const char* nick, uint32_t address) {
         std::vector<unsigned char> b = Net::build({Datagram::kAnnouncement, 0, hosting, nick});
-        Platform::Interface card;
-        card.address = address;
-        card.mask = 0xffffff00;
-        card.up = card.canBroadcast = true;
         list.finder().take(b.data(), b.size(), address, Net::kDiscoveryMasterPort,
-                           Net::DiscoveryClock::now(), {card});
+                           Net::DiscoveryClock::now(),
+                           {{address, 0xffffff00, 0, true, false, false, true}});
     }
 
     Games::GameList list;

@@ -45,8 +45,9 @@ int answered(Sender sender) {
     Clock::time_point start = Clock::now();
     int replies = 0;
     for (int i = 0; i < 4000; i++) {
-        replies += !beacon.replyTo(q.data(), q.size(), sender(i), 40000,
-                                   start + std::chrono::milliseconds(i))
+        replies += !beacon
+                        .replyTo(q.data(), q.size(), sender(i), 40000,
+                                 start + std::chrono::milliseconds(i))
                         .empty();
     }
     return replies;

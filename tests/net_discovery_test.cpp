@@ -45,8 +45,8 @@ TEST(NetDiscoveryTest, MalformedDatagramsAreRefused) {
     longer.push_back(0);
     EXPECT_FALSE(parses(longer));
     // One byte changed at a time: magic, version, kind, nick length, nick, padding.
-    const std::pair<int, int> changes[] = {{0, 'x'}, {3, 0},   {4, 2},    {4, 0},     {5, 0},
-                                           {5, 5},   {14, 0},  {14, 17},  {14, 6},    {15, 0x7f},
+    const std::pair<int, int> changes[] = {{0, 'x'},   {3, 0},    {4, 2},   {4, 0},  {5, 0},
+                                           {5, 5},     {14, 0},   {14, 17}, {14, 6}, {15, 0x7f},
                                            {16, '\n'}, {20, 'x'}, {31, 1}};
     for (auto c : changes) {
         Bytes changed = reply;

@@ -14,22 +14,15 @@ using Bytes = std::vector<unsigned char>;
 constexpr uint32_t kMasterA = 0xc0a80114;  // 192.168.1.20
 constexpr uint32_t kMasterB = 0x0a070005;  // 10.7.0.5
 
-Platform::Interface card(uint32_t address, uint32_t mask) {
-    Platform::Interface i;
-    i.address = address;
-    i.mask = mask;
-    i.up = true;
-    i.canBroadcast = true;
-    return i;
-}
-
 struct Fed {
     Net::GameFinder finder;
     Net::DiscoveryClock::time_point now = Net::DiscoveryClock::now();
     bool take(const Datagram& d, uint32_t from, unsigned port = 31211) {
         Bytes b = Net::build(d);
+        // Address, mask, broadcast, up, loopback, point-to-point, can broadcast.
         return finder.take(b.data(), b.size(), from, port, now,
-                           {card(0xc0a80101, 0xffffff00), card(0x0a070001, 0xffff0000)});
+                           {{0xc0a80101, 0xffffff00, 0, true, false, false, true},
+                            {0x0a070001, 0xffff0000, 0, true, false, false, true}});
     }
 };
 

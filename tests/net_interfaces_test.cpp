@@ -9,32 +9,20 @@ constexpr uint32_t ip(unsigned a, unsigned b, unsigned c, unsigned d) {
     return a << 24 | b << 16 | c << 8 | d;
 }
 
-Platform::Interface card(uint32_t address, uint32_t mask, uint32_t broadcast) {
-    Platform::Interface i;
-    i.address = address;
-    i.mask = mask;
-    i.broadcast = broadcast;
-    i.up = true;
-    i.canBroadcast = true;
-    return i;
-}
-
 TEST(NetInterfacesTest, TargetsOwnAddressesAndNearSendersComeFromTheInterfacesThatAreUp) {
-    Platform::Interface loopback = card(ip(127, 0, 0, 1), ip(255, 0, 0, 0), 0);
-    loopback.loopback = true;
-    loopback.canBroadcast = false;
-    Platform::Interface tunnel = card(ip(10, 8, 0, 2), ip(255, 255, 255, 255), ip(10, 8, 0, 1));
-    tunnel.pointToPoint = true;
-    Platform::Interface down = card(ip(10, 9, 0, 2), ip(255, 255, 0, 0), ip(10, 9, 255, 255));
-    down.up = false;
+    // Address, mask, broadcast, up, loopback, point-to-point, can broadcast.
+    auto card = [](uint32_t address, uint32_t mask, uint32_t broadcast) {
+        return Platform::Interface{address, mask, broadcast, true, false, false, true};
+    };
+    Platform::Interface loopback{ip(127, 0, 0, 1), ip(255, 0, 0, 0), 0, true, true, false, false};
     Net::Interfaces list = {
         loopback,
         card(ip(192, 168, 1, 20), ip(255, 255, 255, 0), ip(192, 168, 1, 255)),
         // Windows names the all-ones address for every interface.
         card(ip(10, 7, 3, 4), ip(255, 255, 0, 0), ip(255, 255, 255, 255)),
         card(ip(172, 16, 5, 6), ip(255, 240, 0, 0), 0),
-        tunnel,
-        down,
+        {ip(10, 8, 0, 2), ip(255, 255, 255, 255), ip(10, 8, 0, 1), true, false, true, true},
+        {ip(10, 9, 0, 2), ip(255, 255, 0, 0), ip(10, 9, 255, 255), false, false, false, true},
         card(ip(192, 168, 1, 21), ip(255, 255, 255, 0), ip(192, 168, 1, 255)),
     };
     std::vector<uint32_t> expected = {ip(192, 168, 1, 255), ip(10, 7, 255, 255),

@@ -20,8 +20,12 @@ def inside(machine):
     return ["nsenter", f"--net=/proc/{machine}/ns/net", "--"] if machine else []
 
 
+def run(machine, *command, **kwargs):
+    return subprocess.run([*inside(machine), *command], check=True, **kwargs)
+
+
 def ip(*args, machine=None):
-    subprocess.run([*inside(machine), "ip", *args], check=True)
+    run(machine, "ip", *args)
 
 
 class Lan:
@@ -64,9 +68,6 @@ class Lan:
         display = self.h.display()
         return OnMachine(machine, self.h, display, self.h.workdir(), dict(display.env))
 
-    def run(self, machine, *command, **kwargs):
-        return subprocess.run([*inside(machine), *command], check=True, **kwargs)
-
     def stop(self):
         for holder in self.machines:
             holder.kill()
@@ -90,8 +91,8 @@ class OnMachine(InMachine, Program):
 
 # ---- The list under the address prompt, and the master's addresses ----
 
-LIST_X, ADDRESS_X, GREY = LAYOUT["ListX"], LAYOUT["ListAddressX"], LAYOUT["ListGrey"]
-HEADING_Y = LAYOUT["ListHeadingY"]
+LIST_X, ADDRESS_X, HEADING_Y = LAYOUT["ListX"], LAYOUT["ListAddressX"], LAYOUT["ListHeadingY"]
+GREY = LAYOUT["ListGrey"]
 
 
 def row_y(row):
@@ -184,28 +185,28 @@ def play_and_end(master, slave, nick):
 
 # ---- Firewalls and floods ----
 
-def nft(lan, machine, rules):
-    lan.run(machine, "nft", "-f", "-", text=True, input=rules)
+def nft(machine, rules):
+    run(machine, "nft", "-f", "-", text=True, input=rules)
 
 
-def firewall(lan, machine, *accepted):
+def firewall(machine, *accepted):
     """Lets in only established traffic, loopback's, the game's TCP port and `accepted`."""
     rules = "".join(f"{rule} accept\n" for rule in ("tcp dport 31212", *accepted))
-    nft(lan, machine, "flush ruleset\ntable inet wall {\nchain in {\ntype filter hook input "
-        f"priority 0; policy drop;\nct state established,related accept\niif lo accept\n{rules}}}\n}}\n")
+    nft(machine, "flush ruleset\ntable inet wall {\nchain in {\ntype filter hook input priority 0;"
+        f" policy drop;\nct state established,related accept\niif lo accept\n{rules}}}\n}}\n")
 
 
-def count_replies(lan, machine):
+def count_replies(machine):
     """Counts the datagrams `machine` sends from the master's port, in all and to the flood's one
     asker (see replies_sent)."""
-    nft(lan, machine, "table inet count {\nchain out {\ntype filter hook output priority 0;\n"
+    nft(machine, "table inet count {\nchain out {\ntype filter hook output priority 0;\n"
         "udp sport 31211 counter\nip daddr 10.7.0.254 udp sport 31211 udp dport 40000 counter\n"
         "}\n}\n")
 
 
-def replies_sent(lan, machine):
-    out = lan.run(machine, "nft", "list", "table", "inet", "count", capture_output=True,
-                  text=True).stdout
+def replies_sent(machine):
+    out = run(machine, "nft", "list", "table", "inet", "count", capture_output=True,
+              text=True).stdout
     return [int(part.split()[0]) for part in out.split("packets ")[1:]]
 
 
