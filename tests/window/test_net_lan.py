@@ -11,9 +11,8 @@ from netplay.lan import (Flood, Lan, bare_prompt_shown, check_list, click_row, c
 
 
 def listed(h):
-    """Three slaves and a master on two networks, the slave at 10.8.0.5 on the second one: the
-    master listed with each network's address, joined by a click, by Down and Enter, and by a
-    typed address; once joined, listed no more."""
+    """A master on two networks, listed on each with its address there and joined by a click, by
+    Down and Enter, and by a typed address; once joined, listed no more."""
     lan = Lan(h, "10.7.0", "10.8.0")
     master = lan.program(lan.machine("10.7.0.1", "10.8.0.1"))
     slave, other, far = (lan.program(lan.machine(a)) for a in ("10.7.0.2", "10.7.0.3", "10.8.0.5"))
@@ -55,9 +54,7 @@ def listed(h):
 
 
 def hostile(h):
-    """A slave whose firewall lets in only established traffic lists the master only once UDP
-    31212 is open; a flood at both sides leaves the list the real master's, the keys taken and
-    the replies within their limits, and the game then plays."""
+    """A slave behind a firewall that lets in only established traffic; a flood at both sides."""
     lan = Lan(h, "10.7.0")
     at_master, at_slave = lan.machine("10.7.0.1"), lan.machine("10.7.0.2")
     master, slave = lan.program(at_master), lan.program(at_slave)

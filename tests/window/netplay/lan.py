@@ -7,7 +7,6 @@ import socket
 import struct
 import subprocess
 import threading
-import time
 
 from harness.checks import WAIT, check
 from harness.geometry import BLACK, LAYOUT, SCREEN_H, SCREEN_W
@@ -48,13 +47,11 @@ class Lan:
 
     def machine(self, *addresses):
         """A machine with a network card on the bridge of each address; returns its pid."""
-        holder = subprocess.Popen(["unshare", "--net", "sleep", "infinity"])
+        holder = subprocess.Popen(["unshare", "--net", "sh", "-c", "echo; exec sleep infinity"],
+                                  stdout=subprocess.PIPE)
         self.machines.append(holder)
+        holder.stdout.readline()  # from inside the namespace
         pid = holder.pid
-        for _ in range(500):  # the namespace exists once the sleep runs in it
-            if open(f"/proc/{pid}/cmdline", "rb").read().startswith(b"sleep"):
-                break
-            time.sleep(0.01)
         ip("link", "set", "lo", "up", machine=pid)
         for n, address in enumerate(addresses):
             outside = f"v{len(self.machines)}n{n}"
