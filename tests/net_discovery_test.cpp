@@ -1,8 +1,11 @@
-// The discovery's datagrams: what build() makes, parse() reads back, and parse() refuses
-// everything else.
-#include "net_discovery.h"
-
+// The discovery's datagrams (what build() makes, parse() reads back and refuses), the master's
+// answers (only to valid queries from unprivileged ports, never longer than the query, within the
+// limits per sender and in all) and what it reads from a list of interfaces.
 #include <gtest/gtest.h>
+
+#include "net_beacon.h"
+#include "net_discovery.h"
+#include "net_interfaces.h"
 
 namespace {
 
@@ -61,6 +64,99 @@ TEST(NetDiscoveryTest, MalformedDatagramsAreRefused) {
     namedQuery[15] = 'a';
     EXPECT_FALSE(parses(namedQuery));
     EXPECT_FALSE(parses(Net::build({Datagram::kReply, 1, 0, "alice"})));
+}
+
+using Clock = Net::DiscoveryClock;
+constexpr uint32_t kSender = 0x0a070002;
+
+TEST(NetBeaconTest, OnlyAValidQueryFromAnUnprivilegedPortIsAnsweredWithTheNickAndHosting) {
+    Net::Beacon beacon("alice in wonderland, long");
+    Clock::time_point now = Clock::now();
+    Bytes q = Net::build({Datagram::kQuery, 0x12345678, 0, ""});
+    Bytes longer = q;
+    longer.push_back(0);
+    Bytes wrong = q;
+    wrong[4] = 9;
+    for (const Bytes& b : {Bytes(q.begin(), q.end() - 1), longer, wrong,
+                           Net::build({Datagram::kAnnouncement, 0, 3, "other"})}) {
+        EXPECT_TRUE(beacon.replyTo(b.data(), b.size(), kSender, 40000, now).empty());
+    }
+    EXPECT_TRUE(beacon.replyTo(q.data(), q.size(), kSender, 1023, now).empty());
+
+    Bytes reply = beacon.replyTo(q.data(), q.size(), kSender, 1024, now);
+    EXPECT_LE(reply.size(), q.size());
+    Datagram d;
+    ASSERT_TRUE(Net::parse(reply.data(), reply.size(), d));
+    EXPECT_EQ(d.kind, Datagram::kReply);
+    EXPECT_EQ(d.token, 0x12345678u);
+    EXPECT_EQ(d.hosting, beacon.hosting());
+    EXPECT_EQ(d.nick, "alice in wonderl");
+    EXPECT_NE(Net::Beacon("x").hosting(), beacon.hosting());
+}
+
+// Replies to 1,000 queries a second for 4 s from sender(i): a full bucket, then the rate.
+template <typename Sender>
+int answered(Sender sender) {
+    Net::Beacon beacon("m");
+    Bytes q = Net::build({Datagram::kQuery, 1, 0, ""});
+    Clock::time_point start = Clock::now();
+    int replies = 0;
+    for (int i = 0; i < 4000; i++) {
+        replies += !beacon
+                        .replyTo(q.data(), q.size(), sender(i), 40000,
+                                 start + std::chrono::milliseconds(i))
+                        .empty();
+    }
+    return replies;
+}
+
+TEST(NetBeaconTest, OneSenderGetsAboutFiveRepliesASecondAndAllTogetherAboutFifty) {
+    int one = answered([](int) { return kSender; });
+    EXPECT_GE(one, 20);
+    EXPECT_LE(one, 5 + 5 * 4);
+    // Spoofed senders, each new: only the limit in all holds them.
+    int all = answered([](int i) { return 0x0a000000u + i; });
+    EXPECT_GE(all, 200);
+    EXPECT_LE(all, 50 + 50 * 4);
+}
+
+constexpr uint32_t ip(unsigned a, unsigned b, unsigned c, unsigned d) {
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+TEST(NetInterfacesTest, TargetsOwnAddressesAndNearSendersComeFromTheInterfacesThatAreUp) {
+    // Address, mask, broadcast, up, loopback, point-to-point, can broadcast.
+    auto card = [](uint32_t address, uint32_t mask, uint32_t broadcast) {
+        return Platform::Interface{address, mask, broadcast, true, false, false, true};
+    };
+    Platform::Interface loopback{ip(127, 0, 0, 1), ip(255, 0, 0, 0), 0, true, true, false, false};
+    Net::Interfaces list = {
+        loopback,
+        card(ip(192, 168, 1, 20), ip(255, 255, 255, 0), ip(192, 168, 1, 255)),
+        // Windows names the all-ones address for every interface.
+        card(ip(10, 7, 3, 4), ip(255, 255, 0, 0), ip(255, 255, 255, 255)),
+        card(ip(172, 16, 5, 6), ip(255, 240, 0, 0), 0),
+        {ip(10, 8, 0, 2), ip(255, 255, 255, 255), ip(10, 8, 0, 1), true, false, true, true},
+        {ip(10, 9, 0, 2), ip(255, 255, 0, 0), ip(10, 9, 255, 255), false, false, false, true},
+        card(ip(192, 168, 1, 21), ip(255, 255, 255, 0), ip(192, 168, 1, 255)),
+    };
+    std::vector<uint32_t> expected = {ip(192, 168, 1, 255), ip(10, 7, 255, 255),
+                                      ip(172, 31, 255, 255), ip(255, 255, 255, 255),
+                                      ip(127, 0, 0, 1)};
+    EXPECT_EQ(Net::broadcastTargets(list), expected);
+    EXPECT_EQ(Net::broadcastTargets({}),
+              (std::vector<uint32_t>{ip(255, 255, 255, 255), ip(127, 0, 0, 1)}));
+
+    std::vector<uint32_t> own = {ip(192, 168, 1, 20), ip(10, 7, 3, 4), ip(172, 16, 5, 6)};
+    EXPECT_EQ(Net::ownAddresses(list, 3), own);
+    EXPECT_EQ(Net::ownAddresses({loopback}, 3), std::vector<uint32_t>());
+    EXPECT_EQ(Net::dotted(ip(192, 168, 1, 20)), "192.168.1.20");
+
+    EXPECT_TRUE(Net::nearby(ip(127, 3, 0, 1), {}));
+    EXPECT_TRUE(Net::nearby(ip(192, 168, 1, 77), list));
+    EXPECT_FALSE(Net::nearby(ip(192, 168, 2, 77), list));
+    EXPECT_FALSE(Net::nearby(ip(10, 9, 0, 7), list));
+    EXPECT_FALSE(Net::nearby(ip(8, 8, 8, 8), list));
 }
 
 }  // namespace
