@@ -72,6 +72,10 @@ bool GameList::step(int direction, std::string& text) {
     int row = chosenRow();
     row =
         row < 0 ? (direction > 0 ? 0 : rows - 1) : std::min(std::max(row + direction, 0), rows - 1);
+    return choose(row, text);
+}
+
+bool GameList::choose(int row, std::string& text) {
     chosen = search.games()[row].hosting;
     text = Net::dotted(search.games()[row].address);
     return true;
@@ -83,9 +87,7 @@ bool GameList::click(int x, int y, std::string& text) {
         row >= shownRows()) {
         return false;
     }
-    chosen = search.games()[row].hosting;
-    text = Net::dotted(search.games()[row].address);
-    return true;
+    return choose(row, text);
 }
 
 std::vector<Net::Host> GameList::waysTo(const std::string& address) const {

@@ -36,6 +36,8 @@ private:
     // The row of the chosen game, -1 for none.
     int chosenRow() const;
     int shownRows() const;
+    // Chooses the game in row: true, with its address as text.
+    bool choose(int row, std::string& text);
 
     Net::GameFinder search;
     // The chosen game's hosting number, 0 for none: it stays chosen while rows come and go.

@@ -28,12 +28,6 @@ std::string joinAt() {
     }
     return line;
 }
-
-void sayUnder(const std::string& text, int y) {
-    int w = text_length(font, text.c_str());
-    textout_ex(System::_screen, font, text.c_str(), Layout::kScreenW / 2 - w / 2, y,
-               System::colour(Layout::kListGrey), -1);
-}
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -156,7 +150,7 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon) {
         }
         System::say("Waiting for connection");
         if (!where.empty()) {
-            sayUnder(where, Layout::kJoinAtY);
+            System::say(where, Layout::kJoinAtY, Layout::kListGrey);
         }
         // The listener wakes the wait when the peer comes; the slave's connection to the master
         // wakes it when the master leaves, a query the master's. Bytes the master should not have

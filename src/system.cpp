@@ -490,9 +490,12 @@ std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prom
 }
 
 void say(std::string str) {
+    say(str, Layout::kScreenH / 2 - Layout::kNoticeHalfHeight, Layout::kPromptOrange);
+}
+
+void say(const std::string& str, int y, Layout::Rgb c) {
     int w = text_length(font, str.c_str());
-    writeText(str, Layout::kScreenW / 2 - w / 2, Layout::kScreenH / 2 - Layout::kNoticeHalfHeight,
-              colour(Layout::kPromptOrange));
+    writeText(str, Layout::kScreenW / 2 - w / 2, y, colour(c));
 }
 
 int colour(Layout::Rgb c) {

@@ -106,6 +106,8 @@ std::string askForText(TypedKeys& keys, int x, int y, int maxW, std::string prom
                        size_t maxLength = std::string::npos, PromptChoices* choices = nullptr);
 // Writes str in orange, centred on the screen, into the back buffer; does not flip.
 void say(std::string str);
+// The same in colour c, centred on the line at y.
+void say(const std::string& str, int y, Layout::Rgb c);
 // The colour c in the screen's colour depth.
 int colour(Layout::Rgb c);
 

@@ -9,17 +9,23 @@ XFixesGetCursorImage), the picture with its tip as the hot spot, and no frame ho
 drawn: the display lacks the extension that colour cursors need (RENDER): the game draws the arrow
 into the frames, and the screens drawn once are drawn again where the pointer goes.
 scale: on a desktop at 200 % (Xft.dpi: 192) the cursor is the picture at twice its size.
+
+The cursor case then types ahead: the address typed at 5 ms a key, Enter, and 1 to 5 ms later a
+letter held down, before the nick prompt has opened; the letter is the nick's first and shows in
+the nick field while it is still held, in every one of ROUNDS rounds, then again with two busy
+loops loading both cores.
 """
 
 import time
 
-from harness.checks import check
+from harness.checks import WAIT, check
 from harness.desktop import menu_frame
-from harness.geometry import MAIN_MENU, PARK, SCREEN_H, SCREEN_W, cell_centre
+from harness.geometry import MAIN_MENU, PARK, SCREEN_H, SCREEN_W, WHITE, cell_centre
 from harness.runner import main
 from netplay.peer import LOOPBACK
 from netplay.screens import (ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, notice_shown,
                              open_network_menu)
+from test_every_event import busy_loops
 
 NAME = "arrow"
 # Within how long of a move the arrow must show at its new place: a frozen arrow never does.
@@ -31,10 +37,15 @@ REFUSED = "ClinetSocket: Cannot connect to server - Connection refused"
 MOVES = [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0), (2, 1), (3, 0), (3, 1)]
 WINNING = (4, 0)
 
+ROUNDS = 20
+LETTER = "n"
+# The loopback address in its short form, where no master listens.
+SHORT_LOOPBACK = "127.1"
+
 CASES = {
-    "cursor": {"cursors": True, "scale": 1},
-    "drawn": {"cursors": False, "scale": 1},
-    "scale": {"cursors": True, "scale": 2},
+    "cursor": {"cursors": True, "scale": 1, "type_ahead": True},
+    "drawn": {"cursors": False, "scale": 1, "type_ahead": False},
+    "scale": {"cursors": True, "scale": 2, "type_ahead": False},
 }
 
 
@@ -64,6 +75,36 @@ def follows(game, what, frame=None):
                              f"{what} with the arrow at {place} only", timeout=FOLLOW)
         slowest = max(slowest, time.monotonic() - moved)
     return slowest
+
+
+def prompt_shown(h, img, prompt):
+    """Whether `prompt` is written at the prompts' place in orange, on black, up to its end."""
+    width, rows = h.text_mask(prompt)
+    want, black = bytes(ORANGE), bytes((0, 0, 0))
+    return all(img.row(PROMPT_AT[0], PROMPT_AT[1] + j, width)[3 * i:3 * i + 3]
+               == (want if bits[i] == "1" else black)
+               for j, bits in enumerate(rows) for i in range(width))
+
+
+def type_ahead(h, game, delay_ms, what):
+    """One round: the nick's first letter typed delay_ms after the address's Enter."""
+    open_network_menu(game, "net_slave.tga")
+    game.wait_for_screen(lambda img: game.text_shown(img, *PROMPT_AT, ADDRESS_PROMPT, ORANGE),
+                         f"the prompt {ADDRESS_PROMPT!r}")
+    nick = (PROMPT_AT[0] + h.text_mask(NICK_PROMPT)[0], PROMPT_AT[1])
+    # As a fast typist or a tool types: the address, Enter, and the nick's first letter at once.
+    game.display.xdotool("type", "--delay", "5", SHORT_LOOPBACK)
+    game.display.xdotool("key", "Return", "sleep", f"{delay_ms / 1000:g}", "keydown", LETTER)
+    try:
+        game.wait_for_screen(lambda img: prompt_shown(h, img, NICK_PROMPT)
+                             and game.text_shown(img, *nick, LETTER, WHITE),
+                             f"{LETTER!r} held {delay_ms} ms after Enter in the nick field, "
+                             f"{what}", timeout=2 * WAIT)
+    finally:
+        game.display.xdotool("keyup", LETTER)
+    game.key("Return", seen=lambda img: notice_shown(game, img, REFUSED), what=repr(REFUSED))
+    game.key("space", seen=lambda img: game.menu_shown(img, MAIN_MENU),
+             what="the main menu after the notice")
 
 
 def test(h, case):
@@ -100,6 +141,16 @@ def test(h, case):
              what="the main menu after the end screen")
     print(", ".join(f"{screen}: {ms * 1000:.0f} ms" for screen, ms in slowest.items()),
           "at most from a move to the arrow there")
+
+    if case["type_ahead"]:
+        for i in range(ROUNDS):
+            type_ahead(h, game, 1 + i % 5, f"round {i + 1} of {ROUNDS}")
+        stop = busy_loops(h)
+        try:
+            for i in range(ROUNDS):
+                type_ahead(h, game, 1 + i % 5, f"round {i + 1} of {ROUNDS} under load")
+        finally:
+            stop()
 
     game.choose("mi_exit.tga")
     check(game.wait_for_exit() == 0, "exit status not 0")
