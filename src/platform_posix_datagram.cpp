@@ -1,5 +1,5 @@
-// The machine's interfaces and the discovery's datagrams on POSIX systems: getifaddrs, and UDP
-// sends and receives that never block.
+// The discovery's network calls on POSIX systems: the machine's interfaces from getifaddrs, and
+// UDP sends and receives that never block.
 #include "platform.h"
 
 #include <ifaddrs.h>

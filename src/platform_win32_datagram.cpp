@@ -1,10 +1,9 @@
-// The machine's interfaces and the discovery's datagrams on Windows: Winsock's interface list, and
-// UDP sends and receives that never block.
+// The discovery's network calls on Windows: the machine's interfaces from Winsock's list, and UDP
+// sends and receives that never block.
 #include "platform.h"
 
 #include "platform_win32_internal.h"
 
-#include <mstcpip.h>
 #include <mswsock.h>
 
 namespace Platform {
