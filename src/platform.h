@@ -1,9 +1,9 @@
 // The few calls that differ between the systems the game runs on: the sockets library's start and
 // end, the socket calls whose names, flags or error reporting differ, threads nobody waits for,
 // the signals or console events that ask the program to end, the main thread's wake-up, raw writes
-// to the standard descriptors, and where the program's files are. Each system has one source behind
-// this header (platform_posix.cpp, platform_win32.cpp); everything else in the program is written
-// once for all of them.
+// to the standard descriptors, and where the program's files are. Each system has its sources
+// behind this header, one a subsystem, which the sections below name (platform_posix_*.cpp,
+// platform_win32_*.cpp); everything else in the program is written once for all of them.
 //
 // Sockets are plain ints here as everywhere in the program, -1 for none. Windows socket handles
 // fit: the system keeps handles below 2^32 so that 32-bit and 64-bit programs can share them, and
@@ -18,7 +18,7 @@
 
 namespace Platform {
 
-// ---- Sockets ----
+// ---- Sockets (platform_*_net.cpp) ----
 
 // Starts the sockets library where the system has one to start; false when it refuses. Once,
 // before the first socket, on the main thread.
@@ -87,7 +87,7 @@ bool connectFinished(int socket);
 // The error that ended that connect, 0 when it succeeded.
 int connectError(int socket);
 
-// ---- Datagrams and the machine's interfaces ----
+// ---- Datagrams and the machine's interfaces (platform_*_datagram.cpp) ----
 
 // One IPv4 interface of this machine; addresses in host byte order.
 struct Interface {
@@ -116,7 +116,7 @@ bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsi
 // waits or the receive failed.
 long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, unsigned& fromPort);
 
-// ---- Waking the main thread ----
+// ---- Waking the main thread (platform_*_process.cpp) ----
 
 // Wakes the main thread from waitForWake(), or ends its next wait at once when it is not waiting:
 // whoever changes something that the main thread's loops look at (a key, the mouse, a message
@@ -146,7 +146,7 @@ constexpr int kForever = -1;
 // the socket has done so already. Main thread only.
 void waitForWake(int milliseconds, SocketWatch watch = SocketWatch());
 
-// ---- The window on the desktop ----
+// ---- The window on the desktop (platform_*_window.cpp) ----
 
 // The class the program's window names itself by (WM_CLASS on X11), which the desktop entry's
 // StartupWMClass names too: docks and task switchers tie the window to the entry, its name and
@@ -171,7 +171,7 @@ bool pointerOverWindow();
 // started.
 double desktopDpi();
 
-// ---- The program and its files ----
+// ---- The program and its files (platform_*_process.cpp) ----
 
 // Runs work on a thread of its own that nobody waits for: it ends by itself, and may outlive
 // whoever started it. False, with work not run, when no thread could be made.
