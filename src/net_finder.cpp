@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "net_stdafx.h"
+
 namespace Net {
 
 namespace {
@@ -125,6 +127,25 @@ bool GameFinder::expire(DiscoveryClock::time_point now) {
                                [&](const FoundGame& g) { return now - g.heard >= kSilence; }),
                 found.end());
     return found.size() != before;
+}
+
+std::vector<Host> GameFinder::waysTo(const std::string& address) const {
+    std::vector<Host> ways;
+    for (const FoundGame& g : found) {
+        if (dotted(g.address) != address) {
+            continue;
+        }
+        std::vector<uint32_t> all = {g.address};
+        all.insert(all.end(), g.otherAddresses.begin(), g.otherAddresses.end());
+        for (uint32_t a : all) {
+            sockaddr_in s = {};
+            s.sin_family = AF_INET;
+            s.sin_addr.s_addr = htonl(a);
+            ways.push_back(Host(s, 0));
+        }
+        break;
+    }
+    return ways;
 }
 
 }  // namespace Net

@@ -1,13 +1,16 @@
 // The slave's side of the discovery: while the address prompt is open, it asks the network for
-// the games hosted there and keeps the list of those that answered. Main thread only.
+// the games hosted there and keeps the list of those that answered, with every way each one can be
+// dialled at. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "net_beacon.h"
+#include "net_discovery_datagram.h"
+#include "net_host.h"
 #include "net_interfaces.h"
+#include "net_udp_socket.h"
 
 namespace Net {
 
@@ -55,6 +58,9 @@ public:
     bool expire(DiscoveryClock::time_point now);
     // The games in the order they were first heard.
     const std::vector<FoundGame>& games() const { return found; }
+    // Every way the listed game at address (the address its row shows) has been heard by, that
+    // one first, with port 0 (the caller sets the game's); none when no row shows address.
+    std::vector<Host> waysTo(const std::string& address) const;
     uint32_t searchToken() const { return token; }
 
 private:
