@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "net_host.h"
 #include "net_stdafx.h"
 
 namespace Net {
@@ -89,10 +90,10 @@ int GameFinder::restMs(DiscoveryClock::time_point now) const {
 }
 
 bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
-                      DiscoveryClock::time_point now, const Interfaces& near) {
+                      DiscoveryClock::time_point now, const Interfaces& interfaceList) {
     Datagram d;
     if (port != ports.master || !parse(bytes, size, d) || d.kind == Datagram::kQuery ||
-        (d.kind == Datagram::kReply && d.token != token) || !nearby(address, near)) {
+        (d.kind == Datagram::kReply && d.token != token) || !nearby(address, interfaceList)) {
         return false;
     }
     auto same = std::find_if(found.begin(), found.end(),

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "net_discovery_datagram.h"
-#include "net_host.h"
 #include "net_interfaces.h"
 #include "net_udp_socket.h"
 
 namespace Net {
+
+class Host;
 
 // A hosting that answered.
 struct FoundGame {
@@ -49,11 +50,11 @@ public:
     Platform::SocketWatch watch() const { return socket.watch(); }
 
     // One datagram from address and port (host byte order) as poll() takes it, near judged by
-    // the interfaces: true when the list changed. Only replies with this search's token and
+    // interfaceList: true when the list changed. Only replies with this search's token and
     // announcements, from the master's port on this machine or a network it is directly on,
     // count; word that a game is gone removes it.
     bool take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
-              DiscoveryClock::time_point now, const Interfaces& near);
+              DiscoveryClock::time_point now, const Interfaces& interfaceList);
     // Forgets the games silent since before now - kSilence; true when one went.
     bool expire(DiscoveryClock::time_point now);
     // The games in the order they were first heard.

@@ -7,6 +7,7 @@
 #include "game_list.h"
 #include "net_beacon.h"
 #include "net_finder.h"
+#include "net_host.h"
 #include "peer_helpers.h"
 
 namespace {
