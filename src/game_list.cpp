@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-#include "net_stdafx.h"
-
 #include "system.h"
 
 namespace Games {
@@ -15,7 +13,7 @@ namespace {
 const char* const kHeading = "Games on this network:";
 }
 
-GameList::GameList() {
+GameList::GameList(Net::GameFinder& search) : search(search) {
     search.open();
 }
 
@@ -88,25 +86,6 @@ bool GameList::click(int x, int y, std::string& text) {
         return false;
     }
     return choose(row, text);
-}
-
-std::vector<Net::Host> GameList::waysTo(const std::string& address) const {
-    std::vector<Net::Host> ways;
-    for (const Net::FoundGame& g : search.games()) {
-        if (Net::dotted(g.address) != address) {
-            continue;
-        }
-        std::vector<uint32_t> all = {g.address};
-        all.insert(all.end(), g.otherAddresses.begin(), g.otherAddresses.end());
-        for (uint32_t a : all) {
-            sockaddr_in s = {};
-            s.sin_family = AF_INET;
-            s.sin_addr.s_addr = htonl(a);
-            ways.push_back(Net::Host(s, 0));
-        }
-        break;
-    }
-    return ways;
 }
 
 }  // namespace Games

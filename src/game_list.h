@@ -5,9 +5,7 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "net_host.h"
 #include "net_finder.h"
 #include "prompt_choices.h"
 
@@ -15,8 +13,9 @@ namespace Games {
 
 class GameList : public System::PromptChoices {
 public:
-    // Starts the search at once; without a socket for it, the list stays empty.
-    GameList();
+    // Starts search at once and shows its rows for as long as the list lives; without a socket
+    // for it, the list stays empty.
+    explicit GameList(Net::GameFinder& search);
 
     bool update() override;
     void draw() override;
@@ -25,13 +24,6 @@ public:
     bool step(int direction, std::string& text) override;
     bool click(int x, int y, std::string& text) override;
 
-    // Every way the listed game at address (the address its row shows) has been heard by, that
-    // one first, with port 0 (the caller sets the game's); none when no row shows address.
-    std::vector<Net::Host> waysTo(const std::string& address) const;
-
-    // The search, for tests that feed it datagrams.
-    Net::GameFinder& finder() { return search; }
-
 private:
     // The row of the chosen game, -1 for none.
     int chosenRow() const;
@@ -39,7 +31,7 @@ private:
     // Chooses the game in row: true, with its address as text.
     bool choose(int row, std::string& text);
 
-    Net::GameFinder search;
+    Net::GameFinder& search;
     // The chosen game's hosting number, 0 for none: it stays chosen while rows come and go.
     uint32_t chosen = 0;
 };

@@ -11,6 +11,7 @@
 #include "game_state.h"
 #include "input.h"
 #include "menu.h"
+#include "net_finder.h"
 #include "net_host.h"
 #include "net_socket.h"
 #include "network_game.h"
@@ -47,9 +48,10 @@ std::string ask(System::TypedKeys& keys, const char* prompt, size_t maxLength,
 // The master's address, typed or chosen among the games found on the network, and when it is a
 // listed game's, every way that game has been heard by (ways); the search ends with the prompt.
 std::string askForMaster(System::TypedKeys& keys, std::vector<Net::Host>& ways) {
-    Games::GameList found;
+    Net::GameFinder search;
+    Games::GameList found(search);
     std::string address = ask(keys, "Master's address: ", kMaxAddress, &found);
-    ways = found.waysTo(address);
+    ways = search.waysTo(address);
     return address;
 }
 

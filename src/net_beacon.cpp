@@ -2,7 +2,6 @@
 #include "net_beacon.h"
 
 #include <algorithm>
-#include <random>
 
 #include "output_line.h"
 
@@ -16,15 +15,6 @@ constexpr unsigned kFirstUserPort = 1024;
 // Senders remembered at most: spoofed ones must not grow the table without bound.
 constexpr size_t kMaxSenders = 1024;
 }  // namespace
-
-uint32_t randomNumber() {
-    static std::random_device device;
-    uint32_t n = 0;
-    while (n == 0) {
-        n = device();
-    }
-    return n;
-}
 
 void ReplyLimit::refill(Bucket& bucket, double rate, DiscoveryClock::time_point now) {
     if (now > bucket.at) {

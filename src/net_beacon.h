@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "net_datagram.h"
-#include "net_discovery.h"
+#include "net_discovery_datagram.h"
 #include "net_interfaces.h"
+#include "net_udp_socket.h"
 
 namespace Net {
-
-using DiscoveryClock = std::chrono::steady_clock;
 
 // Keeps a master's replies within bounds however many queries come, spoofed ones too: about
 // kPerSender a second to one sender, about kInAll a second in all (buckets that fill again at that
@@ -79,8 +77,5 @@ private:
     DatagramSocket socket;
     ReplyLimit limit;
 };
-
-// A random number for a hosting or a search, never 0.
-uint32_t randomNumber();
 
 }  // namespace Net

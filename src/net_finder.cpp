@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "net_host.h"
+#include "net_stdafx.h"
+
 namespace Net {
 
 namespace {
@@ -87,10 +90,10 @@ int GameFinder::restMs(DiscoveryClock::time_point now) const {
 }
 
 bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
-                      DiscoveryClock::time_point now, const Interfaces& near) {
+                      DiscoveryClock::time_point now, const Interfaces& interfaceList) {
     Datagram d;
     if (port != ports.master || !parse(bytes, size, d) || d.kind == Datagram::kQuery ||
-        (d.kind == Datagram::kReply && d.token != token) || !nearby(address, near)) {
+        (d.kind == Datagram::kReply && d.token != token) || !nearby(address, interfaceList)) {
         return false;
     }
     auto same = std::find_if(found.begin(), found.end(),
@@ -125,6 +128,25 @@ bool GameFinder::expire(DiscoveryClock::time_point now) {
                                [&](const FoundGame& g) { return now - g.heard >= kSilence; }),
                 found.end());
     return found.size() != before;
+}
+
+std::vector<Host> GameFinder::waysTo(const std::string& address) const {
+    std::vector<Host> ways;
+    for (const FoundGame& g : found) {
+        if (dotted(g.address) != address) {
+            continue;
+        }
+        std::vector<uint32_t> all = {g.address};
+        all.insert(all.end(), g.otherAddresses.begin(), g.otherAddresses.end());
+        for (uint32_t a : all) {
+            sockaddr_in s = {};
+            s.sin_family = AF_INET;
+            s.sin_addr.s_addr = htonl(a);
+            ways.push_back(Host(s, 0));
+        }
+        break;
+    }
+    return ways;
 }
 
 }  // namespace Net

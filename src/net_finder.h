@@ -1,15 +1,19 @@
 // The slave's side of the discovery: while the address prompt is open, it asks the network for
-// the games hosted there and keeps the list of those that answered. Main thread only.
+// the games hosted there and keeps the list of those that answered, with every way each one can be
+// dialled at. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "net_beacon.h"
+#include "net_discovery_datagram.h"
 #include "net_interfaces.h"
+#include "net_udp_socket.h"
 
 namespace Net {
+
+class Host;
 
 // A hosting that answered.
 struct FoundGame {
@@ -46,15 +50,18 @@ public:
     Platform::SocketWatch watch() const { return socket.watch(); }
 
     // One datagram from address and port (host byte order) as poll() takes it, near judged by
-    // the interfaces: true when the list changed. Only replies with this search's token and
+    // interfaceList: true when the list changed. Only replies with this search's token and
     // announcements, from the master's port on this machine or a network it is directly on,
     // count; word that a game is gone removes it.
     bool take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
-              DiscoveryClock::time_point now, const Interfaces& near);
+              DiscoveryClock::time_point now, const Interfaces& interfaceList);
     // Forgets the games silent since before now - kSilence; true when one went.
     bool expire(DiscoveryClock::time_point now);
     // The games in the order they were first heard.
     const std::vector<FoundGame>& games() const { return found; }
+    // Every way the listed game at address (the address its row shows) has been heard by, that
+    // one first, with port 0 (the caller sets the game's); none when no row shows address.
+    std::vector<Host> waysTo(const std::string& address) const;
     uint32_t searchToken() const { return token; }
 
 private:

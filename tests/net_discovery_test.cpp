@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "net_beacon.h"
-#include "net_discovery.h"
+#include "net_discovery_datagram.h"
 #include "net_interfaces.h"
 
 namespace {

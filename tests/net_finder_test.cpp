@@ -1,12 +1,13 @@
 // The slave's search: which datagrams make a row, one row per hosting, rows that go, the whole
-// exchange with a beacon over loopback on ports of the test's own; and the list that shows the
-// rows at the address prompt: Up and Down, clicks on rows, and the ways to a listed game (what it
-// draws is read from the window by the LAN's window tests).
+// exchange with a beacon over loopback on ports of the test's own, the ways to a listed game; and
+// the list that shows the rows at the address prompt, over a search of the test's own: Up and Down
+// and clicks on rows (what it draws is read from the window by the LAN's window tests).
 #include <gtest/gtest.h>
 
 #include "game_list.h"
+#include "net_beacon.h"
 #include "net_finder.h"
-#include "net_stdafx.h"
+#include "net_host.h"
 #include "peer_helpers.h"
 
 namespace {
@@ -98,17 +99,29 @@ TEST(NetFinderTest, FindsABeaconOverLoopbackThatHoldsItsPortAlone) {
     EXPECT_LE(finder.restMs(), 1000);
 }
 
+// An announcement of hosting from address (10.7.0.x or 10.8.0.x), as the search takes it.
+void heard(Net::GameFinder& finder, uint32_t hosting, const char* nick, uint32_t address) {
+    std::vector<unsigned char> b = Net::build({Datagram::kAnnouncement, 0, hosting, nick});
+    finder.take(b.data(), b.size(), address, Net::kDiscoveryMasterPort, Net::DiscoveryClock::now(),
+                {{address, 0xffffff00, 0, true, false, false, true}});
+}
+
+TEST(NetFinderTest, AListedGameIsReachedByEveryWayItWasHeardBy) {
+    Net::GameFinder finder;
+    heard(finder, 1, "alice", 0x0a070001);
+    heard(finder, 1, "alice", 0x0a080001);
+    std::vector<Net::Host> ways = finder.waysTo("10.7.0.1");
+    ASSERT_EQ(ways.size(), 2u);
+    EXPECT_EQ(ways[0].address(), "10.7.0.1");
+    EXPECT_EQ(ways[1].address(), "10.8.0.1");
+    EXPECT_TRUE(finder.waysTo("10.8.0.1").empty()) << "only the address the row shows";
+    EXPECT_TRUE(finder.waysTo("alice").empty());
+}
+
 class GameListTest : public ::testing::Test {
 protected:
-    // An announcement of hosting from address (10.7.0.x or 10.8.0.x), as the search takes it.
-    void heard(uint32_t hosting, const char* nick, uint32_t address) {
-        std::vector<unsigned char> b = Net::build({Datagram::kAnnouncement, 0, hosting, nick});
-        list.finder().take(b.data(), b.size(), address, Net::kDiscoveryMasterPort,
-                           Net::DiscoveryClock::now(),
-                           {{address, 0xffffff00, 0, true, false, false, true}});
-    }
-
-    Games::GameList list;
+    Net::GameFinder finder;
+    Games::GameList list{finder};
 };
 
 TEST_F(GameListTest, RowsAreChosenByUpDownAndClicks) {
@@ -117,8 +130,8 @@ TEST_F(GameListTest, RowsAreChosenByUpDownAndClicks) {
     EXPECT_FALSE(list.step(1, text));
     EXPECT_FALSE(list.click(Layout::kListX + 2, row0 + 2, text));
     EXPECT_EQ(text, "typed") << "nothing is chosen while no game is found";
-    heard(1, "alice", 0x0a070001);
-    heard(2, "bob", 0x0a070002);
+    heard(finder, 1, "alice", 0x0a070001);
+    heard(finder, 2, "bob", 0x0a070002);
     // Down stays on the last row.
     const std::pair<int, const char*> steps[] = {
         {1, "10.7.0.1"}, {1, "10.7.0.2"}, {1, "10.7.0.2"}, {-1, "10.7.0.1"}};
@@ -133,17 +146,6 @@ TEST_F(GameListTest, RowsAreChosenByUpDownAndClicks) {
     EXPECT_FALSE(list.click(Layout::kListX + 2, row1 + Layout::kListRowHeight, text));
     EXPECT_FALSE(list.click(Layout::kListX + 2, row0 - 1, text));
     EXPECT_EQ(text, "10.7.0.2");
-}
-
-TEST_F(GameListTest, AListedGameIsReachedByEveryWayItWasHeardBy) {
-    heard(1, "alice", 0x0a070001);
-    heard(1, "alice", 0x0a080001);
-    std::vector<Net::Host> ways = list.waysTo("10.7.0.1");
-    ASSERT_EQ(ways.size(), 2u);
-    EXPECT_EQ(ways[0].address(), "10.7.0.1");
-    EXPECT_EQ(ways[1].address(), "10.8.0.1");
-    EXPECT_TRUE(list.waysTo("10.8.0.1").empty()) << "only the address the row shows";
-    EXPECT_TRUE(list.waysTo("alice").empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The discovery's UDP socket.
-#include "net_datagram.h"
+#include "net_udp_socket.h"
 
 #include <algorithm>
 

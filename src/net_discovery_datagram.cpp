@@ -1,8 +1,9 @@
 // The discovery datagrams: magic, version, kind, token, hosting number, then the nick with its
 // length in front, zeros to the end.
-#include "net_discovery.h"
+#include "net_discovery_datagram.h"
 
 #include <cstring>
+#include <random>
 
 namespace Net {
 
@@ -43,6 +44,15 @@ std::string listedNick(const std::string& nick) {
         }
     }
     return shown.empty() ? kUnnamed : shown;
+}
+
+uint32_t randomNumber() {
+    static std::random_device device;
+    uint32_t n = 0;
+    while (n == 0) {
+        n = device();
+    }
+    return n;
 }
 
 std::vector<unsigned char> build(const Datagram& datagram) {

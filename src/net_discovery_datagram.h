@@ -1,15 +1,20 @@
 // The datagrams by which a slave finds the games hosted on its network: a query that a waiting
 // master answers with its nick and the number of its hosting, the same reply sent unasked when it
-// starts to host, and word that it is gone when it stops waiting. Built and read here, nothing
-// more: no sockets, so that tests and the fuzzer feed the reader anything.
+// starts to host, and word that it is gone when it stops waiting. Built and read here, with what
+// the master's and the slave's sides of the exchange share (their clock, the random numbers that
+// tell one hosting or one search from another), nothing more: no sockets, so that tests and the
+// fuzzer feed the reader anything.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace Net {
+
+using DiscoveryClock = std::chrono::steady_clock;
 
 // The UDP ports: masters answer on the master's TCP port, slaves ask from the slave's.
 constexpr unsigned kDiscoveryMasterPort = 31211;
@@ -53,5 +58,8 @@ bool parse(const unsigned char* bytes, size_t size, Datagram& datagram);
 // The nick as the list shows it: its printable ASCII characters, cut to kListedNickLength;
 // "Master" for an empty one.
 std::string listedNick(const std::string& nick);
+
+// A random number for a hosting or a search, never 0.
+uint32_t randomNumber();
 
 }  // namespace Net
