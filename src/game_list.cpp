@@ -7,7 +7,7 @@
 
 #include "net_stdafx.h"
 
-#include "system.h"
+#include "back_buffer.h"
 
 namespace Games {
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "game_list.h"
+#include "layout.h"
 #include "net_finder.h"
 #include "net_stdafx.h"
 #include "peer_helpers.h"
