@@ -1,8 +1,8 @@
 // How much the window enlarges the game's 800 x 600 frame on a desktop that asks programs to draw
-// larger (a HiDPI screen): the factor's choice, and the enlargement itself. The game always draws at 800 x 600; only
-// the copy to the window is enlarged, each pixel to a square block, and the pointer is mapped
-// back. The factor in use and the mapping back are the main thread's; the rest are pure
-// functions, for any thread.
+// larger (a HiDPI screen): the factor's choice, and the enlargement itself. The game always draws
+// at 800 x 600; only the copy to the window is enlarged, each pixel to a square block, and the
+// pointer is mapped back. The factor in use, its choice and the mapping back are the main
+// thread's; the rest are pure functions, for any thread.
 #pragma once
 
 struct BITMAP;
