@@ -16,12 +16,14 @@
 #include <thread>
 #include <vector>
 
+#include "frame.h"
 #include "input.h"
 #include "network_game.h"
 #include "quit_request.h"
 #include "silenced.h"
 #include "statistics.h"
 #include "system.h"
+#include "text_entry.h"
 
 namespace {
 

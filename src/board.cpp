@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "back_buffer.h"
 #include "system.h"
 
 namespace Games {

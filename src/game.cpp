@@ -3,9 +3,11 @@
 
 #include <allegro.h>
 
+#include "back_buffer.h"
+#include "frame.h"
 #include "input.h"
 #include "quit_request.h"
-#include "system.h"
+#include "text_entry.h"
 
 namespace Games {
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "system.h"
+#include "back_buffer.h"
 
 namespace Games {
 

@@ -4,7 +4,6 @@
 
 #include <allegro.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "platform.h"
@@ -40,8 +39,6 @@ struct Queue {
     }
 };
 Queue queue;
-
-std::atomic<void (*)()> noKeyHook{nullptr};
 
 }  // namespace
 
@@ -84,10 +81,6 @@ void mouseEvent(int /*flags*/) {
     }
     // Moves too: a drawn arrow follows the pointer.
     Platform::wakeMain();
-}
-
-void whenNoKeyTyped(void (*type)()) {
-    noKeyHook = type;
 }
 
 void queueInput() {
@@ -187,18 +180,6 @@ bool heldAt(int buttons, int& x, int& y) {
 }
 
 bool TypedKeys::next(int& scancode, int& character) {
-    if (read(scancode, character)) {
-        return true;
-    }
-    void (*hook)() = noKeyHook;
-    if (hook == nullptr) {
-        return false;
-    }
-    hook();
-    return read(scancode, character);
-}
-
-bool TypedKeys::read(int& scancode, int& character) {
     InputEvent e;
     while (events.next(e)) {
         if (e.kind == InputEvent::kKeyTyped) {

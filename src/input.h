@@ -45,10 +45,6 @@ void keyEvent(int scancode);
 int keyTyped(int character, int* scancode);
 void mouseEvent(int flags);
 
-// For tests without a keyboard: called on the main thread each time a reader of typed keys has
-// found none, before it rests; it may type one (keyTyped). Null for none, the default.
-void whenNoKeyTyped(void (*type)());
-
 // One screen's place in the queue: made when the screen opens, it reads only what comes later.
 // Main thread only.
 class InputReader {
@@ -113,8 +109,6 @@ public:
     bool next(int& scancode, int& character);
 
 private:
-    bool read(int& scancode, int& character);
-
     InputReader events;
 };
 

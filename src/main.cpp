@@ -18,6 +18,7 @@
 #include "output_line.h"
 #include "quit_request.h"
 #include "system.h"
+#include "text_entry.h"
 
 namespace {
 

@@ -3,8 +3,10 @@
 
 #include <allegro.h>
 
+#include "back_buffer.h"
+#include "frame.h"
 #include "input.h"
-#include "system.h"
+#include "picture_folder.h"
 
 namespace System {
 

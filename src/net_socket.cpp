@@ -4,9 +4,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "frame.h"
 #include "net_keepalive.h"
 #include "output_line.h"
 #include "platform.h"
+#include "text_entry.h"
 
 namespace Net {
 

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <mutex>
 
+#include "frame.h"
 #include "net_interfaces.h"
 #include "output_line.h"
 #include "platform.h"
 #include "system.h"
+#include "text_entry.h"
 
 namespace Games {
 

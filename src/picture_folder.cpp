@@ -1,10 +1,13 @@
-// The pictures' folder: data/ under the working directory, the one the build was made for, or the
-// one beside the executable.
+// The pictures' folder (data/ under the working directory, the one the build was made for, or the
+// one beside the executable), and the pictures loaded from it.
 #include "picture_folder.h"
+
+#include <allegro.h>
 
 #include <algorithm>
 
 #include "platform.h"
+#include "system.h"
 
 // The build defines it for this file alone; empty means data/ under the working directory.
 #ifndef FIVEINAROW_DATA_DIR
@@ -52,6 +55,18 @@ std::string folderBeside(const std::string& file, const std::string& name) {
 
 std::string picturePath(const std::string& path) {
     return inPictureFolder(path, pictureFolder());
+}
+
+BITMAP* loadBitmap(const char* path) {
+    // The error names the file looked for, which for an installed game is not under data/.
+    const std::string file = picturePath(path);
+    char* native = translatePath(file.c_str());
+    BITMAP* bmp = load_bitmap(native, nullptr);
+    delete[] native;
+    if (bmp == nullptr) {
+        throw Exception("Load bitmap %s", file.c_str());
+    }
+    return bmp;
 }
 
 }  // namespace System

@@ -1,10 +1,12 @@
-// Where the program reads its pictures from. Their paths are written "data/<file>" throughout the
-// program, relative to the working directory; a build made for installation reads them from one
-// fixed folder instead, and on Windows they are read from data\ beside the executable, so that the
-// game finds them wherever it is started.
+// The game's pictures: the folder the program reads them from, and their loading. Their paths are
+// written "data/<file>" throughout the program, relative to the working directory; a build made
+// for installation reads them from one fixed folder instead, and on Windows they are read from
+// data\ beside the executable, so that the game finds them wherever it is started.
 #pragma once
 
 #include <string>
+
+struct BITMAP;
 
 namespace System {
 
@@ -21,5 +23,9 @@ std::string folderBeside(const std::string& file, const std::string& name);
 // elsewhere the FIVEINAROW_DATA_DIR setting of the build, data/ under the working directory
 // unless the build names another folder.
 std::string picturePath(const std::string& path);
+
+// Loads a picture, "data/<file>", from the pictures' folder; the caller owns it. Throws
+// System::Exception "Load bitmap <path looked for>" on failure.
+BITMAP* loadBitmap(const char* path);
 
 }  // namespace System

@@ -1,4 +1,4 @@
-// The window's factor on HiDPI desktops, and the enlarged copy of the frame.
+// The window's factor on HiDPI desktops, its choice, and the enlarged copy of the frame.
 #include "window_scale.h"
 
 #include <allegro.h>
@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "layout.h"
+#include "output_line.h"
+#include "platform.h"
 
 namespace System {
 
@@ -82,6 +84,23 @@ int fittingScale(int wanted, int desktopW, int desktopH) {
         factor--;
     }
     return factor;
+}
+
+int chosenScale() {
+    const char* text = getenv(kScaleVariable);
+    int wanted = scaleFromText(text);
+    if (wanted < 0) {
+        System::err() << kScaleVariable << ": " << text << " is not a whole number from 1 to "
+                      << kMaxScale << "; ignored";
+    }
+    if (wanted <= 0) {
+        wanted = scaleForDpi(Platform::desktopDpi());
+    }
+    int w = 0, h = 0;
+    if (get_desktop_resolution(&w, &h) != 0) {
+        w = h = 0;
+    }
+    return fittingScale(wanted, w, h);
 }
 
 void enlarge(BITMAP* frame, BITMAP* window, int factor) {

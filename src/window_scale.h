@@ -1,8 +1,8 @@
 // How much the window enlarges the game's 800 x 600 frame on a desktop that asks programs to draw
-// larger (a HiDPI screen), and the enlargement itself. The game always draws at 800 x 600; only
-// the copy to the window is enlarged, each pixel to a square block, and the pointer is mapped
-// back. The factor in use and the mapping back are the main thread's; the rest are pure
-// functions, for any thread.
+// larger (a HiDPI screen): the factor's choice, and the enlargement itself. The game always draws
+// at 800 x 600; only the copy to the window is enlarged, each pixel to a square block, and the
+// pointer is mapped back. The factor in use, its choice and the mapping back are the main
+// thread's; the rest are pure functions, for any thread.
 #pragma once
 
 struct BITMAP;
@@ -30,9 +30,13 @@ int scaleFromText(const char* text);
 // size (0 or less) leaves wanted as it is.
 int fittingScale(int wanted, int desktopW, int desktopH);
 
+// The factor the player or the desktop asks for, lowered until the window fits the desktop. Once
+// the graphics library has started; main thread.
+int chosenScale();
+
 // The factor by which the window enlarges the frame: 1 until useScale sets another.
 int scale();
-// Records the factor the window enlarges the frame by (System::setScale does, see system.h).
+// Records the factor the window enlarges the frame by (System::setScale does, see frame.h).
 void useScale(int factor);
 // Turns a place in the window (the library's mouse_x, mouse_y, and the places of presses) into the
 // place in the frame that shows there.

@@ -6,13 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <mutex>
+#include <thread>
 
+#include "arrow.h"
+#include "back_buffer.h"
+#include "frame.h"
 #include "input.h"
-#include "platform.h"
-#include "system.h"
 
 namespace Testing {
 
@@ -75,6 +80,9 @@ struct ScreenState {
 };
 ScreenState* screenState = nullptr;
 
+// The scripted keyboard's turn at a frame (below).
+void typeAtFrame();
+
 void presentFrame(BITMAP* src, BITMAP* dest, int sx, int sy, int dx, int dy, int w, int h) {
     screenState->blitFromMemory(src, dest, sx, sy, dx, dy, w, h);
     int frame = ++screenState->frames;
@@ -84,6 +92,7 @@ void presentFrame(BITMAP* src, BITMAP* dest, int sx, int sy, int dx, int dy, int
     if (screenState->hook) {
         screenState->hook(frame);
     }
+    typeAtFrame();
 }
 
 }  // namespace
@@ -149,34 +158,62 @@ int FakeScreen::frames() const {
 
 namespace {
 
-constexpr int kMaxWaitsPastScript = 500;
+// Longer than any test's screens take between two frames or keys.
+constexpr std::chrono::seconds kQuiet{20};
 
 struct KeyboardState {
     KEYBOARD_DRIVER driver;
     std::deque<int> typed;
-    int waitsPastScript;
+    // The library's callbacks as they were before.
+    void (*lowLevel)(int);
+    int (*typedKey)(int, int*);
+    void (*mouse)(int);
+    // The watch for a reader that waits for a key that never comes.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::chrono::steady_clock::time_point lastSign;
+    bool ending = false;
+    std::thread watch;
 };
 KeyboardState* keyboardState = nullptr;
 
-// As the library's input thread types a key: scancode << 8 | character.
-void typeKey(int k) {
-    int scancode = k >> 8;
-    System::keyTyped(k & 0xff, &scancode);
+// Something happened that a waiting reader would see.
+void signOfLife() {
+    std::lock_guard<std::mutex> hold(keyboardState->mutex);
+    keyboardState->lastSign = std::chrono::steady_clock::now();
 }
 
-// A reader found no key: the next scripted one comes.
-void typeNext() {
-    KeyboardState& st = *keyboardState;
-    if (!st.typed.empty()) {
-        typeKey(st.typed.front());
-        st.typed.pop_front();
+// As the library's input thread types a key, through the callback the game has given it:
+// scancode << 8 | character. The game's callback keeps nothing for the library's buffer.
+void typeKey(int k) {
+    int scancode = k >> 8;
+    keyboard_ucallback(k & 0xff, &scancode);
+    signOfLife();
+}
+
+void typeAtFrame() {
+    if (keyboardState == nullptr) {
         return;
     }
-    if (++st.waitsPastScript > kMaxWaitsPastScript) {
-        giveUp("keys still awaited after the script ended");
+    signOfLife();
+    if (!keyboardState->typed.empty()) {
+        int k = keyboardState->typed.front();
+        keyboardState->typed.pop_front();
+        typeKey(k);
     }
-    // The wait that follows must end, for the reader to look again and give up.
-    Platform::wakeMain();
+}
+
+// Fails the test once neither a frame nor a key has come for kQuiet: the main thread waits for a
+// key beyond the script.
+void watchForStall(KeyboardState& st) {
+    std::unique_lock<std::mutex> hold(st.mutex);
+    while (!st.ending) {
+        auto deadline = st.lastSign + kQuiet;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            giveUp("keys still awaited after the script ended");
+        }
+        st.changed.wait_until(hold, deadline);
+    }
 }
 
 // This platform's X11 driver: letters and digits, without Shift; nothing for the rest.
@@ -199,11 +236,25 @@ ScriptedKeyboard::ScriptedKeyboard() {
     keyboardState->driver.ascii_name = "Test keyboard";
     keyboardState->driver.scancode_to_ascii = x11ScancodeToAscii;
     keyboard_driver = &keyboardState->driver;
-    System::whenNoKeyTyped(typeNext);
+    keyboardState->lowLevel = keyboard_lowlevel_callback;
+    keyboardState->typedKey = keyboard_ucallback;
+    keyboardState->mouse = mouse_callback;
+    // The callbacks the game gives the library as it starts.
+    System::queueInput();
+    keyboardState->lastSign = std::chrono::steady_clock::now();
+    keyboardState->watch = std::thread(watchForStall, std::ref(*keyboardState));
 }
 
 ScriptedKeyboard::~ScriptedKeyboard() {
-    System::whenNoKeyTyped(nullptr);
+    {
+        std::lock_guard<std::mutex> hold(keyboardState->mutex);
+        keyboardState->ending = true;
+    }
+    keyboardState->changed.notify_one();
+    keyboardState->watch.join();
+    keyboard_lowlevel_callback = keyboardState->lowLevel;
+    keyboard_ucallback = keyboardState->typedKey;
+    mouse_callback = keyboardState->mouse;
     keyboard_driver = nullptr;
     delete keyboardState;
     keyboardState = nullptr;

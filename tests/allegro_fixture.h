@@ -52,12 +52,14 @@ public:
     int frames() const;
 };
 
-// Types keys without a keyboard, as the library's input thread would (System::keyTyped). Keys
-// given to typeNow() are typed at once; those given to type() come later, one each time a reader
-// of typed keys (System::TypedKeys) has found none. A reader that keeps waiting after the last of
-// them fails the test and ends the process. scancode_to_ascii() answers as this platform's X11
-// driver does, for letters and digits only. Keys are readkey() values: scancode << 8 | character.
-// One at a time; main thread only.
+// Types keys without a keyboard, as the library's input thread would: through the callbacks the
+// game gives the library (System::queueInput installs them; they are put back as they were at the
+// end). Keys given to typeNow() are typed at once; those given to type() come later, one at each
+// frame that reaches the stand-in screen (FakeScreen), after its frame hook, as a player types
+// once the screen shows that it waits. Twenty seconds without a frame or a key while it lives
+// fail the test and end the process: a reader waits for a key that never comes.
+// scancode_to_ascii() answers as this platform's X11 driver does, for letters and digits only.
+// Keys are readkey() values: scancode << 8 | character. One at a time; main thread only.
 class ScriptedKeyboard {
 public:
     ScriptedKeyboard();
@@ -69,7 +71,7 @@ public:
     void type(std::vector<int> keys);
     // The key presses that type text on a US keyboard, capitals with Shift.
     static std::vector<int> keysFor(const std::string& text);
-    // How many typed keys have not been read.
+    // How many of the keys given to type() have not been typed yet.
     int left() const;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "allegro_fixture.h"
+#include "back_buffer.h"
 #include "board.h"
 #include "layout.h"
 #include "system.h"

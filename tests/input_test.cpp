@@ -11,12 +11,15 @@
 #include <thread>
 
 #include "allegro_fixture.h"
+#include "back_buffer.h"
+#include "frame.h"
 #include "game.h"
 #include "input.h"
 #include "peer_helpers.h"
 #include "platform.h"
 #include "quit_request.h"
 #include "system.h"
+#include "text_entry.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "allegro_fixture.h"
+#include "back_buffer.h"
+#include "frame.h"
 #include "input.h"
 #include "menu.h"
 #include "system.h"

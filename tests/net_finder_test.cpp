@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "game_list.h"
+#include "layout.h"
 #include "net_beacon.h"
 #include "net_finder.h"
 #include "net_host.h"

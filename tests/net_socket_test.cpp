@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "allegro_fixture.h"
+#include "back_buffer.h"
 #include "peer_helpers.h"
 #include "platform.h"
 

@@ -120,13 +120,15 @@ protected:
     }
 
     // The game's run() from its local turn, which clicks (c, r); once that board has come, the
-    // peer sends `answer`. A key ends the end screen. Returns run()'s result.
+    // peer sends `answer`. A key ends the end screen: Space, typed at every frame from then on, as
+    // the end screen counts only the keys typed once it shows. Returns run()'s result.
     int runUntilAnswered(int c, int r, const Bytes& answer) {
         ScriptedKeyboard keys;
-        keys.type({KEY_SPACE << 8 | ' '});
         bool answered = false;
         clickOnFrame(c, r, [&] {
-            if (!answered && !nothingPending(fromGame)) {
+            if (answered) {
+                keys.typeNow({KEY_SPACE << 8 | ' '});
+            } else if (!nothingPending(fromGame)) {
                 receive(fromGame, 261);
                 answered = sendAll(toGame, answer);
             }

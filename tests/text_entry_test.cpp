@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "allegro_fixture.h"
+#include "back_buffer.h"
 #include "input.h"
 #include "prompt_choices.h"
 #include "system.h"
 #include "test_platform.h"
+#include "text_entry.h"
 
 namespace {
 

@@ -8,9 +8,12 @@
 #include <limits>
 
 #include "allegro_fixture.h"
+#include "arrow.h"
+#include "back_buffer.h"
+#include "frame.h"
 #include "input.h"
 #include "platform.h"
-#include "system.h"
+#include "text_entry.h"
 #include "window_scale.h"
 
 namespace {
