@@ -13,6 +13,7 @@
 #include "input.h"
 #include "menu.h"
 #include "net_host.h"
+#include "net_port_mapping.h"
 #include "net_socket.h"
 #include "network_game.h"
 #include "output_line.h"
@@ -150,6 +151,10 @@ int _main(int /*argc*/, char** /*argv*/) {
         System::Exception("%s", e.what()).print();
         status = 1;
     }
+    // Every way out comes here, the close button and the signals too: the screens that held port
+    // mappings have given them up on the way, and the router deletes them before the sockets
+    // library stops.
+    Net::PortMapping::finishAll();
     System::out() << "system done";
     System::done();
     return status;
