@@ -10,6 +10,7 @@ import sys
 import threading
 
 from harness.checks import WAIT, check
+from harness.display import die_with_parent
 from harness.geometry import BLACK, LAYOUT, SCREEN_H, SCREEN_W
 from harness.program import Program
 from .games import NetGame
@@ -63,9 +64,14 @@ class Lan:
             ip("link", "set", f"eth{n}", "up", machine=pid)
         return pid
 
-    def program(self, machine):
+    def program(self, machine, routers=False):
+        """A program on `machine`; with `routers`, it asks the router in front of it to forward
+        its port (the displays' programs never do)."""
         display = self.h.display()
-        return OnMachine(machine, self.h, display, self.h.workdir(), dict(display.env))
+        env = dict(display.env)
+        if routers:
+            del env["FIVEINAROW_PORT_MAPPING"]
+        return OnMachine(machine, self.h, display, self.h.workdir(), env)
 
     def stop(self):
         for holder in self.machines:
@@ -207,15 +213,19 @@ class Stranger:
             "            print(flush=True)\n            s.sendall(bytes.fromhex(sys.argv[3]))\n"
             "    except OSError:\n        pass\n    time.sleep(0.005)\n")
 
-    def __init__(self, machine, address):
+    def __init__(self, h, machine, address):
         sent = nick_message("eve") + data_message(Board().mark(0, 0, 1).cells)
         self.proc = subprocess.Popen([*inside(machine), sys.executable, "-c", self.LOOP, address,
-                                      str(SLAVE_PORT), sent.hex()], stdout=subprocess.PIPE)
+                                      str(SLAVE_PORT), sent.hex()], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        h.cleanups.append(self.stop)
 
     def stop(self):
         """How many times it connected."""
-        self.proc.kill()
-        return self.proc.communicate()[0].count(b"\n")
+        if self.proc.returncode is None:
+            self.proc.kill()
+            self.connects = self.proc.communicate()[0].count(b"\n")
+        return self.connects
 
 
 def count_replies(machine):
