@@ -11,7 +11,7 @@ from harness.runner import main
 from netplay.games import NetGame
 from netplay.lan import Stranger, grey_line, hold, host_at, to_prompt
 from netplay.routers import Homes
-from netplay.screens import NICK_PROMPT, answer, host
+from netplay.screens import ADDRESS_PROMPT, NICK_PROMPT, answer, host
 
 MASTER, SLAVE, STRANGER = "192.168.1.10", "192.168.2.10", "100.64.0.50"
 INTERNET_Y, SLAVE_PORT_Y = LAYOUT["InternetY"], LAYOUT["SlavePortY"]
@@ -23,16 +23,6 @@ def from_the_internet(master, homes, soon):
     text = f"From the internet: {homes.outside[0]}, behind another router"
     grey_line(master, text, INTERNET_Y, f"{text!r} within {soon} s", timeout=soon)
     check(homes.mappings(0) == [(31211, MASTER, 31211)], f"router 0 holds {homes.mappings(0)}")
-
-
-def slave_joins(slave, homes, nick):
-    """The slave types the master's outside address and a nick; its router opens its port."""
-    to_prompt(slave)
-    slave.type_text(homes.outside[0])
-    slave.key("Return")
-    answer(slave, NICK_PROMPT, nick)
-    grey_line(slave, "Your router opened port 31212, behind another router", SLAVE_PORT_Y,
-              "the slave's port opened on its waiting screen")
 
 
 def escape_at_once(program, what):
@@ -60,7 +50,11 @@ def across(h, ways):
     # The master's connection back waits at its router until the stranger has been turned away.
     release = hold(homes.routers[0], 31212)
     stranger = Stranger(h, homes.lan.machine(STRANGER), homes.outside[1])
-    slave_joins(slave, homes, "bert")
+    to_prompt(slave)
+    answer(slave, ADDRESS_PROMPT, homes.outside[0])
+    answer(slave, NICK_PROMPT, "bert")
+    grey_line(slave, "Your router opened port 31212, behind another router", SLAVE_PORT_Y,
+              "the slave's port opened on its waiting screen")
     slave.wait_for_line(f"Listener: refused connection from {STRANGER}", "stderr")
     release()
     game = NetGame(master, slave)
@@ -75,21 +69,16 @@ def across(h, ways):
     from_the_internet(master, homes, soon)
     escape_at_once(master, "the main menu after Escape on the waiting screen")
     homes.wait_for_mappings(0, [])
-
-    host(master, "alice")
-    from_the_internet(master, homes, soon)
-    hold(homes.routers[0], 31212)
-    slave_joins(slave, homes, "bert")
-    check(homes.mappings(1) == [(31212, SLAVE, 31212)], f"router 1 holds {homes.mappings(1)}")
-    terminated(slave)
-    homes.wait_for_mappings(1, [])
-    master.stop()
-    master = homes.lan.program(homes.master, routers=True)
-    master.wait_for_menu()
     host(master, "alice")
     from_the_internet(master, homes, soon)
     terminated(master)
     homes.wait_for_mappings(0, [])
+    # The slave's router is asked while the nick is typed.
+    to_prompt(slave)
+    answer(slave, ADDRESS_PROMPT, homes.outside[0])
+    homes.wait_for_mappings(1, [(31212, SLAVE, 31212)], timeout=WAIT)
+    terminated(slave)
+    homes.wait_for_mappings(1, [])
 
 
 def no_router(h, _):
