@@ -5,6 +5,7 @@
 #include <allegro.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "game_list.h"
@@ -17,6 +18,7 @@
 #include "network_game.h"
 #include "output_line.h"
 #include "quit_request.h"
+#include "slave_port.h"
 #include "system.h"
 
 namespace {
@@ -65,8 +67,10 @@ void networkBranch(System::MenuItem* subMenuData) {
             try {
                 std::vector<Net::Host> ways;
                 std::string adr = askForMaster(keys, ways);
-                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
-                Games::SlaveGame g(nick, adr, kDataSize, ways);
+                // The router is asked while the nick is typed.
+                auto port = std::make_unique<Games::SlavePort>(adr, ways, Games::kSlavePort);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick, port.get());
+                Games::SlaveGame g(nick, adr, kDataSize, ways, std::move(port));
                 g.run();
             } catch (Net::HostException e) {
                 e.print();
