@@ -81,7 +81,7 @@ def across(h, ways):
     terminated(slave)
     homes.wait_for_mappings(1, [])
     master.stop()
-    master.start()
+    master = homes.lan.program(homes.master)
     master.wait_for_menu()
     host(master, "alice")
     from_the_internet(master, homes)
@@ -105,4 +105,5 @@ def no_router(h, _):
 if __name__ == "__main__":
     main("net_homes", lambda h, case: case[0](h, case[1]), mount=True,
          cases={"both": (across, {"upnp": True, "natpmp": True}),
-                "natpmp": (across, {"upnp": False, "natpmp": True}), "none": (no_router, None)})
+                "natpmp": (across, {"upnp": False, "natpmp": True}),
+                "upnp": (across, {"upnp": True, "natpmp": False}), "none": (no_router, None)})

@@ -193,7 +193,7 @@ def firewall(machine, *accepted):
 
 def hold(machine, port):
     """Drops what `machine` forwards to TCP `port` until the returned function is called."""
-    nft(machine, f"table ip hold {{\nchain fwd {{\ntype filter hook forward priority -10;\n"
+    nft(machine, f"table ip hold {{\nchain held {{\ntype filter hook forward priority -10;\n"
         f"tcp dport {port} drop\n}}\n}}\n")
     return lambda: run(machine, "nft", "delete", "table", "ip", "hold")
 
