@@ -174,11 +174,11 @@ void keep(const std::shared_ptr<Shared>& shared) {
     const bool wanted = shared->wanted;
     hold.unlock();
     if (wanted) {
+        // No trace where no router answers: the waiting screen says so, and the trace of a game
+        // on one network stays as it was.
         if (way) {
             System::out() << "Port " << port << " forwarded by the router (" << way->name()
                           << "), outside address " << dotted(way->outside);
-        } else {
-            System::out() << "Port " << port << ": no router forwards it";
         }
         Platform::wakeMain();
     }
