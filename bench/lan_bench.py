@@ -45,7 +45,8 @@ BOX = (LIST_X, PROMPT_AT[1], 200, HEADING_Y + 8 - PROMPT_AT[1])
 class Reader:
     """Reads a box of a program's window straight from its X server."""
 
-    def __init__(self, program):
+    def __init__(self, program, box=BOX):
+        self.box = box
         self.x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
         self.x11.XOpenDisplay.restype = ctypes.c_void_p
         self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -55,8 +56,8 @@ class Reader:
 
     def lit(self, rows):
         """Whether any pixel of the box's rows `rows` (relative to the box) is not black."""
-        raw, line, _, bits = x_image(self.x11, self.connection, self.window, BOX)
-        width = BOX[2] * bits // 8
+        raw, line, _, bits = x_image(self.x11, self.connection, self.window, self.box)
+        width = self.box[2] * bits // 8
         return any(raw[r * line:r * line + width].strip(b"\0") for r in rows)
 
     def until(self, rows, since, timeout=10.0):
