@@ -1,6 +1,6 @@
 """A game between two homes, each behind a router of its own on a test internet
-(netplay/routers.py): three walks (--case both: the routers forward by UPnP and NAT-PMP; natpmp:
-by NAT-PMP alone; none: no router forwards anything)."""
+(netplay/routers.py): four walks (--case both: the routers forward by UPnP and NAT-PMP; natpmp,
+upnp: by one of them alone; none: no router forwards anything)."""
 
 import signal
 import time
@@ -42,7 +42,7 @@ def across(h, ways):
     homes = Homes(h, **ways)
     # UPnP alone first waits out its search's delay of silence: the 2 s are NAT-PMP's.
     soon = 2 if ways["natpmp"] else WAIT
-    master, slave = (homes.lan.program(m, routers=True) for m in (homes.master, homes.slave))
+    master, slave = (homes.lan.program(m) for m in (homes.master, homes.slave))
     for program in (master, slave):
         program.wait_for_menu()
     host_at(master, "alice", [MASTER])
@@ -84,7 +84,7 @@ def across(h, ways):
 def no_router(h, _):
     """Routers that forward nothing: the master says so, and Escape works at once throughout."""
     homes = Homes(h, upnp=False, natpmp=False)
-    master = homes.lan.program(homes.master, routers=True)
+    master = homes.lan.program(homes.master)
     master.wait_for_menu()
     host_at(master, "alice", [MASTER])
     escape_at_once(master, "the main menu after Escape while the router is asked")

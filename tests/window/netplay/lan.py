@@ -64,12 +64,12 @@ class Lan:
             ip("link", "set", f"eth{n}", "up", machine=pid)
         return pid
 
-    def program(self, machine, routers=False):
-        """A program on `machine`; with `routers`, it asks the router in front of it to forward
-        its port (the displays' programs never do)."""
+    def program(self, machine):
+        """A program on `machine`; one behind a router (a default route) may ask it to forward
+        its port, as no other test's program does."""
         display = self.h.display()
         env = dict(display.env)
-        if routers:
+        if run(machine, "ip", "route", "show", "default", capture_output=True).stdout:
             del env["FIVEINAROW_PORT_MAPPING"]
         return OnMachine(machine, self.h, display, self.h.workdir(), env)
 
