@@ -172,21 +172,24 @@ def bench(h, options):
               f"(goal within {GOAL_POINTS:g} point)")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def run(name, doc, measure, more=lambda parser: None):
+    """The command line of a benchmark of the game beside the bare program (further arguments
+    added by `more`), then measure(harness, options) in private network and mount namespaces."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("game")
     parser.add_argument("--data", required=True)
     parser.add_argument("--text-mask", required=True)
     parser.add_argument("--bare", required=True)
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--seconds", type=float, default=10.0)
+    more(parser)
     options = parser.parse_args()
-    private_network("lan_bench", mount=True)
-    with Harness("lan_bench", os.path.abspath(options.game), os.path.abspath(options.data),
+    private_network(name, mount=True)
+    with Harness(name, os.path.abspath(options.game), os.path.abspath(options.data),
                  os.path.abspath(options.text_mask)) as h:
         options.bare = os.path.abspath(options.bare)
-        bench(h, options)
+        measure(h, options)
 
 
 if __name__ == "__main__":
-    main()
+    run("lan_bench", __doc__, bench)

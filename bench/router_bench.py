@@ -14,7 +14,6 @@ Usage: router_bench.py GAME --data DATA --text-mask HELPER --bare BARE --ways na
            [--rounds 9] [--seconds 10]
 """
 
-import argparse
 import os
 import statistics
 import sys
@@ -23,29 +22,16 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "window"))
 # pylint: disable=wrong-import-position
-from harness.geometry import LAYOUT, MAIN_MENU, SCREEN_W, SUB_MENU
-from harness.runner import Harness, private_network
-from lan_bench import Bare, Reader, shares
+from harness.geometry import LAYOUT, MAIN_MENU, SCREEN_W
+from lan_bench import Bare, Reader, run, shares
 from netplay.routers import Homes
-from netplay.screens import NICK_PROMPT, ORANGE, PROMPT_AT
+from netplay.screens import host
 
 GOALS_MS = {"natpmp": 150.0, "upnp": 1300.0}
 GOAL_POINTS = 0.5
 JOIN_Y, INTERNET_Y = LAYOUT["JoinAtY"], LAYOUT["InternetY"]
 BOX = (0, JOIN_Y, SCREEN_W, INTERNET_Y + 8 - JOIN_Y)
 JOIN_ROWS, INTERNET_ROWS = range(0, 8), range(INTERNET_Y - JOIN_Y, INTERNET_Y - JOIN_Y + 8)
-
-
-def host(master):
-    """The master hosts; the Enter of its nick prompt goes up once the time is taken."""
-    master.choose("mi_net.tga")
-    master.wait_for_menu(SUB_MENU, "the network sub-menu")
-    master.choose("net_master.tga", SUB_MENU)
-    master.wait_for_screen(lambda img: master.text_shown(img, *PROMPT_AT, NICK_PROMPT, ORANGE),
-                           "the nick prompt")
-    master.type_text("anna")
-    master.display.xdotool("keydown", "Return")
-    master.display.xdotool("keyup", "Return")
 
 
 def bench(h, options):
@@ -55,7 +41,7 @@ def bench(h, options):
     reader = Reader(master, BOX)
     opened = []
     for _ in range(options.rounds):
-        host(master)
+        host(master, waiting=False)
         reader.until(JOIN_ROWS, time.perf_counter())
         shown = time.perf_counter()
         opened.append(reader.until(INTERNET_ROWS, shown, timeout=12) * 1000)
@@ -63,7 +49,7 @@ def bench(h, options):
         master.wait_for_menu(MAIN_MENU)
         homes.wait_for_mappings(0, [])
 
-    host(master)
+    host(master, waiting=False)
     reader.until(INTERNET_ROWS, time.perf_counter(), timeout=12)
     bare = Bare(h, h.display(), options.bare)
     bare.wait_for_window()
@@ -77,22 +63,6 @@ def bench(h, options):
           f"bare library {idle['bare']:.2f} % (goal within {GOAL_POINTS:g} point)")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("game")
-    parser.add_argument("--data", required=True)
-    parser.add_argument("--text-mask", required=True)
-    parser.add_argument("--bare", required=True)
-    parser.add_argument("--ways", choices=sorted(GOALS_MS), required=True)
-    parser.add_argument("--rounds", type=int, default=9)
-    parser.add_argument("--seconds", type=float, default=10.0)
-    options = parser.parse_args()
-    private_network("router_bench", mount=True)
-    with Harness("router_bench", os.path.abspath(options.game), os.path.abspath(options.data),
-                 os.path.abspath(options.text_mask)) as h:
-        options.bare = os.path.abspath(options.bare)
-        bench(h, options)
-
-
 if __name__ == "__main__":
-    main()
+    run("router_bench", __doc__, bench,
+        lambda parser: parser.add_argument("--ways", choices=sorted(GOALS_MS), required=True))

@@ -109,21 +109,23 @@ namespace {
 using Shared = PortMapping::Shared;
 
 // Asks in one way, beside the others. The first to open the port is the keeper's to keep; one
-// that opens it after that is the keeper's to delete at the end (on a router that speaks both ways
-// it is the same mapping: deleting it now would delete the kept one). One that opens it when
-// nobody wants it any more deletes it itself.
+// that may have opened it besides is the keeper's to delete at the end (on a router that speaks
+// both ways it is the same mapping: deleting it now would delete the kept one). One that may have
+// opened it when nobody wants it any more, or too late, deletes it itself.
 void askOneWay(const std::shared_ptr<Shared>& shared, const std::shared_ptr<PortWay>& way,
                Clock::time_point deadline) {
-    const bool opened = way->open(shared->port, deadline, [&shared] {
+    const Asked asked = way->open(shared->port, deadline, [&shared] {
         std::lock_guard<std::mutex> hold(shared->mutex);
         return !shared->wanted || shared->state != PortMapping::State::kAsking || shared->winner;
     });
+    const bool opened = asked != Asked::kNot;
     bool kept = false;
     {
         std::lock_guard<std::mutex> hold(shared->mutex);
         --shared->asking;
         if (opened && shared->wanted && shared->state != PortMapping::State::kRefused) {
-            if (shared->state == PortMapping::State::kAsking && !shared->winner) {
+            if (asked == Asked::kOpened && shared->state == PortMapping::State::kAsking &&
+                !shared->winner) {
                 shared->winner = way;
             } else {
                 shared->extras.push_back(way);
@@ -172,10 +174,15 @@ void keep(const std::shared_ptr<Shared>& shared) {
         shared->outside = way->outside;
     }
     const bool wanted = shared->wanted;
+    // What a way may have opened without an answer, when none opened the port.
+    std::vector<std::shared_ptr<PortWay>> unanswered;
+    if (!way) {
+        unanswered = std::move(shared->extras);
+    }
     hold.unlock();
     if (wanted) {
-        // No trace where no router answers: the waiting screen says so, and the trace of a game
-        // on one network stays as it was.
+        // No trace where no router opens the port: the waiting screen says so, and the trace of
+        // a game on one network stays as it was.
         if (way) {
             System::out() << "Port " << port << " forwarded by the router (" << way->name()
                           << "), outside address " << dotted(way->outside);
@@ -183,6 +190,9 @@ void keep(const std::shared_ptr<Shared>& shared) {
         Platform::wakeMain();
     }
     if (!way) {
+        for (const auto& each : unanswered) {
+            each->close(port);
+        }
         return;
     }
     const auto given = [&shared] { return !shared->wanted; };
@@ -198,7 +208,7 @@ void keep(const std::shared_ptr<Shared>& shared) {
             break;
         }
         hold.unlock();
-        if (!way->open(port, Clock::now() + PortRules::kAttempt, kNeverStop)) {
+        if (way->open(port, Clock::now() + PortRules::kAttempt, kNeverStop) != Asked::kOpened) {
             System::out() << "Port " << port << ": the router did not renew the lease";
             way->granted = kRetry * 2;
         }

@@ -78,27 +78,28 @@ class NatPmp : public PortWay {
 public:
     const char* name() const override { return "NAT-PMP"; }
 
-    bool open(unsigned port, PortClock::time_point deadline, const Stop& stop) override {
+    Asked open(unsigned port, PortClock::time_point deadline, const Stop& stop) override {
         NatPmpSession session;
         natpmpresp_t answer{};
         if (!session.exchange(sendpublicaddressrequest, NATPMP_RESPTYPE_PUBLICADDRESS, answer,
                               deadline, stop)) {
-            return false;
+            return Asked::kNot;
         }
         outside = ntohl(answer.pnu.publicaddress.addr.s_addr);
+        // Once the request has gone, the router may have made the mapping, whatever else comes.
         if (!session.exchange(request(port, PortRules::kLease), NATPMP_RESPTYPE_TCPPORTMAPPING,
                               answer, deadline, stop)) {
-            return false;
+            return Asked::kUnanswered;
         }
         const auto& mapping = answer.pnu.newportmapping;
         if (!PortRules::exactPort(port, mapping.privateport, mapping.mappedpublicport)) {
             System::out() << "NAT-PMP: the router forwards port " << mapping.mappedpublicport
                           << " rather than " << port << "; given back";
             release(session, port);
-            return false;
+            return Asked::kNot;
         }
         granted = mapping.lifetime;
-        return true;
+        return Asked::kOpened;
     }
 
     void close(unsigned port) override {

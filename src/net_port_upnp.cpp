@@ -35,19 +35,19 @@ public:
 
     // The library's calls end by their own time-outs: whoever waits for the deadline does not
     // wait for them.
-    bool open(unsigned port, PortClock::time_point, const Stop& stop) override {
+    Asked open(unsigned port, PortClock::time_point, const Stop& stop) override {
         if (!found && !find()) {
-            return false;
+            return Asked::kNot;
         }
         char address[40] = "";
         unsigned long outsideAddress = 0;
         if (UPNP_GetExternalIPAddress(urls.controlURL, data.first.servicetype, address) != 0 ||
             !Platform::readDotted(address, outsideAddress)) {
-            return false;
+            return Asked::kNot;
         }
         outside = ntohl(static_cast<uint32_t>(outsideAddress));
         if (stop()) {
-            return false;
+            return Asked::kNot;
         }
         const std::string ports = std::to_string(port);
         granted = PortRules::kLease;
@@ -56,10 +56,12 @@ public:
             granted = 0;
             status = add(ports, "0");
         }
-        if (status != 0) {
+        if (status > 0) {
             System::out() << "UPnP: the router refuses port " << port << " (" << status << ")";
+            return Asked::kNot;
         }
-        return status == 0;
+        // The library's own failures (below 0) leave it unknown what the router did.
+        return status == 0 ? Asked::kOpened : Asked::kUnanswered;
     }
 
     void close(unsigned port) override {

@@ -15,14 +15,25 @@ using Stop = std::function<bool()>;
 // For what must go on to its end: a renewal, a deletion.
 inline const Stop kNeverStop = [] { return false; };
 
+// What came of asking a router to forward a port.
+enum class Asked {
+    // It forwards exactly that port.
+    kOpened,
+    // It does not: it said no, or the request never went.
+    kNot,
+    // A request that may have opened it went unanswered (given up at the deadline or at a
+    // stop, or cut off): to be deleted as if it had.
+    kUnanswered,
+};
+
 // One way of asking the router.
 class PortWay {
 public:
     virtual ~PortWay() = default;
     virtual const char* name() const = 0;
-    // Asks the router to forward port for a lease (again, to renew it); true once it forwards
-    // exactly that port. Gives up at deadline, or as soon as stop() says so.
-    virtual bool open(unsigned port, PortClock::time_point deadline, const Stop& stop) = 0;
+    // Asks the router to forward port for a lease (again, to renew it). Gives up at deadline,
+    // or as soon as stop() says so.
+    virtual Asked open(unsigned port, PortClock::time_point deadline, const Stop& stop) = 0;
     // Deletes what open made.
     virtual void close(unsigned port) = 0;
 
