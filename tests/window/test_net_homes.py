@@ -25,6 +25,15 @@ def from_the_internet(master, homes, soon):
     check(homes.mappings(0) == [(31211, MASTER, 31211)], f"router 0 holds {homes.mappings(0)}")
 
 
+def slave_waits(slave, homes):
+    """The slave types the master's outside address and a nick; its router opens its port."""
+    to_prompt(slave)
+    answer(slave, ADDRESS_PROMPT, homes.outside[0])
+    answer(slave, NICK_PROMPT, "bert")
+    grey_line(slave, "Your router opened port 31212, behind another router", SLAVE_PORT_Y,
+              "the slave's port opened on its waiting screen")
+
+
 def escape_at_once(program, what):
     started = time.monotonic()
     program.key("Escape", lambda img: program.menu_shown(img, MAIN_MENU), what)
@@ -38,7 +47,8 @@ def terminated(program):
 
 def across(h, ways):
     """A game across both routers while a stranger on the internet keeps connecting to the
-    slave's port; the routers forget the ports after the join, an Escape and a SIGTERM."""
+    slave's port; the routers forget the ports after the join, and each side's Escape and
+    SIGTERM."""
     homes = Homes(h, **ways)
     # UPnP alone first waits out its search's delay of silence: the 2 s are NAT-PMP's.
     soon = 2 if ways["natpmp"] else WAIT
@@ -50,11 +60,7 @@ def across(h, ways):
     # The master's connection back waits at its router until the stranger has been turned away.
     release = hold(homes.routers[0], 31212)
     stranger = Stranger(h, homes.lan.machine(STRANGER), homes.outside[1])
-    to_prompt(slave)
-    answer(slave, ADDRESS_PROMPT, homes.outside[0])
-    answer(slave, NICK_PROMPT, "bert")
-    grey_line(slave, "Your router opened port 31212, behind another router", SLAVE_PORT_Y,
-              "the slave's port opened on its waiting screen")
+    slave_waits(slave, homes)
     slave.wait_for_line(f"Listener: refused connection from {STRANGER}", "stderr")
     release()
     game = NetGame(master, slave)
@@ -69,6 +75,17 @@ def across(h, ways):
     from_the_internet(master, homes, soon)
     escape_at_once(master, "the main menu after Escape on the waiting screen")
     homes.wait_for_mappings(0, [])
+    # The slave's Escape while the master's connection back is held (the master's port went
+    # with the slave's nick).
+    host(master, "alice")
+    from_the_internet(master, homes, soon)
+    hold(homes.routers[0], 31212)
+    slave_waits(slave, homes)
+    escape_at_once(slave, "the slave's main menu after Escape on its waiting screen")
+    homes.wait_for_mappings(1, [])
+    terminated(master)
+    master = homes.lan.program(homes.master)
+    master.wait_for_menu()
     host(master, "alice")
     from_the_internet(master, homes, soon)
     terminated(master)
