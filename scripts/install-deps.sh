@@ -55,14 +55,15 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-# The router daemons the tests run (miniupnpd, stund) are services of their packages: a
-# policy-rc.d of the install's own, where the machine has none, keeps them from being started on
-# the machine, and the debconf answer keeps miniupnpd's configuration from starting it later.
+# The tests run the router daemons in namespaces of their own, never as the machine's services:
+# miniupnpd-nftables is the daemon alone (its service and questions are the miniupnpd package's,
+# which the tests do without), and stun-server's service starts only once enabled in
+# /etc/default/stun. A policy-rc.d of the install's own, where the machine has none, keeps any
+# package's service from being started by the install all the same.
 policy=/usr/sbin/policy-rc.d
 if [ ! -e $policy ]; then
     printf '#!/bin/sh\nexit 101\n' | $sudo tee $policy >/dev/null
     $sudo chmod 755 $policy
     trap '$sudo rm -f $policy' EXIT
 fi
-echo "miniupnpd miniupnpd/start_daemon boolean false" | $sudo debconf-set-selections
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
