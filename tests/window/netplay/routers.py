@@ -9,11 +9,13 @@ network namespace, which plays the internet's switch (at .254) and the homes' to
     homes.wait_for_mappings(0, [])             # fails after `timeout` s unless the table empties
 
 Home 0 is the master's (LAN 192.168.1.0/24, machine .10, router .1), home 1 the slave's
-(192.168.2.0/24); the routers are .1 and .2 of the internet, `internet` ("100.64.0", shared, or a
-private range: miniupnpd refuses mappings on other public ones than its own), where a STUN server
-(.200 and .201) tells them their outside address. upnp and natpmp turn the daemon's two ways on;
-both off: no daemon. Each home machine's default route is its router; the test's namespace reaches
-the routers' outside addresses only, as a stranger on the internet would."""
+(192.168.2.0/24); the routers are .1 and .2 of the internet, `internet` (a shared range by
+default, or a private one: a test's internet must not be a public range), where a STUN server
+(.200 and .201) tells them that their address is their outside one, without which miniupnpd
+forwards nothing on such a range. upnp and natpmp turn the daemon's two ways on; both off: no
+daemon. Each home machine's default route is its router. A stranger from the internet is a
+machine of its own, homes.lan.machine("100.64.0.50"): the test's namespace is on the homes' LANs
+too."""
 
 import os
 import re
