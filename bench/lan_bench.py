@@ -45,7 +45,8 @@ BOX = (LIST_X, PROMPT_AT[1], 200, HEADING_Y + 8 - PROMPT_AT[1])
 class Reader:
     """Reads a box of a program's window straight from its X server."""
 
-    def __init__(self, program):
+    def __init__(self, program, box=BOX):
+        self.box = box
         self.x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
         self.x11.XOpenDisplay.restype = ctypes.c_void_p
         self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -55,8 +56,8 @@ class Reader:
 
     def lit(self, rows):
         """Whether any pixel of the box's rows `rows` (relative to the box) is not black."""
-        raw, line, _, bits = x_image(self.x11, self.connection, self.window, BOX)
-        width = BOX[2] * bits // 8
+        raw, line, _, bits = x_image(self.x11, self.connection, self.window, self.box)
+        width = self.box[2] * bits // 8
         return any(raw[r * line:r * line + width].strip(b"\0") for r in rows)
 
     def until(self, rows, since, timeout=10.0):
@@ -171,21 +172,24 @@ def bench(h, options):
               f"(goal within {GOAL_POINTS:g} point)")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def run(name, doc, measure, more=lambda parser: None):
+    """The command line of a benchmark of the game beside the bare program (further arguments
+    added by `more`), then measure(harness, options) in private network and mount namespaces."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("game")
     parser.add_argument("--data", required=True)
     parser.add_argument("--text-mask", required=True)
     parser.add_argument("--bare", required=True)
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--seconds", type=float, default=10.0)
+    more(parser)
     options = parser.parse_args()
-    private_network("lan_bench", mount=True)
-    with Harness("lan_bench", os.path.abspath(options.game), os.path.abspath(options.data),
+    private_network(name, mount=True)
+    with Harness(name, os.path.abspath(options.game), os.path.abspath(options.data),
                  os.path.abspath(options.text_mask)) as h:
         options.bare = os.path.abspath(options.bare)
-        bench(h, options)
+        measure(h, options)
 
 
 if __name__ == "__main__":
-    main()
+    run("lan_bench", __doc__, bench)

@@ -3,7 +3,8 @@
 # the C and C++ runtimes, the threads library), so that no DLL has to go beside them.
 #
 # The graphics library is the one scripts/windows/allegro.sh cross-builds, GoogleTest the one
-# scripts/windows/gtest.sh does; both are found through CMAKE_FIND_ROOT_PATH.
+# scripts/windows/gtest.sh does, miniupnpc the one scripts/windows/miniupnpc.sh does; all are
+# found through CMAKE_FIND_ROOT_PATH.
 
 set(FIVEINAROW_HOST_MAKE_PICTURES "" CACHE FILEPATH
     "The picture generator built for the build machine (it draws the program's icon)")
@@ -11,24 +12,36 @@ if(NOT FIVEINAROW_HOST_MAKE_PICTURES)
     message(FATAL_ERROR "FIVEINAROW_HOST_MAKE_PICTURES: give the native make_pictures")
 endif()
 
+# A static library that a script of scripts/windows/ cross-builds into the cache, found through
+# CMAKE_FIND_ROOT_PATH: the target `target` with the header `header` and the library `library`,
+# compiled with `definition`, linked with the system libraries that follow.
+function(windows_library target what script header library definition)
+    find_path(${target}_INCLUDE_DIR ${header})
+    find_library(${target}_LIBRARY ${library})
+    if(NOT ${target}_INCLUDE_DIR OR NOT ${target}_LIBRARY)
+        message(FATAL_ERROR "${what} for Windows is missing: scripts/windows/${script} builds "
+            "it; name its folder in CMAKE_FIND_ROOT_PATH")
+    endif()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} SYSTEM INTERFACE ${${target}_INCLUDE_DIR})
+    target_compile_definitions(${target} INTERFACE ${definition})
+    target_link_libraries(${target} INTERFACE ${${target}_LIBRARY} ${ARGN})
+endfunction()
+
 # Found again when those folders change: a changed patch builds the library into a new one.
 if(NOT "${CMAKE_FIND_ROOT_PATH}" STREQUAL "${FIVEINAROW_FOUND_IN}")
-    unset(ALLEGRO_INCLUDE_DIR CACHE)
-    unset(ALLEGRO_LIBRARY CACHE)
-    unset(GTest_DIR CACHE)
+    foreach(found allegro_INCLUDE_DIR allegro_LIBRARY GTest_DIR port_mapping_INCLUDE_DIR
+            port_mapping_LIBRARY)
+        unset(${found} CACHE)
+    endforeach()
     set(FIVEINAROW_FOUND_IN "${CMAKE_FIND_ROOT_PATH}" CACHE INTERNAL "")
 endif()
-find_path(ALLEGRO_INCLUDE_DIR allegro.h)
-find_library(ALLEGRO_LIBRARY alleg)
-if(NOT ALLEGRO_INCLUDE_DIR OR NOT ALLEGRO_LIBRARY)
-    message(FATAL_ERROR "The graphics library for Windows is missing: scripts/windows/allegro.sh "
-        "builds it; name its folder in CMAKE_FIND_ROOT_PATH")
-endif()
-add_library(allegro INTERFACE)
-target_include_directories(allegro SYSTEM INTERFACE ${ALLEGRO_INCLUDE_DIR})
-target_compile_definitions(allegro INTERFACE ALLEGRO_STATICLINK)
-target_link_libraries(allegro INTERFACE ${ALLEGRO_LIBRARY}
+windows_library(allegro "The graphics library" allegro.sh allegro.h alleg ALLEGRO_STATICLINK
     dinput ddraw dxguid dsound winmm gdi32 ole32 user32 kernel32 comdlg32)
+# The router's port mapping (src/net_port_mapping.cpp) by UPnP alone: miniupnpc.sh says why.
+windows_library(port_mapping miniupnpc miniupnpc.sh miniupnpc/miniupnpc.h miniupnpc
+    MINIUPNP_STATICLIB iphlpapi ws2_32)
+set(FIVEINAROW_NATPMP_SOURCE src/net_port_natpmp_none.cpp)
 add_link_options(-static)
 # The programs players see (no console window: the game, and the bare graphics program of the
 # start-up benchmark) go without their symbols.

@@ -2,8 +2,9 @@
 # Builds and runs the benchmarks: the data message latency over loopback, then the turn loops in a
 # window on a private Xvfb display, then Escape during connects that get no answer, then what the
 # waiting screens cost and how soon they answer, beside the game of the revision BASELINE (default
-# the last one whose loops never rest) and again with the window enlarged twice, then the start-up
-# and the waiting screens under wine
+# the last one whose loops never rest) and again with the window enlarged twice, then the games
+# listed on a LAN and the port asked of a router between two homes, then the start-up and the
+# waiting screens under wine
 # (scripts/windows/bench.sh). Prints their figures; asserts nothing.
 # Usage: scripts/bench.sh [build folder, default build-bench] [latency messages] [turn loop rounds]
 set -euo pipefail
@@ -87,6 +88,15 @@ echo
 # at rest, on a LAN of machines of its own.
 timeout 600 python3 -B bench/lan_bench.py "$dir/fiveinarow" --data data \
     --text-mask "$dir/tests/window/window_text_mask" --bare "$dir/bench/bare_allegro"
+echo
+
+# Between two homes: how soon the master's waiting screen says that its router opened its port,
+# by NAT-PMP and by UPnP alone, and what the wait costs then. Needs miniupnpd and stund.
+for ways in natpmp upnp; do
+    timeout 300 python3 -B bench/router_bench.py "$dir/fiveinarow" --data data \
+        --text-mask "$dir/tests/window/window_text_mask" --bare "$dir/bench/bare_allegro" \
+        --ways "$ways"
+done
 echo
 
 # The start-up of the bare graphics program and of the game on Linux and, built for Windows, under

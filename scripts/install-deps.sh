@@ -7,7 +7,10 @@ set -euo pipefail
 
 # The game alone; libpng only for the picture generator, which draws the package's icons.
 # libx11-dev: the window's class, icon and scale are set and read with Xlib beside the library.
-packages=(liballegro4-dev libx11-dev cmake ninja-build g++ pkg-config)
+# libminiupnpc-dev and libnatpmp-dev: the game asks the router in front of the machine to forward
+# its port (UPnP-IGD and NAT-PMP).
+packages=(liballegro4-dev libx11-dev libminiupnpc-dev libnatpmp-dev cmake ninja-build g++
+    pkg-config)
 package=(build-essential debhelper dpkg-dev libpng-dev libgtest-dev)
 for group in "$@"; do
     case "$group" in
@@ -24,7 +27,7 @@ for group in "$@"; do
             packages+=(xvfb xdotool x11-apps imagemagick python3 clang
                 libclang-rt-14-dev clang-format "${package[@]}" lintian desktop-file-utils appstream
                 nftables iproute2 mmdebstrap debian-archive-keyring git mount x11-utils
-                x11-xserver-utils uidmap eatmydata)
+                x11-xserver-utils uidmap eatmydata miniupnpd-nftables stun-server)
             ;;
         windows)
             # The posix flavour of the mingw-w64 compilers (POSIX threads); the graphics library's
@@ -52,4 +55,15 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
+# The tests run the router daemons in namespaces of their own, never as the machine's services:
+# miniupnpd-nftables is the daemon alone (its service and questions are the miniupnpd package's,
+# which the tests do without), and stun-server's service starts only once enabled in
+# /etc/default/stun. A policy-rc.d of the install's own, where the machine has none, keeps any
+# package's service from being started by the install all the same.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e $policy ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee $policy >/dev/null
+    $sudo chmod 755 $policy
+    trap '$sudo rm -f $policy' EXIT
+fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -40,8 +40,12 @@ constexpr int kPromptMargin = 200;
 constexpr int kPromptHalfHeight = 8;
 constexpr int kNoticeHalfHeight = 4;
 
-// The master's waiting screen: its addresses on a line under the notice, centred.
+// The master's waiting screen: its addresses on a line under the notice, centred, and under
+// them what its router opened to the internet. The slave's waiting screen: what its router opened,
+// on the line under the notice.
 constexpr int kJoinAtY = 316;
+constexpr int kInternetY = 332;
+constexpr int kSlavePortY = 316;
 
 // The games found on the network, under the address prompt: a heading at (kListX, kListHeadingY),
 // then a row of kListRowHeight pixels for each game, its nick at kListX and its address at
@@ -69,7 +73,8 @@ constexpr Rgb kEndPink{192, 127, 127};
 constexpr Rgb kPressKeyOrange{192, 127, 63};
 // Prompts and notices.
 constexpr Rgb kPromptOrange{255, 127, 0};
-// The addresses the master is joined at, and the games found but the one chosen (white).
+// The addresses the master is joined at, what the routers opened, and the games found but the
+// one chosen (white).
 constexpr Rgb kListGrey{127, 127, 127};
 
 }  // namespace Layout

@@ -19,21 +19,26 @@ constexpr size_t kEvalCells = 256;
 typedef std::lock_guard<std::mutex> Lock;
 }  // namespace
 
-Listener::Listener() : port(0), size(0), stopping(false), peerPlayer(0) {}
+Listener::Listener() : port(0), size(0), stopping(false), peerPlayer(0), screened(false) {}
 
 Listener::Listener(unsigned port, int size)
-    : port(port), size(size), state(size), stopping(false), peerPlayer(0) {}
+    : port(port), size(size), state(size), stopping(false), peerPlayer(0), screened(false) {}
 
 Listener::~Listener() {
     stop();
 }
 
-void Listener::setup(unsigned port, int size, unsigned char peerPlayer) {
+void Listener::setup(unsigned port, int size, unsigned char peerPlayer, bool screened) {
     stop();
     this->port = port;
     this->size = size;
     this->peerPlayer = peerPlayer;
     state.reset(size);
+    {
+        Lock hold(screen);
+        this->screened = screened;
+        admittedAddresses.clear();
+    }
     Lock lock(descriptors);
     stopping = false;
 }
@@ -114,7 +119,25 @@ Net::Owner<Net::AcceptedSocket> Listener::acceptPeer() {
     }
     // A stop() meanwhile has shut the socket down (or kept open() from opening it): the accept
     // then fails at once.
-    return Net::Owner<Net::AcceptedSocket>(server->wait());
+    for (;;) {
+        Net::Owner<Net::AcceptedSocket> connection(server->wait());
+        if (admitted(connection->host)) {
+            return connection;
+        }
+        // A stranger who came first must not be taken for the peer; it goes as connection does.
+        System::err() << "Listener: refused connection from " << connection->host.address();
+    }
+}
+
+void Listener::admit(const std::string& address) {
+    Lock hold(screen);
+    admittedAddresses.push_back(address);
+}
+
+bool Listener::admitted(const Net::Host& host) {
+    Lock hold(screen);
+    return !screened || std::find(admittedAddresses.begin(), admittedAddresses.end(),
+                                  host.address()) != admittedAddresses.end();
 }
 
 bool Listener::adopt(Net::Owner<Net::AcceptedSocket> connection) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "game_state.h"
 #include "net_socket.h"
@@ -29,8 +30,12 @@ public:
 
     // Stops the thread if it runs, then builds the listener anew for port and a board of size
     // cells. peerPlayer (1 or 2) makes every received board be checked as one move of that
-    // player in turn; 0 checks only the board's size and cell values.
-    void setup(unsigned port, int size, unsigned char peerPlayer = 0);
+    // player in turn; 0 checks only the board's size and cell values. With screened, only a
+    // connection from an admitted address is taken (see admit).
+    void setup(unsigned port, int size, unsigned char peerPlayer = 0, bool screened = false);
+    // Adds a dotted address from which a screened listener takes the connection; one from any
+    // other is closed at once, unread, and the listener waits on. Any thread.
+    void admit(const std::string& address);
     // Opens the listening socket on the caller's thread, before start(), so that a taken port is
     // reported at once and a peer can connect as soon as this returns. Throws
     // Net::ConnectionException. Optional: the thread opens the socket itself otherwise.
@@ -67,6 +72,8 @@ private:
     // Makes connection the listener's own, unless the owner is stopping (it is then closed).
     bool adopt(Net::Owner<Net::AcceptedSocket> connection);
     bool isStopping();
+    // Whether a connection from host may be taken.
+    bool admitted(const Net::Host& host);
     // Runs work; an exception from it ends up as a failure in state. False when one came.
     template <typename Work>
     bool guarded(Work work);
@@ -82,6 +89,10 @@ private:
     std::mutex descriptors;
     bool stopping;
     unsigned char peerPlayer;
+    // Guards the screen: the owner admits addresses while the thread waits for the peer.
+    std::mutex screen;
+    bool screened;
+    std::vector<std::string> admittedAddresses;
 };
 
 }  // namespace System

@@ -5,6 +5,7 @@
 #include <allegro.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "game_list.h"
@@ -13,10 +14,12 @@
 #include "menu.h"
 #include "net_finder.h"
 #include "net_host.h"
+#include "net_port_mapping.h"
 #include "net_socket.h"
 #include "network_game.h"
 #include "output_line.h"
 #include "quit_request.h"
+#include "slave_port.h"
 #include "system.h"
 #include "text_entry.h"
 
@@ -67,8 +70,10 @@ void networkBranch(System::MenuItem* subMenuData) {
             try {
                 std::vector<Net::Host> ways;
                 std::string adr = askForMaster(keys, ways);
-                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick);
-                Games::SlaveGame g(nick, adr, kDataSize, ways);
+                // The router is asked while the nick is typed.
+                auto port = std::make_unique<Games::SlavePort>(adr, ways, Games::kSlavePort);
+                std::string nick = ask(keys, "Your nick: ", Games::kMaxNick, port.get());
+                Games::SlaveGame g(nick, adr, kDataSize, ways, std::move(port));
                 g.run();
             } catch (Net::HostException e) {
                 e.print();
@@ -149,6 +154,10 @@ int _main(int /*argc*/, char** /*argv*/) {
         System::Exception("%s", e.what()).print();
         status = 1;
     }
+    // Every way out comes here, the close button and the signals too: the screens that held port
+    // mappings have given them up on the way, and the router deletes them before the sockets
+    // library stops.
+    Net::PortMapping::finishAll();
     System::out() << "system done";
     System::done();
     return status;

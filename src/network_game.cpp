@@ -3,6 +3,8 @@
 
 #include <allegro.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -16,8 +18,6 @@
 namespace Games {
 
 namespace {
-constexpr unsigned kMasterPort = 31211;
-constexpr unsigned kSlavePort = 31212;
 const char* const kMasterNick = "Master";
 // The master's addresses shown on its waiting screen at most: they must fit on one line.
 constexpr size_t kJoinAddresses = 3;
@@ -29,6 +29,25 @@ std::string joinAt() {
         line += (line.empty() ? "Join at " : ", ") + Net::dotted(a);
     }
     return line;
+}
+
+// What the router opened for a master, or "" while that is not known.
+std::string internetLine(const Net::PortMapping& mapping) {
+    switch (mapping.state()) {
+        case Net::PortMapping::State::kOpen:
+            return "From the internet: " + mapping.outsideAddress() +
+                   (mapping.behindAnotherRouter() ? ", behind another router" : "");
+        case Net::PortMapping::State::kRefused:
+            return "Only on this network: no router opened port " + std::to_string(kMasterPort);
+        default:
+            return "";
+    }
+}
+
+int restUntil(std::chrono::steady_clock::time_point deadline) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 }  // namespace
 
@@ -121,13 +140,14 @@ bool NetworkGame::remotePlayer(unsigned char /*pl*/) {
     return false;
 }
 
-void NetworkGame::startListener(unsigned port, unsigned size, unsigned char peerPlayer) {
+void NetworkGame::startListener(unsigned port, unsigned size, unsigned char peerPlayer,
+                                bool screened) {
     // The shared buffer and the board are copied into each other whole: they must agree.
     if (size != static_cast<unsigned>(board->getSize())) {
         throw System::Exception("Network game: %u cells asked for a board of %d", size,
                                 board->getSize());
     }
-    listener.setup(port, size, peerPlayer);
+    listener.setup(port, size, peerPlayer, screened);
     listener.open();
     listener.start(nullptr);
 }
@@ -154,6 +174,7 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon) {
         if (!where.empty()) {
             System::say(where, Layout::kJoinAtY, Layout::kListGrey);
         }
+        drawPortLine();
         // The listener wakes the wait when the peer comes; the slave's connection to the master
         // wakes it when the master leaves, a query the master's. Bytes the master should not have
         // sent would keep it awake: then only the listener's news count.
@@ -170,18 +191,34 @@ bool NetworkGame::waitForPeer(System::EscapeKey& escape, Net::Beacon* beacon) {
 }
 
 bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nick,
-                                     System::EscapeKey& escape) {
+                                     System::EscapeKey& escape, SlavePort* port) {
+    // The peer connects back as soon as it has the nick: through the router, once it has
+    // forwarded the port, unless it keeps silent too long.
+    auto grace = std::chrono::steady_clock::now() + SlavePort::kGrace;
+    bool connected = false;
     // Drawn and polled like the waiting loop: an unanswering host or a hung resolver must not
     // freeze the window, and Escape abandons the connect at once.
-    while (!dialer.poll()) {
+    for (;;) {
+        connected = connected || dialer.poll();
+        bool waitingForRouter = port != nullptr && !port->answered() && restUntil(grace) > 0;
+        if (connected && !waitingForRouter) {
+            break;
+        }
         System::say("Waiting for connection");
-        // The connect wakes the wait when it ends, the look-up's thread when it has finished.
-        System::flip(dialer.restMs(), dialer.watch());
+        drawPortLine();
+        // The connect wakes the wait when it ends, the look-up's thread when it has finished,
+        // the router's answer when it comes.
+        int rest = connected ? Platform::kForever : dialer.restMs();
+        if (waitingForRouter && (rest == Platform::kForever || rest > restUntil(grace))) {
+            rest = restUntil(grace);
+        }
+        System::flip(rest, connected ? Platform::SocketWatch() : dialer.watch());
         if (escape.pressed()) {
             return false;
         }
     }
     socket = dialer.take();
+    listener.admit(socket->peerName());
     listener.state.localNick = nick;
     try {
         listener.state.sendMessage(*socket, NickMessage);
@@ -200,8 +237,11 @@ MasterGame::MasterGame(std::string nick, unsigned size) {
     Net::Beacon beacon(nick);
     startListener(kMasterPort, size, 2);
     beacon.start();
+    // Asked for as long as the master waits for a slave, here or from the internet.
+    mapping = std::make_unique<Net::PortMapping>(kMasterPort);
     bool joined = waitForPeer(escape, &beacon);
     beacon.stop();
+    mapping.reset();
     if (!joined) {
         return;
     }
@@ -213,6 +253,12 @@ MasterGame::MasterGame(std::string nick, unsigned size) {
 
 MasterGame::~MasterGame() {}
 
+void MasterGame::drawPortLine() {
+    if (mapping != nullptr) {
+        System::say(internetLine(*mapping), Layout::kInternetY, Layout::kListGrey);
+    }
+}
+
 bool MasterGame::playerOne() {
     return localPlayer(1);
 }
@@ -222,20 +268,32 @@ bool MasterGame::playerTwo() {
 }
 
 SlaveGame::SlaveGame(std::string nick, std::string host, unsigned size,
-                     const std::vector<Net::Host>& ways) {
-    // Listen before the nick goes out: the master connects back as soon as it has it.
+                     const std::vector<Net::Host>& ways, std::unique_ptr<SlavePort> asked)
+    : port(std::move(asked)) {
+    // Listen before the nick goes out: the master connects back as soon as it has it. Once the
+    // port may be reachable from anywhere, a stranger who connects first must not be taken for
+    // the master.
     System::EscapeKey escape;
-    startListener(kSlavePort, size, 1);
+    startListener(kSlavePort, size, 1, true);
     std::vector<Net::Host> master;
     for (const Net::Host& way : ways) {
         master.push_back(Net::Host(way, kMasterPort));
+        listener.admit(way.address());
     }
     Net::Dialer dialer =
         master.empty() ? Net::Dialer(host, kMasterPort) : Net::Dialer(master, host);
-    running = connectAndAnnounce(dialer, nick, escape) && waitForPeer(escape);
+    // A failure gives the port up as the object goes.
+    running = connectAndAnnounce(dialer, nick, escape, port.get()) && waitForPeer(escape);
+    port.reset();
 }
 
 SlaveGame::~SlaveGame() {}
+
+void SlaveGame::drawPortLine() {
+    if (port != nullptr) {
+        System::say(port->line(), Layout::kSlavePortY, Layout::kListGrey);
+    }
+}
 
 bool SlaveGame::playerOne() {
     return remotePlayer(1);

@@ -1,6 +1,7 @@
 // The listener thread over loopback: one accepted peer, every message kind and its effect on the
 // shared state, messages it must refuse (and that nothing of them is applied), the end of the
-// connection, errors on the thread, and stopping it wherever it waits. Ports 24200-24259.
+// connection, errors on the thread, stopping it wherever it waits, and strangers refused by a
+// screened listener. Ports 24200-24259.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -84,6 +85,38 @@ TEST(ListenerTest, AcceptsOnePeerAndReadsItsNick) {
     Platform::closeSocket(peer);
     listener.stop();
     std::string err = capture.take();
+    EXPECT_EQ(countLines(err, "Listner: accepted socket from 127.0.0.1"), 1);
+    EXPECT_EQ(countLines(err, "Listener: recieved message: type 0 size: 3"), 1);
+}
+
+TEST(ListenerTest, ScreenedListenerTakesOnlyAnAdmittedAddress) {
+    constexpr unsigned kPort = 24249;
+    StderrCapture capture;
+    System::Listener listener;
+    listener.setup(kPort, kCells, 1, true);
+    listener.admit("127.0.0.2");
+    listener.open();
+    listener.start(nullptr);
+    // A stranger's nick and board are never read: its connection closes, and the port waits on.
+    for (int i = 0; i < 3; i++) {
+        int stranger = connectLoopback(kPort);
+        ASSERT_NE(stranger, -1);
+        sendAll(stranger, message(Games::NickMessage, text("eve")) +
+                              message(Games::DataMessage, board({{0, 1}})));
+        EXPECT_TRUE(closedByPeer(stranger));
+        Platform::closeSocket(stranger);
+    }
+    EXPECT_FALSE(*listener.state.ready);
+    listener.admit("127.0.0.1");
+    int peer = connectLoopback(kPort);
+    ASSERT_TRUE(sendAll(peer, message(Games::NickMessage, text("abc"))));
+    ASSERT_TRUE(waitUntil([&] { return *listener.state.ready; }));
+    EXPECT_EQ(*listener.state.remoteNick, "abc");
+    EXPECT_EQ(bufferOf(listener.state), Bytes(kCells, 0));
+    Platform::closeSocket(peer);
+    listener.stop();
+    std::string err = capture.take();
+    EXPECT_EQ(countLines(err, "Listener: refused connection from 127.0.0.1"), 3);
     EXPECT_EQ(countLines(err, "Listner: accepted socket from 127.0.0.1"), 1);
     EXPECT_EQ(countLines(err, "Listener: recieved message: type 0 size: 3"), 1);
 }

@@ -43,6 +43,15 @@ sed "s/@VERSION@/$version/" "$windows_dir/README.txt" | crlf >"$stage/README.txt
     echo
     cat "$allegro/share/doc/allegro/license.txt"
     echo
+    echo
+    echo "The router's port mapping: miniupnpc"
+    echo "===================================="
+    echo
+    echo "fiveinarow.exe holds miniupnpc, with which it asks the router to forward its port,"
+    echo "built from Debian's source package miniupnpc. Its licence:"
+    echo
+    cat "$("$windows_dir/miniupnpc.sh" | tail -n 1)/share/doc/miniupnpc/LICENSE"
+    echo
     cat "$windows_dir/runtime-notices.txt"
 } | crlf >"$stage/LICENSE.txt"
 

@@ -13,6 +13,8 @@
 #   against the Linux game, as slave and as master, and its close button ends it mid-game;
 # - tests/windows/test_cross_lan.py: the Windows game and the Linux game, on two machines of a
 #   LAN of the test's own, list each other's hosted game at the address prompt and join it;
+# - tests/windows/test_cross_homes.py: the Windows game hosts behind a router of the test's own,
+#   which it asks to forward its port, and the Linux game joins it from behind another;
 # - tests/windows/test_desktop.py: the window's class, process id and icon as a desktop reads
 #   them, and the game's arrow only while the pointer is over the window.
 # The tests that use the game's ports run one after the other, each in a private network
@@ -43,6 +45,8 @@ timeout 600 python3 -B tests/windows/test_installer.py "$packed"/fiveinarow-*-se
 timeout 900 python3 -B tests/windows/test_cross_play.py build/fiveinarow --data data \
     --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
 timeout 300 python3 -B tests/windows/test_cross_lan.py build/fiveinarow --data data \
+    --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
+timeout 300 python3 -B tests/windows/test_cross_homes.py build/fiveinarow --data data \
     --text-mask "$text_mask" --windows build-windows/cross/fiveinarow.exe
 timeout 300 python3 -B tests/windows/test_desktop.py build-windows/cross/fiveinarow.exe \
     --data data --text-mask "$text_mask" --pictures-tool build-windows/host/make_pictures

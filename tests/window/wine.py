@@ -68,6 +68,8 @@ def environment(prefix, display=None):
     """The environment of wine programs in `prefix` (on `display`, or with no display)."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=OVERRIDES)
+    # Like the displays' programs, none asks a router unless the test says so.
+    env["FIVEINAROW_PORT_MAPPING"] = "0"
     for kind in XDG:
         env[f"XDG_{kind}_HOME"] = os.path.join(prefix, "xdg", kind.lower())
     if display is not None:

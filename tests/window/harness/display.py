@@ -93,6 +93,8 @@ class Display:
         self.env = dict(os.environ, DISPLAY=self.name)
         # The window's size is the test's to choose, not the environment's.
         self.env.pop("FIVEINAROW_SCALE", None)
+        # So are the routers: only a program behind a test's own router asks it (netplay/lan.py).
+        self.env["FIVEINAROW_PORT_MAPPING"] = "0"
         try:
             self.x11, self.connection = without_autorepeat(self)
             # The connection just made keeps the server from a reset, which would forget them.

@@ -6,12 +6,15 @@ import random
 import socket
 import struct
 import subprocess
+import sys
 import threading
 
 from harness.checks import WAIT, check
+from harness.display import die_with_parent
 from harness.geometry import BLACK, LAYOUT, SCREEN_H, SCREEN_W
 from harness.program import Program
 from .games import NetGame
+from .peer import SLAVE_PORT, Board, data_message, nick_message
 from .screens import ADDRESS_PROMPT, NICK_PROMPT, ORANGE, PROMPT_AT, answer, host, open_network_menu
 
 
@@ -62,8 +65,13 @@ class Lan:
         return pid
 
     def program(self, machine):
+        """A program on `machine`; one behind a router (a default route) may ask it to forward
+        its port, as no other test's program does."""
         display = self.h.display()
-        return OnMachine(machine, self.h, display, self.h.workdir(), dict(display.env))
+        env = dict(display.env)
+        if run(machine, "ip", "route", "show", "default", capture_output=True).stdout:
+            del env["FIVEINAROW_PORT_MAPPING"]
+        return OnMachine(machine, self.h, display, self.h.workdir(), env)
 
     def stop(self):
         for holder in self.machines:
@@ -142,13 +150,18 @@ def to_prompt(slave):
                           "the address prompt")
 
 
+def grey_line(program, text, y, what, timeout=WAIT):
+    """`text` in grey, centred on the line at y, and nothing else in its rows."""
+    x = SCREEN_W // 2 - program.harness.text_mask(text)[0] // 2
+    program.wait_for_screen(lambda img: shown(program, img, [(x, y, text, GREY)], y, y + 8),
+                            what, timeout=timeout)
+
+
 def host_at(master, nick, addresses):
     """The master hosts and its waiting screen says where it may be joined."""
     host(master, nick)
-    text, y = "Join at " + ", ".join(addresses), LAYOUT["JoinAtY"]
-    x = SCREEN_W // 2 - master.harness.text_mask(text)[0] // 2
-    master.wait_for_screen(lambda img: shown(master, img, [(x, y, text, GREY)], y, y + 8),
-                           f"{text!r} on the master's waiting screen")
+    text = "Join at " + ", ".join(addresses)
+    grey_line(master, text, LAYOUT["JoinAtY"], f"{text!r} on the master's waiting screen")
 
 
 def click_row(slave, row):
@@ -182,6 +195,37 @@ def firewall(machine, *accepted):
     rules = "".join(f"{rule} accept\n" for rule in ("tcp dport 31212", *accepted))
     nft(machine, "flush ruleset\ntable inet wall {\nchain in {\ntype filter hook input priority 0;"
         f" policy drop;\nct state established,related accept\niif lo accept\n{rules}}}\n}}\n")
+
+
+def hold(machine, port):
+    """Drops what `machine` forwards to TCP `port` until the returned function is called."""
+    nft(machine, f"table ip hold {{\nchain held {{\ntype filter hook forward priority -10;\n"
+        f"tcp dport {port} drop\n}}\n}}\n")
+    return lambda: run(machine, "nft", "delete", "table", "ip", "hold")
+
+
+class Stranger:
+    """A machine that connects to the slave's port at `address` again and again until stopped,
+    sending a nick and a board with a circle in the corner each time."""
+
+    LOOP = ("import socket, sys, time\nwhile True:\n    try:\n"
+            "        with socket.create_connection((sys.argv[1], int(sys.argv[2])), 0.2) as s:\n"
+            "            print(flush=True)\n            s.sendall(bytes.fromhex(sys.argv[3]))\n"
+            "    except OSError:\n        pass\n    time.sleep(0.005)\n")
+
+    def __init__(self, h, machine, address):
+        sent = nick_message("eve") + data_message(Board().mark(0, 0, 1).cells)
+        self.proc = subprocess.Popen([*inside(machine), sys.executable, "-c", self.LOOP, address,
+                                      str(SLAVE_PORT), sent.hex()], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        h.cleanups.append(self.stop)
+
+    def stop(self):
+        """How many times it connected."""
+        if self.proc.returncode is None:
+            self.proc.kill()
+            self.connects = self.proc.communicate()[0].count(b"\n")
+        return self.connects
 
 
 def count_replies(machine):
