@@ -184,7 +184,7 @@ void keep(const std::shared_ptr<Shared>& shared) {
         // No trace where no router opens the port: the waiting screen says so, and the trace of
         // a game on one network stays as it was.
         if (way) {
-            System::out() << "Port " << port << " forwarded by the router (" << way->name()
+            System::err() << "Port " << port << " forwarded by the router (" << way->name()
                           << "), outside address " << dotted(way->outside);
         }
         Platform::wakeMain();
@@ -209,7 +209,7 @@ void keep(const std::shared_ptr<Shared>& shared) {
         }
         hold.unlock();
         if (way->open(port, Clock::now() + PortRules::kAttempt, kNeverStop) != Asked::kOpened) {
-            System::out() << "Port " << port << ": the router did not renew the lease";
+            System::err() << "Port " << port << ": the router did not renew the lease";
             way->granted = kRetry * 2;
         }
     }
@@ -219,7 +219,7 @@ void keep(const std::shared_ptr<Shared>& shared) {
     for (const auto& each : ways) {
         each->close(port);
     }
-    System::out() << "Port " << port << " given back to the router";
+    System::err() << "Port " << port << " given back to the router";
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ public:
         }
         const auto& mapping = answer.pnu.newportmapping;
         if (!PortRules::exactPort(port, mapping.privateport, mapping.mappedpublicport)) {
-            System::out() << "NAT-PMP: the router forwards port " << mapping.mappedpublicport
+            System::err() << "NAT-PMP: the router forwards port " << mapping.mappedpublicport
                           << " rather than " << port << "; given back";
             release(session, port);
             return Asked::kNot;

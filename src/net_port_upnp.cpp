@@ -57,7 +57,7 @@ public:
             status = add(ports, "0");
         }
         if (status > 0) {
-            System::out() << "UPnP: the router refuses port " << port << " (" << status << ")";
+            System::err() << "UPnP: the router refuses port " << port << " (" << status << ")";
             return Asked::kNot;
         }
         // The library's own failures (below 0) leave it unknown what the router did.
