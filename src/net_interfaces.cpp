@@ -22,9 +22,10 @@ std::vector<uint32_t> broadcastTargets(const Interfaces& list) {
         if (!i.up || i.loopback || i.pointToPoint || !i.canBroadcast || i.mask == kAllOnes) {
             continue;
         }
-        // Windows names 255.255.255.255 for every interface, which would leave by one link.
+        // Windows names 255.255.255.255 for every interface, which would leave by one link; Linux
+        // names the interface's own address where none was set (`ip address add` without brd).
         uint32_t directed = i.broadcast;
-        if (directed == 0 || directed == kAllOnes) {
+        if (directed == 0 || directed == kAllOnes || directed == i.address) {
             directed = i.address | ~i.mask;
         }
         addOnce(targets, directed);

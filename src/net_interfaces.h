@@ -19,7 +19,8 @@ constexpr uint32_t kAllOnes = 0xffffffff;
 
 // Where a datagram for everyone nearby goes, each address once: the directed broadcast of every
 // interface that is up and can broadcast (loopback and point-to-point links are passed over; where
-// the system names no broadcast address, or the all-ones one, address | ~mask stands in), then
+// the system names no broadcast address, the all-ones one or the interface's own, address | ~mask
+// stands in), then
 // 255.255.255.255 (which leaves by the default route's link alone, if any) and 127.0.0.1 (a
 // master or slave on this machine).
 std::vector<uint32_t> broadcastTargets(const Interfaces& list);

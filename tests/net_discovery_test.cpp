@@ -151,10 +151,12 @@ TEST(NetInterfacesTest, TargetsOwnAddressesAndNearSendersComeFromTheInterfacesTh
         {ip(10, 9, 0, 2), ip(255, 255, 0, 0), ip(10, 9, 255, 255), false, false, false, true, "",
          false},
         card(ip(192, 168, 1, 21), ip(255, 255, 255, 0), ip(192, 168, 1, 255)),
+        // Linux names the interface's own address where none was set.
+        card(ip(10, 20, 0, 5), ip(255, 255, 255, 0), ip(10, 20, 0, 5)),
     };
-    std::vector<uint32_t> expected = {ip(192, 168, 1, 255), ip(10, 7, 255, 255),
-                                      ip(172, 31, 255, 255), ip(255, 255, 255, 255),
-                                      ip(127, 0, 0, 1)};
+    std::vector<uint32_t> expected = {ip(192, 168, 1, 255),   ip(10, 7, 255, 255),
+                                      ip(172, 31, 255, 255),  ip(10, 20, 0, 255),
+                                      ip(255, 255, 255, 255), ip(127, 0, 0, 1)};
     EXPECT_EQ(Net::broadcastTargets(list), expected);
     EXPECT_EQ(Net::broadcastTargets({}),
               (std::vector<uint32_t>{ip(255, 255, 255, 255), ip(127, 0, 0, 1)}));
