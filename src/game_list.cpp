@@ -20,13 +20,26 @@ GameList::GameList(Net::GameFinder& search) : search(search) {
 
 bool GameList::update() {
     bool changed = search.poll();
-    if (chosen != 0 && chosenIndex() < 0) {
+    int index = chosenIndex();
+    if (chosen != 0 && index < 0) {
         chosen = 0;
     }
-    // Rows that went leave no gap at the end while there are more above.
+    // Rows that went leave no gap at the end while there are more above, and the chosen game
+    // stays in sight as rows above it go.
     size_t count = search.games().size();
     top = std::min(top, count > kRows ? count - kRows : 0);
+    if (index >= 0) {
+        keepInSight(static_cast<size_t>(index));
+    }
     return changed;
+}
+
+void GameList::keepInSight(size_t index) {
+    if (index < top) {
+        top = index;
+    } else if (index >= top + kRows) {
+        top = index - kRows + 1;
+    }
 }
 
 int GameList::shownRows() const {
@@ -77,13 +90,8 @@ bool GameList::step(int direction, std::string& text) {
     index = index < 0
                 ? (direction > 0 ? static_cast<int>(top) : static_cast<int>(top) + shownRows() - 1)
                 : std::min(std::max(index + direction, 0), count - 1);
-    // The list scrolls to keep the chosen game in sight: every game can be had by keys.
-    size_t at = static_cast<size_t>(index);
-    if (at < top) {
-        top = at;
-    } else if (at >= top + kRows) {
-        top = at - kRows + 1;
-    }
+    // The list scrolls with the choice: every game can be had by keys.
+    keepInSight(static_cast<size_t>(index));
     return choose(index, text);
 }
 

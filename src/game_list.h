@@ -28,6 +28,8 @@ private:
     // Where the chosen game is among all the search has, -1 for none.
     int chosenIndex() const;
     int shownRows() const;
+    // Scrolls as little as brings the game at index among all into the rows shown.
+    void keepInSight(size_t index);
     // Chooses the game at index among all: true, with its address as text.
     bool choose(int index, std::string& text);
 
