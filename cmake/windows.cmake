@@ -49,7 +49,7 @@ add_link_options($<$<BOOL:$<TARGET_PROPERTY:WIN32_EXECUTABLE>>:-s>)
 
 set(FIVEINAROW_PLATFORM_SOURCE src/platform_win32_net.cpp src/platform_win32_datagram.cpp
     src/platform_win32_window.cpp src/platform_win32_process.cpp)
-set(FIVEINAROW_PLATFORM_LIBRARIES ws2_32)
+set(FIVEINAROW_PLATFORM_LIBRARIES ws2_32 iphlpapi)
 # The program's icon and version.
 set(FIVEINAROW_PROGRAM_SOURCES src/fiveinarow.rc)
 

@@ -11,7 +11,8 @@ namespace Games {
 
 namespace {
 const char* const kHeading = "Games on this network:";
-}
+constexpr size_t kRows = Layout::kListRows;
+}  // namespace
 
 GameList::GameList(Net::GameFinder& search) : search(search) {
     search.open();
@@ -19,20 +20,38 @@ GameList::GameList(Net::GameFinder& search) : search(search) {
 
 bool GameList::update() {
     bool changed = search.poll();
-    if (chosen != 0 && chosenRow() < 0) {
+    int index = chosenIndex();
+    if (chosen != 0 && index < 0) {
         chosen = 0;
+    }
+    // Rows that went leave no gap at the end while there are more above, and the chosen game
+    // stays in sight as rows above it go.
+    size_t count = search.games().size();
+    top = std::min(top, count > kRows ? count - kRows : 0);
+    if (index >= 0) {
+        keepInSight(static_cast<size_t>(index));
     }
     return changed;
 }
 
-int GameList::shownRows() const {
-    return static_cast<int>(std::min<size_t>(search.games().size(), Layout::kListRows));
+void GameList::keepInSight(size_t index) {
+    if (index < top) {
+        top = index;
+    } else if (index >= top + kRows) {
+        top = index - kRows + 1;
+    }
 }
 
-int GameList::chosenRow() const {
-    for (int i = 0; i < shownRows(); i++) {
-        if (search.games()[i].hosting == chosen) {
-            return i;
+int GameList::shownRows() const {
+    size_t count = search.games().size();
+    return static_cast<int>(std::min<size_t>(count - std::min(top, count), kRows));
+}
+
+int GameList::chosenIndex() const {
+    const std::vector<Net::FoundGame>& games = search.games();
+    for (size_t i = 0; i < games.size(); i++) {
+        if (games[i].hosting == chosen) {
+            return static_cast<int>(i);
         }
     }
     return -1;
@@ -45,7 +64,7 @@ void GameList::draw() {
     textout_ex(System::_screen, font, kHeading, Layout::kListX, Layout::kListHeadingY,
                System::colour(Layout::kPromptOrange), -1);
     for (int i = 0; i < shownRows(); i++) {
-        const Net::FoundGame& g = search.games()[i];
+        const Net::FoundGame& g = search.games()[top + i];
         int colour = System::colour(g.hosting == chosen ? Layout::kWhite : Layout::kListGrey);
         int y = Layout::kListFirstRowY + i * Layout::kListRowHeight;
         textout_ex(System::_screen, font, g.nick.c_str(), Layout::kListX, y, colour, -1);
@@ -63,19 +82,22 @@ int GameList::restMs() const {
 }
 
 bool GameList::step(int direction, std::string& text) {
-    int rows = shownRows();
-    if (rows == 0) {
+    int count = static_cast<int>(search.games().size());
+    if (count == 0) {
         return false;
     }
-    int row = chosenRow();
-    row =
-        row < 0 ? (direction > 0 ? 0 : rows - 1) : std::min(std::max(row + direction, 0), rows - 1);
-    return choose(row, text);
+    int index = chosenIndex();
+    index = index < 0
+                ? (direction > 0 ? static_cast<int>(top) : static_cast<int>(top) + shownRows() - 1)
+                : std::min(std::max(index + direction, 0), count - 1);
+    // The list scrolls with the choice: every game can be had by keys.
+    keepInSight(static_cast<size_t>(index));
+    return choose(index, text);
 }
 
-bool GameList::choose(int row, std::string& text) {
-    chosen = search.games()[row].hosting;
-    text = Net::dotted(search.games()[row].address);
+bool GameList::choose(int index, std::string& text) {
+    chosen = search.games()[index].hosting;
+    text = Net::dotted(search.games()[index].address);
     return true;
 }
 
@@ -85,7 +107,7 @@ bool GameList::click(int x, int y, std::string& text) {
         row >= shownRows()) {
         return false;
     }
-    return choose(row, text);
+    return choose(static_cast<int>(top) + row, text);
 }
 
 }  // namespace Games

@@ -1,6 +1,6 @@
 // The games hosted on the network, as the address prompt lists them: a heading and a row of nick
-// and address for each game that answered, one of them chosen by Up and Down or a click. Main
-// thread only.
+// and address for each game that answered, one of them chosen by Up and Down or a click. It shows
+// Layout::kListRows rows at most and scrolls to keep the chosen one in sight. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +25,19 @@ public:
     bool click(int x, int y, std::string& text) override;
 
 private:
-    // The row of the chosen game, -1 for none.
-    int chosenRow() const;
+    // Where the chosen game is among all the search has, -1 for none.
+    int chosenIndex() const;
     int shownRows() const;
-    // Chooses the game in row: true, with its address as text.
-    bool choose(int row, std::string& text);
+    // Scrolls as little as brings the game at index among all into the rows shown.
+    void keepInSight(size_t index);
+    // Chooses the game at index among all: true, with its address as text.
+    bool choose(int index, std::string& text);
 
     Net::GameFinder& search;
     // The chosen game's hosting number, 0 for none: it stays chosen while rows come and go.
     uint32_t chosen = 0;
+    // Which game the first row shows.
+    size_t top = 0;
 };
 
 }  // namespace Games

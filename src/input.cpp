@@ -6,6 +6,7 @@
 
 #include <mutex>
 
+#include "output_line.h"
 #include "platform.h"
 #include "window_scale.h"
 
@@ -101,19 +102,25 @@ InputReader::InputReader() {
 
 bool InputReader::next(InputEvent& event) {
     bool more;
+    int missed = 0;
     {
         std::lock_guard<std::mutex> hold(queue.mutex);
         if (seen == queue.last) {
             return false;
         }
         if (queue.last - seen > kKept) {
-            event = InputEvent{InputEvent::kMissed, static_cast<int>(queue.last - kKept - seen), 0,
-                               0, 0};
+            missed = static_cast<int>(queue.last - kKept - seen);
+            event = InputEvent{InputEvent::kMissed, missed, 0, 0, 0};
             seen = queue.last - kKept;
         } else {
             event = queue.ring[++seen % kKept];
         }
         more = seen != queue.last;
+    }
+    // The screen goes on with what it can still have; the player's lost keys or clicks are told
+    // here, where whoever reads the trace can see why they did nothing.
+    if (missed > 0) {
+        err() << "Input read too late: " << missed << " keys or presses lost";
     }
     // The wake-up of the events still to read may have been spent on this one: a screen that
     // stops here must not rest before it has read them.

@@ -54,7 +54,7 @@ public:
     // none yet. When more follow, the main thread's next wait ends at once, so that a screen
     // that reads one event a pass rests only once it has read them all. A reader that has
     // fallen further behind than the queue holds gets one kMissed event, then the oldest event
-    // still kept.
+    // still kept, and one trace line with the count goes to standard error.
     bool next(InputEvent& event);
 
 private:

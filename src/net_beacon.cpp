@@ -85,10 +85,11 @@ void Beacon::toEveryone(Datagram::Kind kind) {
 
 std::vector<unsigned char> Beacon::replyTo(const unsigned char* bytes, size_t size,
                                            uint32_t address, unsigned port,
-                                           DiscoveryClock::time_point now) {
+                                           DiscoveryClock::time_point now,
+                                           const Interfaces& interfaceList) {
     Datagram query;
-    if (port < kFirstUserPort || !parse(bytes, size, query) || query.kind != Datagram::kQuery ||
-        !limit.allow(address, now)) {
+    if (port < kFirstUserPort || !nearby(address, interfaceList) || !parse(bytes, size, query) ||
+        query.kind != Datagram::kQuery || !limit.allow(address, now)) {
         return {};
     }
     Datagram reply;
@@ -108,8 +109,14 @@ void Beacon::answer(DiscoveryClock::time_point now) {
     std::vector<unsigned char> bytes;
     uint32_t address;
     unsigned port;
+    Interfaces interfaces;
     for (int i = 0; i < kMaxPerPass && socket.receive(bytes, kDatagramSize, address, port); i++) {
-        std::vector<unsigned char> reply = replyTo(bytes.data(), bytes.size(), address, port, now);
+        // Read when a query comes, so that a network joined while the master waits counts.
+        if (i == 0) {
+            interfaces = Platform::interfaces();
+        }
+        std::vector<unsigned char> reply =
+            replyTo(bytes.data(), bytes.size(), address, port, now, interfaces);
         if (!reply.empty()) {
             socket.sendTo(address, port, reply);
         }

@@ -58,10 +58,11 @@ public:
     // not started or has stopped already.
     void stop();
     // The reply to one datagram of size bytes from address and port (host byte order), or
-    // nothing for one that is not a valid query from an unprivileged port or would go past the
-    // limits.
+    // nothing for one that is not a valid query from an unprivileged port of a sender near by
+    // interfaceList, or would go past the limits.
     std::vector<unsigned char> replyTo(const unsigned char* bytes, size_t size, uint32_t address,
-                                       unsigned port, DiscoveryClock::time_point now);
+                                       unsigned port, DiscoveryClock::time_point now,
+                                       const Interfaces& interfaceList);
     // For the wait: wakes it when a query waits; no socket when not started.
     Platform::SocketWatch watch() const { return socket.watch(); }
     bool listed() const { return socket.isOpen(); }

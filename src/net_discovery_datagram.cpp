@@ -34,9 +34,10 @@ uint32_t get32(const unsigned char* at) {
 bool printable(unsigned char c) {
     return c >= ' ' && c <= '~';
 }
-}  // namespace
 
-std::string listedNick(const std::string& nick) {
+// The nick as a datagram carries it: blanks alone stay, so that what parse() takes is built again
+// byte for byte.
+std::string sentNick(const std::string& nick) {
     std::string shown;
     for (char c : nick) {
         if (printable(static_cast<unsigned char>(c)) && shown.size() < kListedNickLength) {
@@ -44,6 +45,13 @@ std::string listedNick(const std::string& nick) {
         }
     }
     return shown.empty() ? kUnnamed : shown;
+}
+}  // namespace
+
+std::string listedNick(const std::string& nick) {
+    std::string shown = sentNick(nick);
+    // Blanks alone would make a row that shows nothing to choose.
+    return shown.find_first_not_of(' ') == std::string::npos ? kUnnamed : shown;
 }
 
 uint32_t randomNumber() {
@@ -63,7 +71,7 @@ std::vector<unsigned char> build(const Datagram& datagram) {
     put32(&bytes[kTokenAt], datagram.token);
     put32(&bytes[kHostingAt], datagram.hosting);
     if (datagram.kind == Datagram::kReply || datagram.kind == Datagram::kAnnouncement) {
-        std::string nick = listedNick(datagram.nick);
+        std::string nick = sentNick(datagram.nick);
         bytes[kNickLengthAt] = static_cast<unsigned char>(nick.size());
         memcpy(&bytes[kNickAt], nick.data(), nick.size());
     }
@@ -87,8 +95,10 @@ bool parse(const unsigned char* bytes, size_t size, Datagram& datagram) {
     if (length > kListedNickLength || named != (length > 0)) {
         return false;
     }
+    // Only a query and its reply belong to one search; a token elsewhere is not ours to read.
+    bool searched = kind == Datagram::kQuery || kind == Datagram::kReply;
     if ((kind == Datagram::kQuery) != (datagram.hosting == 0) ||
-        (kind == Datagram::kQuery && datagram.token == 0)) {
+        (kind == Datagram::kQuery && datagram.token == 0) || (!searched && datagram.token != 0)) {
         return false;
     }
     for (size_t i = kNickAt; i < kDatagramSize; i++) {

@@ -48,15 +48,17 @@ struct Datagram {
     std::string nick;
 };
 
-// The bytes of datagram, kDatagramSize of them; the nick as listedNick() makes it.
+// The bytes of datagram, kDatagramSize of them; the nick as listedNick() makes it, but for one of
+// blanks alone, which stays.
 std::vector<unsigned char> build(const Datagram& datagram);
 // Reads size bytes into datagram; false, with datagram unspecified, for anything that is not a
 // datagram build() could have made (a wrong length, magic, version or kind, a nick too long or not
-// printable, bytes where there must be none, a query with a hosting number, a reply without one).
+// printable, bytes where there must be none, a query with a hosting number, a reply without one,
+// an announcement or word of going with a token).
 bool parse(const unsigned char* bytes, size_t size, Datagram& datagram);
 
 // The nick as the list shows it: its printable ASCII characters, cut to kListedNickLength;
-// "Master" for an empty one.
+// "Master" for one that is empty or blanks alone.
 std::string listedNick(const std::string& nick);
 
 // A random number for a hosting or a search, never 0.

@@ -99,7 +99,11 @@ bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address,
     auto same = std::find_if(found.begin(), found.end(),
                              [&](const FoundGame& g) { return g.hosting == d.hosting; });
     if (d.kind == Datagram::kGone) {
-        if (same == found.end()) {
+        // Only from where the game was heard: any neighbour may know another's hosting number.
+        if (same == found.end() ||
+            (address != same->address &&
+             std::find(same->otherAddresses.begin(), same->otherAddresses.end(), address) ==
+                 same->otherAddresses.end())) {
             return false;
         }
         found.erase(same);
@@ -118,7 +122,7 @@ bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address,
     if (found.size() >= kMaxGames) {
         return false;
     }
-    found.push_back(FoundGame{d.hosting, d.nick, address, {}, now});
+    found.push_back(FoundGame{d.hosting, listedNick(d.nick), address, {}, now});
     return true;
 }
 

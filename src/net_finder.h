@@ -52,7 +52,8 @@ public:
     // One datagram from address and port (host byte order) as poll() takes it, near judged by
     // interfaceList: true when the list changed. Only replies with this search's token and
     // announcements, from the master's port on this machine or a network it is directly on,
-    // count; word that a game is gone removes it.
+    // count; word that a game is gone removes it when it comes from an address the game was heard
+    // at.
     bool take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,
               DiscoveryClock::time_point now, const Interfaces& interfaceList);
     // Forgets the games silent since before now - kSilence; true when one went.

@@ -93,12 +93,17 @@ int connectError(int socket);
 struct Interface {
     uint32_t address = 0;
     uint32_t mask = 0;
-    // The broadcast address the system names for it; 0 where it names none.
+    // The broadcast address the system names for it, or the far end of a point-to-point link; 0
+    // where it names none.
     uint32_t broadcast = 0;
     bool up = false;
     bool loopback = false;
     bool pointToPoint = false;
     bool canBroadcast = false;
+    // The system's name for it ("" where it gives none), and whether the default route leaves by
+    // it.
+    std::string name;
+    bool defaultRoute = false;
 };
 // The machine's IPv4 interfaces as the system lists them; empty when it does not say.
 std::vector<Interface> interfaces();

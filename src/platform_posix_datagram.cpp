@@ -5,11 +5,39 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "net_stdafx.h"
 
 namespace Platform {
 
+namespace {
+// RTF_UP in the table's flags: the route is in use.
+constexpr unsigned kRouteUp = 0x1;
+
+// The interface of the default route, from Linux's table of routes; "" elsewhere or without one.
+std::string defaultRouteInterface() {
+    std::ifstream routes("/proc/net/route");
+    std::string line;
+    std::getline(routes, line);
+    while (std::getline(routes, line)) {
+        std::istringstream fields(line);
+        std::string name, destination, gateway, mask;
+        unsigned flags = 0;
+        int refCount, use, metric;
+        fields >> name >> destination >> gateway >> std::hex >> flags >> std::dec >> refCount >>
+            use >> metric >> mask;
+        if (fields && destination == "00000000" && mask == "00000000" && (flags & kRouteUp) != 0) {
+            return name;
+        }
+    }
+    return "";
+}
+}  // namespace
+
 std::vector<Interface> interfaces() {
+    std::string routed = defaultRouteInterface();
     std::vector<Interface> found;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
@@ -31,10 +59,14 @@ std::vector<Interface> interfaces() {
         one.loopback = (i->ifa_flags & IFF_LOOPBACK) != 0;
         one.pointToPoint = (i->ifa_flags & IFF_POINTOPOINT) != 0;
         one.canBroadcast = (i->ifa_flags & IFF_BROADCAST) != 0;
-        // The same field holds the far end of a point-to-point link.
-        if (one.canBroadcast) {
+        // One field of the system's holds either, told apart by the flags.
+        if (one.pointToPoint) {
+            one.broadcast = ipv4(i->ifa_dstaddr);
+        } else if (one.canBroadcast) {
             one.broadcast = ipv4(i->ifa_broadaddr);
         }
+        one.name = i->ifa_name != nullptr ? i->ifa_name : "";
+        one.defaultRoute = !routed.empty() && one.name == routed;
         found.push_back(one);
     }
     freeifaddrs(list);

@@ -4,17 +4,48 @@
 
 #include "platform_win32_internal.h"
 
+#include <iphlpapi.h>
 #include <mswsock.h>
+
+#include <algorithm>
 
 namespace Platform {
 
+namespace {
+// The addresses of the interface that the default route leaves by; none when there is no such
+// route.
+std::vector<uint32_t> defaultRouteAddresses() {
+    std::vector<uint32_t> addresses;
+    DWORD routed = 0;
+    if (GetBestInterface(INADDR_ANY, &routed) != NO_ERROR) {
+        return addresses;
+    }
+    ULONG size = 0;
+    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) {
+        return addresses;
+    }
+    std::vector<unsigned char> bytes(size);
+    auto table = reinterpret_cast<MIB_IPADDRTABLE*>(bytes.data());
+    if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+        return addresses;
+    }
+    for (DWORD i = 0; i < table->dwNumEntries; i++) {
+        if (table->table[i].dwIndex == routed) {
+            addresses.push_back(ntohl(table->table[i].dwAddr));
+        }
+    }
+    return addresses;
+}
+}  // namespace
+
 std::vector<Interface> interfaces() {
     std::vector<Interface> found;
-    // The system's list of interfaces with their masks (wine has it too); no other library.
+    // The system's list of interfaces with their masks (wine has it too); it names none of them.
     SOCKET asking = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (asking == INVALID_SOCKET) {
         return found;
     }
+    std::vector<uint32_t> routed = defaultRouteAddresses();
     INTERFACE_INFO list[64];
     DWORD bytes = 0;
     if (WSAIoctl(asking, SIO_GET_INTERFACE_LIST, nullptr, 0, list, sizeof list, &bytes, nullptr,
@@ -33,6 +64,7 @@ std::vector<Interface> interfaces() {
             one.loopback = (info.iiFlags & IFF_LOOPBACK) != 0;
             one.pointToPoint = (info.iiFlags & IFF_POINTTOPOINT) != 0;
             one.canBroadcast = (info.iiFlags & IFF_BROADCAST) != 0;
+            one.defaultRoute = std::find(routed.begin(), routed.end(), one.address) != routed.end();
             found.push_back(one);
         }
     }
@@ -41,6 +73,9 @@ std::vector<Interface> interfaces() {
 }
 
 void prepareDatagramSocket(int socket) {
+    // Non-blocking for good: its sends and receives must never wait, and the main thread's wait
+    // leaves it so.
+    setBlocking(socket, false);
     BOOL on = TRUE;
     setsockopt(handle(socket), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
                sizeof on);
@@ -61,8 +96,6 @@ bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsi
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(address);
     to.sin_port = htons(static_cast<u_short>(port));
-    // The main thread's wait leaves a watched socket blocking: a send must never wait.
-    setBlocking(socket, false);
     return sendto(handle(socket), data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
            size;
 }
@@ -70,7 +103,7 @@ bool sendDatagram(int socket, const char* data, int size, uint32_t address, unsi
 long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, unsigned& fromPort) {
     // Earlier "port unreachable" answers, each reported once, stand before a datagram.
     constexpr int kTries = 16;
-    for (int i = 0; i < kTries && readableNow(socket); i++) {
+    for (int i = 0; i < kTries; i++) {
         sockaddr_in from = {};
         int length = sizeof from;
         long n =
@@ -80,6 +113,7 @@ long receiveDatagram(int socket, char* data, int size, uint32_t& fromAddress, un
             if (error == WSAECONNRESET) {
                 continue;
             }
+            // WSAEWOULDBLOCK: none waits.
             return -1;
         }
         fromAddress = ntohl(from.sin_addr.s_addr);

@@ -7,6 +7,9 @@
 #include <mstcpip.h>
 #include <windows.h>
 
+#include <mutex>
+#include <set>
+
 namespace Platform {
 
 const int kTimedOut = WSAETIMEDOUT;
@@ -17,6 +20,11 @@ namespace {
 const WORD kWinsockVersion = MAKEWORD(1, 1);
 // Main thread only, like startSockets and stopSockets.
 bool socketsStarted = false;
+
+// The sockets that setBlocking made non-blocking: the system does not tell, and the main thread's
+// wait must leave each socket as it found it. Any thread.
+std::mutex nonBlockingLock;
+std::set<SOCKET> nonBlocking;
 
 // The system's message for error in the language asked for, or "" when it has none there.
 std::string systemMessage(int error, WORD language) {
@@ -115,6 +123,11 @@ std::string errorText(int error) {
 }
 
 void closeSocket(int socket) {
+    {
+        // Its handle may come again for a new socket, which is blocking.
+        std::lock_guard<std::mutex> hold(nonBlockingLock);
+        nonBlocking.erase(handle(socket));
+    }
     closesocket(handle(socket));
 }
 
@@ -171,8 +184,21 @@ void reuseAddress(int /*socket*/) {
 }
 
 void setBlocking(int socket, bool blocking) {
-    u_long nonBlocking = blocking ? 0 : 1;
-    ioctlsocket(handle(socket), FIONBIO, &nonBlocking);
+    u_long mode = blocking ? 0 : 1;
+    if (ioctlsocket(handle(socket), FIONBIO, &mode) != 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(nonBlockingLock);
+    if (blocking) {
+        nonBlocking.erase(handle(socket));
+    } else {
+        nonBlocking.insert(handle(socket));
+    }
+}
+
+bool madeNonBlocking(int socket) {
+    std::lock_guard<std::mutex> hold(nonBlockingLock);
+    return nonBlocking.count(handle(socket)) != 0;
 }
 
 bool connectInProgress(int error) {

@@ -115,14 +115,14 @@ void waitForWake(int milliseconds, SocketWatch watch) {
             HANDLE both[2] = {wakeEvent, socketEvent};
             WaitForMultipleObjects(2, both, FALSE, timeout);
         }
-        // Watching made the socket non-blocking; a connected one goes back to blocking, which
-        // the system allows only once the watch is off. A socket left non-blocking would read
-        // "nothing yet" as an error: say so, once.
+        // Watching made the socket non-blocking; one that was blocking before goes back to it,
+        // which the system allows only once the watch is off. A socket left non-blocking would
+        // read "nothing yet" as an error: say so, once.
         static bool restoreFailed = false;
         u_long blocking = 0;
         bool restored =
             WSAEventSelect(socket, nullptr, 0) == 0 &&
-            (watch.event != SocketEvent::kReadable || ioctlsocket(socket, FIONBIO, &blocking) == 0);
+            (madeNonBlocking(watch.socket) || ioctlsocket(socket, FIONBIO, &blocking) == 0);
         if (!restored && !restoreFailed) {
             restoreFailed = true;
             std::string line =

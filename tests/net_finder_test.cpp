@@ -24,10 +24,11 @@ struct Fed {
     Net::DiscoveryClock::time_point now = Net::DiscoveryClock::now();
     bool take(const Datagram& d, uint32_t from, unsigned port = 31211) {
         Bytes b = Net::build(d);
-        // Address, mask, broadcast, up, loopback, point-to-point, can broadcast.
+        // Address, mask, broadcast, up, loopback, point-to-point, can broadcast, name, default
+        // route.
         return finder.take(b.data(), b.size(), from, port, now,
-                           {{0xc0a80101, 0xffffff00, 0, true, false, false, true},
-                            {0x0a070001, 0xffff0000, 0, true, false, false, true}});
+                           {{0xc0a80101, 0xffffff00, 0, true, false, false, true, "", false},
+                            {0x0a070001, 0xffff0000, 0, true, false, false, true, "", false}});
     }
 };
 
@@ -38,6 +39,7 @@ TEST(NetFinderTest, OnlyRepliesWithTheTokenAndAnnouncementsFromNearMastersCount)
     EXPECT_FALSE(f.take({Datagram::kReply, token + 1, 9, "alice"}, kMasterA));
     EXPECT_FALSE(f.take(reply, kMasterA, 31212));
     EXPECT_FALSE(f.take(reply, 0xc0a80214));  // 192.168.2.20, off the subnets
+    EXPECT_FALSE(f.take(reply, 0xc0a801ff));  // 192.168.1.255, everyone on one
     EXPECT_FALSE(f.take({Datagram::kQuery, token, 0, ""}, kMasterA));
     Bytes cut = Net::build(reply);
     EXPECT_FALSE(f.finder.take(cut.data(), cut.size() - 1, 0x7f000001, 31211, f.now, {}));
@@ -50,6 +52,8 @@ TEST(NetFinderTest, OnlyRepliesWithTheTokenAndAnnouncementsFromNearMastersCount)
     EXPECT_EQ(f.finder.games()[0].address, kMasterA);
     EXPECT_EQ(f.finder.games()[1].nick, "bob");
     EXPECT_EQ(f.finder.games()[1].address, 0x7f000001u);
+    EXPECT_TRUE(f.take({Datagram::kAnnouncement, 0, 11, "   "}, kMasterB));
+    EXPECT_EQ(f.finder.games().back().nick, "Master");
 }
 
 TEST(NetFinderTest, AHostingHeardByTwoWaysIsOneRowThatGoesWhenItsMasterIsGoneOrSilent) {
@@ -62,6 +66,7 @@ TEST(NetFinderTest, AHostingHeardByTwoWaysIsOneRowThatGoesWhenItsMasterIsGoneOrS
     EXPECT_EQ(f.finder.games()[0].otherAddresses, std::vector<uint32_t>{kMasterA});
 
     EXPECT_FALSE(f.take({Datagram::kGone, 0, 3, ""}, kMasterA));
+    EXPECT_FALSE(f.take({Datagram::kGone, 0, 9, ""}, kMasterA + 1)) << "not where it was heard";
     EXPECT_TRUE(f.take({Datagram::kGone, 0, 9, ""}, kMasterA));
     ASSERT_EQ(f.finder.games().size(), 1u);
     // Heard again 15 s later: it stays 20 s from then.
@@ -100,11 +105,29 @@ TEST(NetFinderTest, FindsABeaconOverLoopbackThatHoldsItsPortAlone) {
     EXPECT_LE(finder.restMs(), 1000);
 }
 
+TEST(NetFinderTest, TheMainThreadsWaitLeavesTheDiscoverySocketNeverBlocking) {
+    Net::DatagramSocket socket, sender;
+    ASSERT_TRUE(socket.open(0));
+    ASSERT_TRUE(sender.open(0));
+    Platform::waitForWake(0, socket.watch());
+    // A receive that blocks after all is ended by a datagram, late.
+    Testing::Later unblock(std::chrono::seconds(2), [&] {
+        sender.sendTo(Net::kLoopbackAddress, socket.port(), Bytes(Net::kDatagramSize));
+    });
+    auto start = std::chrono::steady_clock::now();
+    Bytes bytes;
+    uint32_t address;
+    unsigned port;
+    EXPECT_FALSE(socket.receive(bytes, Net::kDatagramSize, address, port));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
 // An announcement of hosting from address (10.7.0.x or 10.8.0.x), as the search takes it.
 void heard(Net::GameFinder& finder, uint32_t hosting, const char* nick, uint32_t address) {
     std::vector<unsigned char> b = Net::build({Datagram::kAnnouncement, 0, hosting, nick});
     finder.take(b.data(), b.size(), address, Net::kDiscoveryMasterPort, Net::DiscoveryClock::now(),
-                {{address, 0xffffff00, 0, true, false, false, true}});
+                {{address, 0xffffff00, 0, true, false, false, true, "", false}});
 }
 
 TEST(NetFinderTest, AListedGameIsReachedByEveryWayItWasHeardBy) {
@@ -147,6 +170,24 @@ TEST_F(GameListTest, RowsAreChosenByUpDownAndClicks) {
     EXPECT_FALSE(list.click(Layout::kListX + 2, row1 + Layout::kListRowHeight, text));
     EXPECT_FALSE(list.click(Layout::kListX + 2, row0 - 1, text));
     EXPECT_EQ(text, "10.7.0.2");
+}
+
+TEST_F(GameListTest, TwelveGamesScrollSoThatEachIsChosenByKeysAndClicksFollow) {
+    for (uint32_t i = 1; i <= 12; i++) {
+        heard(finder, i, "m", 0x0a070000 + i);
+    }
+    std::string text;
+    for (int i = 1; i <= 12; i++) {
+        ASSERT_TRUE(list.step(1, text));
+        EXPECT_EQ(text, "10.7.0." + std::to_string(i));
+    }
+    // Rows show games 5 to 12 now: the first row is game 5, and Up from there scrolls back.
+    EXPECT_TRUE(list.click(Layout::kListX + 2, Layout::kListFirstRowY + 2, text));
+    EXPECT_EQ(text, "10.7.0.5");
+    ASSERT_TRUE(list.step(-1, text));
+    EXPECT_EQ(text, "10.7.0.4");
+    EXPECT_TRUE(list.click(Layout::kListX + 2, Layout::kListFirstRowY + 2, text));
+    EXPECT_EQ(text, "10.7.0.4");
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     static Net::Beacon beacon("fuzz");
     auto now = Net::DiscoveryClock::now();
-    if (beacon.replyTo(data, size, 0x7f000001, 40000, now).size() > size) {
+    if (beacon.replyTo(data, size, 0x7f000001, 40000, now, {}).size() > size) {
         abort();
     }
     static Net::GameFinder finder;
