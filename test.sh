@@ -10,11 +10,14 @@
 #
 # The window tests and the Windows tests wait for what they see on the screen within deadlines,
 # so they run in the foreground, one suite after the other, their output shown as it comes. The
-# rest runs beside them in two lanes at the lowest priority, which the resting game leaves
-# processors enough for: the builds (the Windows one first, then the two sanitizer builds), and
-# the steps that mostly use one core or wait (apt, dpkg, lintian, a package build without
-# parallelism, the fuzzing run); their output is shown when they end. Whatever fails ends the run
-# at once, with its output: the rest is stopped.
+# rest runs beside them in two lanes, their output shown when they end: the builds (the Windows one
+# first, then the two sanitizer builds), and the steps that mostly use one core or wait (apt,
+# dpkg, lintian, a package build without parallelism, the fuzzing run). Every step with a
+# deadline runs at the usual priority, the fresh machine's and the package's included: on a busy
+# machine a lane at the lowest priority gets next to nothing, and its deadlines would measure the
+# other work. The builds, which have none, run a little below it, so that the programs under test
+# come first, but never stop. Whatever fails ends the run at once, with its output: the rest is
+# stopped.
 # Runs as an ordinary user; root only installs what is missing (through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -33,8 +36,9 @@ one_core_steps() {
     step fresh-machine tests/fresh/check-fresh-run.sh
     # The unit tests ran already: not again in the package's build.
     DEB_BUILD_OPTIONS=nocheck step package tests/package/check-package.sh
-    # The listener's message reader: the committed fuzz corpus, then a short fuzzing run.
-    FUZZ_SECONDS=45 step fuzz scripts/fuzz.sh build-fuzz
+    # The network's readers: their committed fuzz corpora, then a short fuzzing run, which looks
+    # for new inputs; scripts/fuzz.sh alone fuzzes longer.
+    FUZZ_SECONDS=20 step fuzz scripts/fuzz.sh build-fuzz
 }
 
 sanitizer_builds() {
@@ -102,20 +106,20 @@ stop_lanes() {
 trap stop_lanes EXIT
 trap 'exit 1' INT TERM HUP
 
-# Starts the lane $2 running "${@:3}": in the foreground ($1 = fg: its output shown as it comes,
-# at the usual priority), or beside it ($1 = bg: its output kept, at the lowest priority).
+# Starts the lane $2 running "${@:3}": in the foreground ($1 = fg: its output shown as it comes),
+# or beside it ($1 = bg: its output kept; builds: the same, a little below the usual priority).
 start() {
-    if [ "$1" = fg ]; then
-        "${@:3}" </dev/null &
-    else
-        (renice -n 19 "$BASHPID" >/dev/null && "${@:3}") </dev/null >"$work/$2.log" 2>&1 &
-    fi
+    case $1 in
+        fg) "${@:3}" </dev/null & ;;
+        bg) "${@:3}" </dev/null >"$work/$2.log" 2>&1 & ;;
+        builds) (renice -n 5 "$BASHPID" >/dev/null && "${@:3}") </dev/null >"$work/$2.log" 2>&1 & ;;
+    esac
     lanes[$!]=$2
 }
 
 start fg "window tests" step "unit, peer-link and window tests" ctest --test-dir build \
     --output-on-failure -j2
-start bg "Windows build" step "Windows build" scripts/windows/build.sh build-windows
+start builds "Windows build" step "Windows build" scripts/windows/build.sh build-windows
 start bg one-core one_core_steps
 
 # Whether the lane that just ended is $1 or $2, and both have ended: what waited for them starts.
@@ -136,7 +140,7 @@ while [ ${#lanes[@]} -gt 0 ]; do
     [ $status -eq 0 ] || { echo "FAILED: $name (status $status)" >&2 && exit 1; }
     ended[$name]=1
     if [ "$name" = "Windows build" ]; then
-        start bg "sanitizer builds" sanitizer_builds
+        start builds "sanitizer builds" sanitizer_builds
     fi
     if after "window tests" "Windows build"; then
         start fg "Windows tests" step Windows scripts/windows/test.sh
