@@ -42,11 +42,13 @@ one_core_steps() {
 }
 
 sanitizer_builds() {
-    # They make only the tests they run.
+    # They make only the tests they run, optimized as the sanitizers' makers advise (-O1): the
+    # instrumented code compiles in about half the time it takes at -O2.
+    local flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO='-O1 -g -DNDEBUG' -DFIVEINAROW_BENCHMARKS=OFF)
     step "AddressSanitizer build" scripts/build.sh build-asan -DSANITIZE=address,undefined \
-        -DFIVEINAROW_TESTS='unit;peer' -DFIVEINAROW_BENCHMARKS=OFF
+        -DFIVEINAROW_TESTS='unit;peer' "${flags[@]}"
     step "ThreadSanitizer build" scripts/build.sh build-tsan -DSANITIZE=thread \
-        -DFIVEINAROW_TESTS=peer -DFIVEINAROW_BENCHMARKS=OFF
+        -DFIVEINAROW_TESTS=peer "${flags[@]}"
 }
 
 sanitizer_tests() {
