@@ -8,7 +8,7 @@ takes 15-25 s, so one is booted once into the cache (a template) and copied for 
 A WineProgram is a harness Program (window title, screenshots, xdotool input) started with wine in
 such a prefix. Input reaches a wine window as it does a Linux one, keys going to the window under
 the pointer; wine wants the pointer in the window and half a second after the window shows before
-the first key. On a busy machine wine passes an input on late, by seconds at worst: WineProgram
+the first key. On a busy machine wine passes an input on late: WineProgram
 makes each key and click once and waits for the program's own sign that it took it (the screen it
 draws next), holding a button until then, and moves the pointer again by way of a pixel next to
 its place. Typed keys are let go at once (the library repeats a held key itself, whatever the
@@ -90,6 +90,14 @@ def run_to_end(args, env, timeout, cwd=None):
         raise Failure(f"{' '.join(args)} did not end within {timeout:g} s") from e
 
 
+def ended(done):
+    """How a finished command (see run_to_end) ended, in words: its exit status and the ends of
+    its output and error output."""
+    out, err = (stream.decode(errors="replace").strip()[-1500:] for stream in (done.stdout,
+                                                                               done.stderr))
+    return f"exit status {done.returncode}; output {out!r}; error output {err!r}"
+
+
 class Locked:
     """Holds an exclusive lock on the file `path` while in its `with` block."""
 
@@ -164,8 +172,8 @@ class WinePrefix:
 
     def run(self, args, display=None, cwd=None, timeout=RUN_TIMEOUT):
         """Runs the Windows program args[0] with wine to its end; returns the finished process
-        (returncode, stdout, stderr)."""
-        return run_to_end(["wine", *args], self.env(display), timeout, cwd)
+        (returncode, stdout, stderr; wine's own errors there too: see ended)."""
+        return run_to_end(["wine", *args], self.env(display, WINE_ERRORS), timeout, cwd)
 
     def registry(self, key):
         """The output of `reg query KEY /s`, or None when the key does not exist."""
