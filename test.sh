@@ -12,12 +12,13 @@
 # so they run in the foreground, one suite after the other, their output shown as it comes. The
 # rest runs beside them in two lanes, their output shown when they end: the builds (the Windows one
 # first, then the two sanitizer builds), and the steps that mostly use one core or wait (apt,
-# dpkg, lintian, a package build without parallelism, the fuzzing run). All of it runs at the
-# usual priority: on a busy machine a lane at the lowest priority gets next to nothing, so that
-# the deadlines of its steps (the fresh machine's, the package's) would measure the other work,
-# and the tests that wait for a build would wait for ever. The tests wait for the game's own signs
-# within their deadlines, and hold beside the builds as they do beside any other work. Whatever
-# fails ends the run at once, with its output: the rest is stopped.
+# dpkg, lintian, a package build without parallelism, the fuzzing run). Every step with a
+# deadline runs at the usual priority, the fresh machine's and the package's included: on a busy
+# machine a lane at the lowest priority gets next to nothing, and its deadlines would measure the
+# other work. The builds, which have none, run a little below it (nice 5: a third of a test's
+# share when both want the processor), so that the programs under test come first, while the
+# builds that tests wait for still go on beside other work. Whatever fails ends the run at once,
+# with its output: the rest is stopped.
 # Runs as an ordinary user; root only installs what is missing (through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -109,19 +110,19 @@ trap stop_lanes EXIT
 trap 'exit 1' INT TERM HUP
 
 # Starts the lane $2 running "${@:3}": in the foreground ($1 = fg: its output shown as it comes),
-# or beside it ($1 = bg: its output kept).
+# or beside it ($1 = bg: its output kept; builds: the same, a little below the usual priority).
 start() {
-    if [ "$1" = fg ]; then
-        "${@:3}" </dev/null &
-    else
-        "${@:3}" </dev/null >"$work/$2.log" 2>&1 &
-    fi
+    case $1 in
+        fg) "${@:3}" </dev/null & ;;
+        bg) "${@:3}" </dev/null >"$work/$2.log" 2>&1 & ;;
+        builds) (renice -n 5 "$BASHPID" >/dev/null && "${@:3}") </dev/null >"$work/$2.log" 2>&1 & ;;
+    esac
     lanes[$!]=$2
 }
 
 start fg "window tests" step "unit, peer-link and window tests" ctest --test-dir build \
     --output-on-failure -j2
-start bg "Windows build" step "Windows build" scripts/windows/build.sh build-windows
+start builds "Windows build" step "Windows build" scripts/windows/build.sh build-windows
 start bg one-core one_core_steps
 
 # Whether the lane that just ended is $1 or $2, and both have ended: what waited for them starts.
@@ -142,7 +143,7 @@ while [ ${#lanes[@]} -gt 0 ]; do
     [ $status -eq 0 ] || { echo "FAILED: $name (status $status)" >&2 && exit 1; }
     ended[$name]=1
     if [ "$name" = "Windows build" ]; then
-        start bg "sanitizer builds" sanitizer_builds
+        start builds "sanitizer builds" sanitizer_builds
     fi
     if after "window tests" "Windows build"; then
         start fg "Windows tests" step Windows scripts/windows/test.sh
