@@ -15,10 +15,10 @@
 # dpkg, lintian, a package build without parallelism, the fuzzing run). Every step with a
 # deadline runs at the usual priority, the fresh machine's and the package's included: on a busy
 # machine a lane at the lowest priority gets next to nothing, and its deadlines would measure the
-# other work. The builds, which have none, run a little below it (nice 5: a third of a test's
-# share when both want the processor), so that the programs under test come first, while the
-# builds that tests wait for still go on beside other work. Whatever fails ends the run at once,
-# with its output: the rest is stopped.
+# other work. So does the Windows build, which the Windows tests wait for. The sanitizer builds,
+# whose tests come last, run a little below it (nice 5: a third of a test's share when both want
+# the processor), so that the programs under test come first. Whatever fails ends the run at
+# once, with its output: the rest is stopped.
 # Runs as an ordinary user; root only installs what is missing (through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -122,7 +122,7 @@ start() {
 
 start fg "window tests" step "unit, peer-link and window tests" ctest --test-dir build \
     --output-on-failure -j2
-start builds "Windows build" step "Windows build" scripts/windows/build.sh build-windows
+start bg "Windows build" step "Windows build" scripts/windows/build.sh build-windows
 start bg one-core one_core_steps
 
 # Whether the lane that just ended is $1 or $2, and both have ended: what waited for them starts.
