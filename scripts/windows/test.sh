@@ -33,10 +33,13 @@ text_mask=build/tests/window/window_text_mask
 
 # The peer tests bind fixed ports: in a private network namespace, with a wineserver of its own
 # (wine's sockets are its server's, and one still running for the prefix outside would answer).
+# That server and the prefix's system processes start once, before the cases run two at a time,
+# and stay until the end: two cases never share their start, nor meet a server that is ending.
 # shellcheck disable=SC2016
 scripts/private-network.sh bash -c 'set -u
     export WINEPREFIX=$PWD/build-windows/cross/wineprefix; wineserver -k 2>/dev/null; status=0
-    ctest --test-dir build-windows/cross --output-on-failure -j2 -L "unit|peer" || status=$?
+    python3 -B tests/window/wine.py start --prefix "$WINEPREFIX" &&
+        ctest --test-dir build-windows/cross --output-on-failure -j2 -L "unit|peer" || status=$?
     wineserver -k 2>/dev/null; exit $status'
 timeout 900 python3 -B tests/windows/test_exit.py build-windows/cross/fiveinarow.exe \
     --data data --text-mask "$text_mask"

@@ -8,10 +8,11 @@ takes 15-25 s, so one is booted once into the cache (a template) and copied for 
 A WineProgram is a harness Program (window title, screenshots, xdotool input) started with wine in
 such a prefix. Input reaches a wine window as it does a Linux one, keys going to the window under
 the pointer; wine wants the pointer in the window and half a second after the window shows before
-the first key, and a button held for about 0.1 s. On a busy machine wine now and then drops an
-input or passes it on late: WineProgram makes a key or click that shows no effect again, moves the
-pointer again by way of a pixel next to its place, and lets go at once of the keys that the game
-reads from its key buffer (the library repeats a held key itself).
+the first key. On a busy machine wine passes an input on late: WineProgram
+makes each key and click once and waits for the program's own sign that it took it (the screen it
+draws next), holding a button until then, and moves the pointer again by way of a pixel next to
+its place. Typed keys are let go at once (the library repeats a held key itself, whatever the
+display's auto-repeat says) and typed one at a time, each once the one before shows.
 
     def test(h):
         prefix = wine.prefix(h)
@@ -31,6 +32,7 @@ build's CTest starts its tests so.
 import argparse
 import fcntl
 import os
+import re
 import selectors
 import shutil
 import subprocess
@@ -38,7 +40,7 @@ import sys
 import tempfile
 import time
 
-from harness.checks import Failure, check, poll
+from harness.checks import WAIT, Failure, check, poll
 from harness.geometry import SCREEN_H, SCREEN_W
 from harness.program import Program
 
@@ -52,22 +54,26 @@ RUN_TIMEOUT = 120
 # wine takes 1-6 s to show a window here, more on a busy machine.
 WINDOW_TIMEOUT = 40.0
 SETTLE = 0.5
-# How long a button is held: long enough for a polling loop.
-HOLD = 0.1
-# How long an input may take to show its effect before it is taken for lost and made again, and
-# how often.
-RETRY = 3.0
-INPUT_ATTEMPTS = 3
+# How often a wait for an input's effect looks at the screen: each look starts an X tool, and
+# wine and the program want the processor more than the test does.
+LOOK = 0.05
 # The keys the game polls in its loops rather than reads from its key buffer.
 POLLED_KEYS = ("Escape",)
+# xdotool's names of the characters that type_text types by key.
+KEY_NAMES = {".": "period", " ": "space", ":": "colon", "-": "minus", "_": "underscore"}
 OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine's own errors on the program's standard error, and how they begin: a test that fails shows
+# them beside the program's own lines, which the tests compare without them.
+WINE_ERRORS = "-all,err+all"
+WINES_OWN = re.compile(r"[0-9a-f]{4}:(err|fixme|warn|trace):|wine(server|dbg)?: ")
 XDG = ("CONFIG", "DATA", "CACHE", "STATE")
 
 
-def environment(prefix, display=None):
-    """The environment of wine programs in `prefix` (on `display`, or with no display)."""
+def environment(prefix, display=None, debug="-all"):
+    """The environment of wine programs in `prefix` (on `display`, or with no display), with
+    wine's own messages as `debug` (WINEDEBUG) says."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=OVERRIDES)
+    env.update(WINEPREFIX=prefix, WINEDEBUG=debug, WINEDLLOVERRIDES=OVERRIDES)
     # Like the displays' programs, none asks a router unless the test says so.
     env["FIVEINAROW_PORT_MAPPING"] = "0"
     for kind in XDG:
@@ -84,6 +90,14 @@ def run_to_end(args, env, timeout, cwd=None):
                               check=False)
     except subprocess.TimeoutExpired as e:
         raise Failure(f"{' '.join(args)} did not end within {timeout:g} s") from e
+
+
+def ended(done):
+    """How a finished command (see run_to_end) ended, in words: its exit status and the ends of
+    its output and error output."""
+    out, err = (stream.decode(errors="replace").strip()[-1500:] for stream in (done.stdout,
+                                                                               done.stderr))
+    return f"exit status {done.returncode}; output {out!r}; error output {err!r}"
 
 
 class Locked:
@@ -150,8 +164,8 @@ class WinePrefix:
         for kind in XDG:
             os.makedirs(os.path.join(path, "xdg", kind.lower()), exist_ok=True)
 
-    def env(self, display=None):
-        return environment(self.path, display)
+    def env(self, display=None, debug="-all"):
+        return environment(self.path, display, debug)
 
     def unix_path(self, windows_path):
         """Where a path of the C: drive ("C:\\\\Program Files\\\\...") is in this prefix."""
@@ -160,8 +174,8 @@ class WinePrefix:
 
     def run(self, args, display=None, cwd=None, timeout=RUN_TIMEOUT):
         """Runs the Windows program args[0] with wine to its end; returns the finished process
-        (returncode, stdout, stderr)."""
-        return run_to_end(["wine", *args], self.env(display), timeout, cwd)
+        (returncode, stdout, stderr; wine's own errors there too: see ended)."""
+        return run_to_end(["wine", *args], self.env(display, WINE_ERRORS), timeout, cwd)
 
     def registry(self, key):
         """The output of `reg query KEY /s`, or None when the key does not exist."""
@@ -192,17 +206,6 @@ def beside_pictures(h, exe, name=None):
     return copy
 
 
-def within(condition, timeout):
-    """Whether condition() holds within `timeout` seconds."""
-    end = time.monotonic() + timeout
-    while True:
-        if condition():
-            return True
-        if time.monotonic() > end:
-            return False
-        time.sleep(0.01)
-
-
 class WineProgram(Program):
     """The Windows program `exe` (a path wine understands) run with wine in `prefix` on
     `display`, in the folder `cwd` (default: a fresh one in the scratch folder)."""
@@ -217,13 +220,19 @@ class WineProgram(Program):
         self.client = (0, 0)  # the program's pixels in the window
         super().__init__(harness, display, cwd or tempfile.mkdtemp(dir=harness.scratch,
                                                                    prefix="run-"),
-                         prefix_.env(display))
+                         prefix_.env(display, WINE_ERRORS))
 
     def command(self):
         return ["wine", self.exe, *self.args]
 
     def refused(self):
         return False
+
+    def lines(self, stream="stdout", everything=False):
+        """The program's lines; wine's own (its errors, on standard error) only with
+        `everything`."""
+        lines = super().lines(stream)
+        return lines if everything else [line for line in lines if not WINES_OWN.match(line)]
 
     def window_search(self):
         # Other wine programs of the test may show windows of the same title.
@@ -269,35 +278,43 @@ class WineProgram(Program):
         self.display.xdotool("windowfocus", self.window)
 
     def leave(self):
-        """Clicks Exit in the main menu, again should wine have dropped the click."""
-        self.click_at(*self.button_centre("mi_exit.tga"), taken=lambda: "End" in self.lines())
+        """Clicks Exit in the main menu, the button held until the program says it ends."""
+        self.click_at(*self.button_centre("mi_exit.tga"), lambda: "End" in self.lines(),
+                      "the line 'End' after a click on Exit")
 
     def key(self, name, seen=None, what=None):
-        """Presses a key until the program has taken it: until seen(screenshot) holds, or else
-        until the screen changes (see retried). Keys the game polls (POLLED_KEYS) are held until
-        taken, as Program.key does; the others, which it reads from its key buffer, are pressed
-        and let go at once: the library repeats a held key itself, from a quarter of a second
-        on, and a repeated Enter would answer the next prompt too. How long a key is held is
-        not up to the test: wine may pass its press on hundreds of milliseconds late."""
-        taken = self.effect(seen, what or f"the key {name}")
-
-        def press():
-            if name not in POLLED_KEYS:
-                self.display.xdotool("key", name)
-                return False
+        """Presses a key once and waits until the program has taken it: until seen(screenshot)
+        holds, or else until the screen changes. The keys the game polls (POLLED_KEYS) are held
+        until then, as Program.key holds them. The others, which it takes as typed keys, go to
+        the display as a press and its release in one call, with no pause between: the library
+        repeats a key held for a quarter of a second itself, and the display's auto-repeat does
+        not reach it under wine, so a release that a busy machine held up would type the key
+        twice (and a key pressed again because its effect came late would too)."""
+        what = what or f"the key {name}"
+        taken = self.effect(seen, what)
+        if name in POLLED_KEYS:
             self.display.xdotool("keydown", name)
             try:
-                return within(taken, RETRY)
+                self.until(taken, what)
             finally:
                 self.display.xdotool("keyup", name)
+        else:
+            self.display.xdotool("key", "--delay", "0", name)
+            self.until(taken, what)
 
-        self.retried(press, taken, what or f"the key {name}")
+    def type_text(self, text):
+        """Types `text` key by key, each once the program has drawn the one before (a prompt
+        draws every key it takes)."""
+        for character in text:
+            self.key(KEY_NAMES.get(character, character), what=f"{character!r} typed")
 
     def click(self, x, y, seen=None, what=None):
-        """Clicks at (x, y) until the program has taken it, as key() presses a key: where the
-        game's arrow is the display's cursor, no frame shows that wine passed the press on, and a
-        press it dropped would otherwise be lost."""
-        self.click_at(x, y, self.effect(seen, what or f"a click at ({x}, {y})"))
+        """Clicks at (x, y) once, the button held until the program has taken the press: until
+        seen(screenshot) holds, or else the screen changes. Where the game's arrow is the
+        display's cursor no frame shows the press itself, and wine may pass it on late on a
+        busy machine: its effect is the sign."""
+        what = what or f"a click at ({x}, {y})"
+        self.click_at(x, y, self.effect(seen, what), what)
 
     def effect(self, seen, what):
         """Whether an input made now has shown its effect: seen(screenshot), or else a screen
@@ -311,30 +328,22 @@ class WineProgram(Program):
 
         return taken
 
-    def click_at(self, x, y, taken=None):
-        """Clicks the left button at (x, y) of the window, held long enough; with taken, until
-        taken() holds (see retried)."""
-        def press():
-            self.move_blind(x, y)
-            self.display.xdotool("mousedown", "1")
-            time.sleep(HOLD)
+    def click_at(self, x, y, taken, what):
+        """Presses the left button at (x, y) of the window and holds it until taken() holds."""
+        self.move_blind(x, y)
+        self.display.xdotool("mousedown", "1")
+        try:
+            self.until(taken, what)
+        finally:
             self.display.xdotool("mouseup", "1")
-            return False
 
-        if taken is None:
-            press()
-        else:
-            self.retried(press, taken, f"a click at ({x}, {y})")
-
-    @staticmethod
-    def retried(act, taken, what):
-        """Does act() until it, or taken() within RETRY s of it, holds: an input that shows no
-        effect by then is taken for lost (wine drops one now and then on a busy machine) and
-        made again, INPUT_ATTEMPTS times at most."""
-        for _ in range(INPUT_ATTEMPTS):
-            if act() or within(taken, RETRY):
+    def until(self, taken, what):
+        """Waits until taken() holds: the program's own sign that it took an input. One input,
+        never made again: on a busy machine wine passes it on late, and one made again would
+        then be taken twice."""
+        for _ in poll(WAIT, f"the program to take {what}", step=LOOK):
+            if taken():
                 return
-        raise Failure(f"the program did not take {what} in {INPUT_ATTEMPTS} tries")
 
     def move_blind(self, x, y):
         """Moves the pointer without looking; where it is there already, by way of a pixel next
@@ -350,12 +359,12 @@ class WineProgram(Program):
 
 def run_console(prefix_, args):
     """Runs the console program args[0] in `prefix_` and returns its exit status, passing its
-    output on as it comes. The output goes through pipes of this script's own: the wineserver and
-    the system processes that the first program of a prefix starts keep that program's standard
-    descriptors open for as long as they live, and a caller that reads to their end (CTest) would
-    wait for them."""
-    proc = subprocess.Popen(["wine", *args], env=prefix_.env(), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
+    output on as it comes, wine's own errors included, and saying how it ended when it failed.
+    The output goes through pipes of this script's own: the wineserver and the system processes
+    that the first program of a prefix starts keep that program's standard descriptors open for
+    as long as they live, and a caller that reads to their end (CTest) would wait for them."""
+    proc = subprocess.Popen(["wine", *args], env=prefix_.env(debug=WINE_ERRORS),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     with selectors.DefaultSelector() as pipes:
         for pipe, to in ((proc.stdout, sys.stdout.buffer), (proc.stderr, sys.stderr.buffer)):
             os.set_blocking(pipe.fileno(), False)
@@ -379,19 +388,49 @@ def run_console(prefix_, args):
         # All it wrote is in the pipes now.
         for key in list(pipes.get_map().values()):
             pass_on(key.fileobj, key.data)
-    return proc.returncode
+    if proc.returncode:
+        how = (f"killed by signal {-proc.returncode}" if proc.returncode < 0
+               else f"exit status {proc.returncode}")
+        print(f"wine.py: {' '.join(args)} in {prefix_.path}: {how}", file=sys.stderr)
+    return proc.returncode if proc.returncode >= 0 else 128 - proc.returncode
+
+
+def start_server(prefix_):
+    """Starts the wineserver of `prefix_` to stay until `wineserver -k`, and with it the prefix's
+    system processes. Programs started side by side then neither share the start of a server and
+    its system processes nor meet a server that is ending (it ends 3 s after its last program)."""
+    env = prefix_.env(debug=WINE_ERRORS)
+    with tempfile.TemporaryFile() as log:
+        for args in (["wineserver", "-p"], ["wine", "cmd", "/c", "exit"]):
+            # Their output goes to a file: the server and system processes, which stay, would
+            # keep pipes open.
+            try:
+                done = subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                      stderr=log, timeout=BOOT_TIMEOUT, check=False)
+            except subprocess.TimeoutExpired as e:
+                raise Failure(f"{' '.join(args)} did not end within {BOOT_TIMEOUT} s") from e
+            if done.returncode != 0:
+                log.seek(0)
+                raise Failure(f"{' '.join(args)} in {prefix_.path}: exit status {done.returncode}:"
+                              f" {log.read().decode(errors='replace')[-2000:]}")
 
 
 def main():
-    parser = argparse.ArgumentParser(description="runs a Windows console program under wine")
+    parser = argparse.ArgumentParser(description="runs Windows console programs under wine")
     sub = parser.add_subparsers(dest="command", required=True)
     run = sub.add_parser("run", help="runs PROGRAM in the prefix DIR (made when missing)")
     run.add_argument("--prefix", required=True, metavar="DIR")
     run.add_argument("program")
     run.add_argument("args", nargs=argparse.REMAINDER)
+    start = sub.add_parser("start", help="starts the prefix DIR (made when missing) and its "
+                           "wineserver, which stays until `wineserver -k`")
+    start.add_argument("--prefix", required=True, metavar="DIR")
     args = parser.parse_args()
     prefix_ = WinePrefix(os.path.abspath(args.prefix))
-    sys.exit(run_console(prefix_, [args.program, *args.args]))
+    if args.command == "start":
+        start_server(prefix_)
+    else:
+        sys.exit(run_console(prefix_, [args.program, *args.args]))
 
 
 if __name__ == "__main__":

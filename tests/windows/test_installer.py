@@ -76,7 +76,7 @@ def stand_in_netsh(prefix):
                    check=True, timeout=120)
     done = prefix.run(["reg", "add", "HKCU\\Software\\Wine\\DllOverrides", "/v", "netsh.exe",
                        "/d", "native", "/f"])
-    check(done.returncode == 0, "could not make wine run the stand-in netsh")
+    check(done.returncode == 0, f"could not make wine run the stand-in netsh: {wine.ended(done)}")
 
 
 def netsh_calls(prefix):
@@ -98,7 +98,7 @@ def install(h, prefix, files):
     installed = prefix.unix_path(INSTALL_DIR)
     started = time.monotonic()
     done = prefix.run([h.exe, "/S"], timeout=SETUP_TIMEOUT)
-    check(done.returncode == 0, f"the silent install ended with {done.returncode}")
+    check(done.returncode == 0, f"the silent install failed: {wine.ended(done)}")
     print(f"installed in {time.monotonic() - started:.1f} s")
     check(sorted(os.path.relpath(os.path.join(folder, f), installed)
                  for folder, _, names in os.walk(installed) for f in names) == sorted(files),
@@ -126,7 +126,7 @@ def uninstall(prefix, quiet):
     command = re.match(r'"([^"]+)"\s*(.*)$', quiet)
     started = time.monotonic()
     done = prefix.run([command.group(1), *command.group(2).split()], timeout=SETUP_TIMEOUT)
-    check(done.returncode == 0, f"the silent uninstall ended with {done.returncode}")
+    check(done.returncode == 0, f"the silent uninstall failed: {wine.ended(done)}")
     for _ in poll(SETUP_TIMEOUT, "the uninstaller to remove everything", step=0.2):
         if not os.path.exists(installed) and prefix.registry(ENTRY) is None:
             break

@@ -90,7 +90,9 @@ class Program(Screens, Input):
 
     # -- output --
 
-    def lines(self, stream="stdout"):
+    def lines(self, stream="stdout", everything=False):
+        """The lines the program wrote on `stream`; `everything`: with those of the system that
+        runs it (see WineProgram)."""
         path = self.out_path if stream == "stdout" else self.err_path
         with open(path, "r", errors="replace") as f:
             return f.read().splitlines()
@@ -127,6 +129,13 @@ class Program(Screens, Input):
 
     def running(self):
         return self.proc.poll() is None
+
+    def state(self):
+        """How the program stands, in words: running, or its exit status."""
+        status = self.proc.poll()
+        if status is None:
+            return "running"
+        return f"ended by signal {-status}" if status < 0 else f"exit status {status}"
 
     def ends_within(self, timeout):
         """Whether the program has ended, or ends within `timeout` seconds."""

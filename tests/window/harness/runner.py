@@ -64,6 +64,8 @@ class Harness:
         return self
 
     def __exit__(self, kind, value, tb):
+        # How each program stood when the test ended, before it is stopped.
+        self.states = [p.state() for p in self.programs]
         for p in self.programs:
             p.stop()
         try:
@@ -79,10 +81,13 @@ class Harness:
         return False
 
     def report_failure(self):
-        for i, p in enumerate(self.programs):
+        """What each program did: its command, how it stood when the test failed, and all it
+        wrote (under wine, wine's own lines too)."""
+        for i, (p, state) in enumerate(zip(self.programs, self.states)):
+            print(f"--- program {i}: {' '.join(p.command())}: {state} ---", file=sys.stderr)
             for stream in ("stdout", "stderr"):
                 print(f"--- program {i} {stream} ---", file=sys.stderr)
-                print("\n".join(p.lines(stream)), file=sys.stderr)
+                print("\n".join(p.lines(stream, everything=True)), file=sys.stderr)
             if p.last_shot is not None:
                 path = os.path.join(p.cwd, "last-screenshot.ppm")
                 with open(path, "wb") as f:
