@@ -121,7 +121,9 @@ Net::Owner<Net::AcceptedSocket> Listener::acceptPeer() {
     // then fails at once.
     for (;;) {
         Net::Owner<Net::AcceptedSocket> connection(server->wait());
-        if (admitted(connection->host)) {
+        // A stop wakes the accept on Windows with a connection of its own, from this machine: no
+        // stranger, and no peer either (adopt() closes it).
+        if (admitted(connection->host) || isStopping()) {
             return connection;
         }
         // A stranger who came first must not be taken for the peer; it goes as connection does.

@@ -394,7 +394,14 @@ TEST(ListenerTest, StopEndsAWaitInTheAcceptPromptly) {
     listener.setup(kPort, kCells);
     EXPECT_NO_THROW(listener.open());
     listener.stop();
-    EXPECT_EQ(countLines(capture.take(), "Listener: connection closed by peer"), 0);
+    // The same for a listener that takes its master alone, whom nobody has named yet.
+    listener.setup(kPort, kCells, 1, true);
+    listener.open();
+    listener.start(nullptr);
+    ASSERT_TRUE(finishesWithin([] { listener.stop(); }, std::chrono::seconds(1)));
+    std::string err = capture.take();
+    EXPECT_EQ(countLines(err, "Listener: connection closed by peer"), 0);
+    EXPECT_EQ(countLines(err, "Listener: refused connection from 127.0.0.1"), 0);
 }
 
 TEST(ListenerTest, StopEndsAWaitInAReadPromptly) {
