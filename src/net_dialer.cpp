@@ -119,8 +119,7 @@ int Dialer::restMs() const {
     if (watch().socket == -1) {
         return Platform::kForever;
     }
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    return Platform::restUntil(deadline);
 }
 
 void Dialer::trace() {

@@ -5,6 +5,7 @@
 
 #include "net_host.h"
 #include "net_stdafx.h"
+#include "platform.h"
 
 namespace Net {
 
@@ -85,8 +86,7 @@ int GameFinder::restMs(DiscoveryClock::time_point now) const {
     for (const FoundGame& g : found) {
         next = std::min(next, g.heard + kSilence);
     }
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-    return static_cast<int>(std::max<decltype(ms)>(ms, 0));
+    return Platform::restUntil(next, now);
 }
 
 bool GameFinder::take(const unsigned char* bytes, size_t size, uint32_t address, unsigned port,

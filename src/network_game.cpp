@@ -3,7 +3,6 @@
 
 #include <allegro.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -44,11 +43,6 @@ std::string internetLine(const Net::PortMapping& mapping) {
     }
 }
 
-int restUntil(std::chrono::steady_clock::time_point deadline) {
-    auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
 }  // namespace
 
 NetworkGame::NetworkGame() {}
@@ -200,7 +194,8 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
     // freeze the window, and Escape abandons the connect at once.
     for (;;) {
         connected = connected || dialer.poll();
-        bool waitingForRouter = port != nullptr && !port->answered() && restUntil(grace) > 0;
+        bool waitingForRouter =
+            port != nullptr && !port->answered() && Platform::restUntil(grace) > 0;
         if (connected && !waitingForRouter) {
             break;
         }
@@ -209,8 +204,8 @@ bool NetworkGame::connectAndAnnounce(Net::Dialer& dialer, const std::string& nic
         // The connect wakes the wait when it ends, the look-up's thread when it has finished,
         // the router's answer when it comes.
         int rest = connected ? Platform::kForever : dialer.restMs();
-        if (waitingForRouter && (rest == Platform::kForever || rest > restUntil(grace))) {
-            rest = restUntil(grace);
+        if (waitingForRouter && (rest == Platform::kForever || rest > Platform::restUntil(grace))) {
+            rest = Platform::restUntil(grace);
         }
         System::flip(rest, connected ? Platform::SocketWatch() : dialer.watch());
         if (escape.pressed()) {

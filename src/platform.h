@@ -10,6 +10,7 @@
 // its invalid socket becomes -1.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -145,6 +146,14 @@ struct SocketWatch {
 };
 // A wait without a time limit.
 constexpr int kForever = -1;
+
+// The milliseconds of a wait that ends at deadline: rounded up, so that the wait never ends
+// before it; 0 once it has passed.
+inline int restUntil(std::chrono::steady_clock::time_point deadline,
+                     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return static_cast<int>(left > 0 ? left : 0);
+}
 
 // Sleeps until wakeMain() has been called since the last wait began, the watched socket does
 // what it is watched for, or milliseconds have passed (kForever: no limit). Returns at once when
