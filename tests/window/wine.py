@@ -67,6 +67,13 @@ OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 WINE_ERRORS = "-all,err+all"
 WINES_OWN = re.compile(r"[0-9a-f]{4}:(err|fixme|warn|trace):|wine(server|dbg)?: ")
 XDG = ("CONFIG", "DATA", "CACHE", "STATE")
+# Wine, with the address space laid out the same at every start. Debian's wine has no preloader to
+# reserve the low addresses Windows programs expect before the C library's heap is placed, and
+# its loader sits at 0x7d000000; the kernel puts the heap anywhere in the gigabyte above it, so
+# about one start in 2000 finds its heap where the shared user data (0x7ffe0000) must go and
+# ends at once ("failed to map the shared user data"). Unrandomized, the heap starts right
+# after the loader, well below.
+WINE = ["setarch", os.uname().machine, "--addr-no-randomize", "wine"]
 
 
 def environment(prefix, display=None, debug="-all"):
@@ -118,7 +125,7 @@ class Locked:
 
 
 def wine_version():
-    out = run_to_end(["wine", "--version"], environment("/nonexistent"), 30).stdout
+    out = run_to_end([*WINE, "--version"], environment("/nonexistent"), 30).stdout
     return "".join(c if c.isalnum() or c in ".-" else "_" for c in out.decode().strip())
 
 
@@ -134,8 +141,8 @@ def template():
             for kind in XDG:
                 os.makedirs(os.path.join(work, "xdg", kind.lower()))
             env = environment(work)
-            for args in (["wineboot", "-i"],
-                         ["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+            for args in ([*WINE, "wineboot", "-i"],
+                         [*WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
                           "Managed", "/d", "N", "/f"],
                          ["wineserver", "-w"]):
                 done = run_to_end(args, env, BOOT_TIMEOUT)
@@ -175,7 +182,7 @@ class WinePrefix:
     def run(self, args, display=None, cwd=None, timeout=RUN_TIMEOUT):
         """Runs the Windows program args[0] with wine to its end; returns the finished process
         (returncode, stdout, stderr; wine's own errors there too: see ended)."""
-        return run_to_end(["wine", *args], self.env(display, WINE_ERRORS), timeout, cwd)
+        return run_to_end([*WINE, *args], self.env(display, WINE_ERRORS), timeout, cwd)
 
     def registry(self, key):
         """The output of `reg query KEY /s`, or None when the key does not exist."""
@@ -223,7 +230,7 @@ class WineProgram(Program):
                          prefix_.env(display, WINE_ERRORS))
 
     def command(self):
-        return ["wine", self.exe, *self.args]
+        return [*WINE, self.exe, *self.args]
 
     def refused(self):
         return False
@@ -363,7 +370,7 @@ def run_console(prefix_, args):
     The output goes through pipes of this script's own: the wineserver and the system processes
     that the first program of a prefix starts keep that program's standard descriptors open for
     as long as they live, and a caller that reads to their end (CTest) would wait for them."""
-    proc = subprocess.Popen(["wine", *args], env=prefix_.env(debug=WINE_ERRORS),
+    proc = subprocess.Popen([*WINE, *args], env=prefix_.env(debug=WINE_ERRORS),
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     with selectors.DefaultSelector() as pipes:
         for pipe, to in ((proc.stdout, sys.stdout.buffer), (proc.stderr, sys.stderr.buffer)):
@@ -401,7 +408,7 @@ def start_server(prefix_):
     its system processes nor meet a server that is ending (it ends 3 s after its last program)."""
     env = prefix_.env(debug=WINE_ERRORS)
     with tempfile.TemporaryFile() as log:
-        for args in (["wineserver", "-p"], ["wine", "cmd", "/c", "exit"]):
+        for args in (["wineserver", "-p"], [*WINE, "cmd", "/c", "exit"]):
             # Their output goes to a file: the server and system processes, which stay, would
             # keep pipes open.
             try:
